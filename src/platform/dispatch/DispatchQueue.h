@@ -1,0 +1,75 @@
+#pragma once
+
+#include <exception>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <type_traits>
+
+namespace tarpelix::platform {
+
+enum class QualityOfService { userInteractive, userInitiated, defaultQoS, utility, background };
+
+class RunLoop;
+
+// A dispatch queue. Serial queues run their blocks one at a time, in the order given,
+// on a worker thread of their own; the main queue is drained by the main run loop;
+// global queues are concurrent and share a pool of threads.
+//
+// A queue released while blocks are pending still runs them, as blocks retain their queue.
+class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
+public:
+    using Block = std::function<void()>;
+
+    static std::shared_ptr<DispatchQueue> create(std::string label,
+                                                 QualityOfService qos = QualityOfService::defaultQoS);
+    static const std::shared_ptr<DispatchQueue>& main();
+    static const std::shared_ptr<DispatchQueue>& global(
+        QualityOfService qos = QualityOfService::defaultQoS);
+
+    ~DispatchQueue();
+    DispatchQueue(const DispatchQueue&) = delete;
+    DispatchQueue& operator=(const DispatchQueue&) = delete;
+
+    const std::string& label() const { return label_; }
+    QualityOfService qualityOfService() const { return qos_; }
+    bool isMain() const { return kind_ == Kind::main; }
+
+    void async(Block block);
+    // Runs the block after `delaySeconds` of system uptime.
+    void asyncAfter(double delaySeconds, Block block);
+
+    // Runs the block on this queue and waits for it; an exception it throws is rethrown
+    // here. Stops the process when called from this queue itself (it would deadlock).
+    template <typename F>
+    auto sync(F&& function) -> std::invoke_result_t<F&> {
+        using R = std::invoke_result_t<F&>;
+        if constexpr (std::is_void_v<R>) {
+            syncBlock([&] { function(); });
+        } else {
+            std::optional<R> result;
+            syncBlock([&] { result.emplace(function()); });
+            return std::move(*result);
+        }
+    }
+
+    // True when the calling code runs as a block of this queue.
+    bool isCurrent() const;
+    // The queue whose block the calling code runs in, if any.
+    static DispatchQueue* current();
+
+    struct State;
+
+private:
+    enum class Kind { serial, main, global };
+    DispatchQueue(std::string label, QualityOfService qos, Kind kind);
+    void syncBlock(const Block& block);
+
+    std::string label_;
+    QualityOfService qos_;
+    Kind kind_;
+    std::shared_ptr<State> state_;
+};
+
+} // namespace tarpelix::platform

@@ -1,0 +1,28 @@
+#include "platform/foundation/MainThread.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <unistd.h>
+
+namespace tarpelix::platform {
+
+bool isMainThread() { return gettid() == getpid(); }
+
+void fatal(const char* message) {
+    std::fprintf(stderr, "fatal: %s\n", message);
+    std::fflush(stderr);
+    std::abort();
+}
+
+void requireMainThread(const char* where) {
+    if (!isMainThread()) {
+        std::fprintf(stderr, "fatal: %s must be called on the main thread\n", where);
+        std::fflush(stderr);
+        std::abort();
+    }
+}
+
+void initializeProcess() { std::signal(SIGPIPE, SIG_IGN); }
+
+} // namespace tarpelix::platform

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+// Unicode text helpers on ICU. Strings are UTF-8; lengths that the descriptions count in
+// characters are counted in grapheme clusters or UTF-16 units here, never in bytes.
+namespace tarpelix::platform::text {
+
+bool isValidUTF8(std::string_view text);
+
+// Locale-independent lower-casing (full Unicode case mapping).
+std::string lowercased(std::string_view text);
+
+// True when a code point is in the general category Cc (control) or Cf (format).
+bool isControlOrFormat(char32_t codePoint);
+// True when any code point of the text is Cc or Cf. Invalid UTF-8 counts as true.
+bool containsControlOrFormat(std::string_view text);
+
+// Length in UTF-16 code units (as a Foundation string counts it).
+std::size_t utf16Length(std::string_view text);
+
+// Number of extended grapheme clusters (user-perceived characters).
+std::size_t graphemeCount(std::string_view text);
+
+// The longest prefix of at most `limit` grapheme clusters; never splits a cluster.
+std::string prefixGraphemes(std::string_view text, std::size_t limit);
+
+} // namespace tarpelix::platform::text

@@ -1,0 +1,227 @@
+#include "platform/dispatch/DispatchQueue.h"
+#include "platform/dispatch/DispatchTimer.h"
+#include "platform/dispatch/RunLoop.h"
+#include "platform/foundation/MainThread.h"
+#include "support/MainLoop.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+using namespace tarpelix::platform;
+using tarpelix::testing::runMainUntil;
+
+namespace {
+// Waits for everything given to `queue` before this call to have run.
+void drain(const std::shared_ptr<DispatchQueue>& queue) { queue->sync([] {}); }
+} // namespace
+
+TEST(DispatchQueue, SerialQueueRunsBlocksInOrderOneAtATime) {
+    auto queue = DispatchQueue::create("com.tarpelix.test.order", QualityOfService::utility);
+    EXPECT_EQ(queue->label(), "com.tarpelix.test.order");
+    EXPECT_EQ(queue->qualityOfService(), QualityOfService::utility);
+    std::vector<int> order; // touched only on the queue
+    std::atomic<int> running{0};
+    bool overlapped = false;
+    for (int i = 0; i < 500; ++i) {
+        queue->async([&, i] {
+            if (running.fetch_add(1) != 0) overlapped = true;
+            order.push_back(i);
+            running.fetch_sub(1);
+        });
+    }
+    drain(queue);
+    ASSERT_EQ(order.size(), 500u);
+    for (int i = 0; i < 500; ++i) EXPECT_EQ(order[i], i);
+    EXPECT_FALSE(overlapped);
+}
+
+TEST(DispatchQueue, ManyProducersOnOneSerialQueueNeverRace) {
+    auto queue = DispatchQueue::create("com.tarpelix.test.producers");
+    long counter = 0; // deliberately unsynchronised: the serial queue is the only guard
+    std::vector<std::thread> producers;
+    for (int t = 0; t < 8; ++t) {
+        producers.emplace_back([&] {
+            for (int i = 0; i < 1000; ++i) queue->async([&] { ++counter; });
+        });
+    }
+    for (auto& p : producers) p.join();
+    EXPECT_EQ(queue->sync([&] { return counter; }), 8000);
+}
+
+TEST(DispatchQueue, SyncFromAnotherThreadReturnsValueAndRethrows) {
+    auto queue = DispatchQueue::create("com.tarpelix.test.sync");
+    bool onQueue = false;
+    int value = queue->sync([&] {
+        onQueue = queue->isCurrent() && DispatchQueue::current() == queue.get();
+        return 42;
+    });
+    EXPECT_EQ(value, 42);
+    EXPECT_TRUE(onQueue);
+    EXPECT_FALSE(queue->isCurrent());
+    EXPECT_THROW(queue->sync([]() -> int { throw std::runtime_error("boom"); }), std::runtime_error);
+    // The queue still works after a block threw.
+    EXPECT_EQ(queue->sync([] { return 7; }), 7);
+}
+
+TEST(DispatchQueueDeathTest, SyncOntoItsOwnQueueStopsTheProcess) {
+    EXPECT_DEATH(
+        {
+            auto queue = DispatchQueue::create("com.tarpelix.test.self");
+            queue->sync([&] { queue->sync([] {}); });
+        },
+        "com.tarpelix.test.self");
+}
+
+TEST(DispatchQueueDeathTest, SyncOntoMainFromMainStopsTheProcess) {
+    EXPECT_DEATH(DispatchQueue::main()->sync([] {}), "deadlock");
+}
+
+TEST(DispatchQueue, AsyncAfterRunsInDeadlineOrder) {
+    auto queue = DispatchQueue::create("com.tarpelix.test.after");
+    std::mutex mutex;
+    std::vector<int> order;
+    std::atomic<int> done{0};
+    for (auto [delay, tag] : {std::pair{0.06, 3}, std::pair{0.0, 1}, std::pair{0.03, 2}}) {
+        queue->asyncAfter(delay, [&, tag = tag] {
+            std::lock_guard lock(mutex);
+            order.push_back(tag);
+            done.fetch_add(1);
+        });
+    }
+    ASSERT_TRUE(runMainUntil([&] { return done.load() == 3; }));
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+}
+
+TEST(DispatchQueue, ReleasedQueueStillRunsWhatItWasGiven) {
+    std::atomic<bool> ran{false};
+    {
+        auto queue = DispatchQueue::create("com.tarpelix.test.released");
+        queue->asyncAfter(0.02, [&] { ran = true; });
+    }
+    EXPECT_TRUE(runMainUntil([&] { return ran.load(); }));
+}
+
+TEST(DispatchQueue, MainQueueBlocksRunOnlyInTheMainRunLoop) {
+    auto worker = DispatchQueue::create("com.tarpelix.test.poster");
+    std::atomic<bool> ran{false};
+    std::atomic<bool> ranOnMain{false};
+    worker->sync([&] {
+        DispatchQueue::main()->async([&] {
+            ranOnMain = isMainThread() && DispatchQueue::main()->isCurrent();
+            ran = true;
+        });
+    });
+    // Posted, but nothing drains the main queue until the main run loop runs.
+    drain(worker);
+    EXPECT_FALSE(ran.load());
+    EXPECT_TRUE(runMainUntil([&] { return ran.load(); }));
+    EXPECT_TRUE(ranOnMain.load());
+}
+
+TEST(DispatchQueue, SyncOntoMainFromAWorkerWaitsForTheMainLoop) {
+    auto worker = DispatchQueue::create("com.tarpelix.test.hop");
+    std::atomic<int> result{0};
+    worker->async([&] { result = DispatchQueue::main()->sync([] { return isMainThread() ? 5 : -1; }); });
+    EXPECT_TRUE(runMainUntil([&] { return result.load() != 0; }));
+    EXPECT_EQ(result.load(), 5);
+}
+
+TEST(DispatchQueue, GlobalQueueRunsBlocksConcurrently) {
+    // Two blocks that each wait for the other can only finish if they run at the same time.
+    std::atomic<int> arrived{0};
+    std::atomic<int> finished{0};
+    for (int i = 0; i < 2; ++i) {
+        DispatchQueue::global(QualityOfService::utility)->async([&] {
+            arrived.fetch_add(1);
+            while (arrived.load() < 2) std::this_thread::yield();
+            finished.fetch_add(1);
+        });
+    }
+    EXPECT_TRUE(runMainUntil([&] { return finished.load() == 2; }));
+}
+
+TEST(DispatchTimer, RepeatsUntilCancelled) {
+    auto queue = DispatchQueue::create("com.tarpelix.test.timer");
+    std::atomic<int> fired{0};
+    auto timer = DispatchTimer::create(queue, 0.01, [&] { fired.fetch_add(1); });
+    ASSERT_TRUE(runMainUntil([&] { return fired.load() >= 3; }));
+    timer->cancel();
+    EXPECT_TRUE(timer->isCancelled());
+    int atCancel = queue->sync([&] { return fired.load(); });
+    // A firing due before this sentinel would be handed to the queue ahead of it.
+    std::atomic<bool> sentinel{false};
+    queue->asyncAfter(0.05, [&] { sentinel = true; });
+    ASSERT_TRUE(runMainUntil([&] { return sentinel.load(); }));
+    EXPECT_EQ(fired.load(), atCancel);
+}
+
+TEST(DispatchTimer, StopsWhenReleasedAndReleasesItsHandler) {
+    auto queue = DispatchQueue::create("com.tarpelix.test.timer-release");
+    std::atomic<int> fired{0};
+    auto token = std::make_shared<int>(1);
+    std::weak_ptr<int> weakToken = token;
+    auto timer = DispatchTimer::create(queue, 0.01, [&fired, token] { fired.fetch_add(1); });
+    token.reset();
+    ASSERT_TRUE(runMainUntil([&] { return fired.load() >= 1; }));
+    timer.reset();
+    drain(queue);
+    EXPECT_TRUE(weakToken.expired());
+    int atRelease = fired.load();
+    std::atomic<bool> sentinel{false};
+    queue->asyncAfter(0.05, [&] { sentinel = true; });
+    ASSERT_TRUE(runMainUntil([&] { return sentinel.load(); }));
+    EXPECT_EQ(fired.load(), atRelease);
+}
+
+TEST(RunLoop, DefaultModeTimersWaitWhileTheLoopRunsInAnotherMode) {
+    auto loop = RunLoop::main();
+    int defaultFired = 0;
+    int commonFired = 0;
+    auto onlyDefault = loop->scheduleTimer(0.01, true, TimerMode::defaultMode, [&](RunLoopTimer&) { ++defaultFired; });
+    auto common = loop->scheduleTimer(0.01, true, TimerMode::common, [&](RunLoopTimer&) { ++commonFired; });
+    EXPECT_TRUE(loop->runUntil([&] { return commonFired >= 3; }, 5.0, RunLoopMode::eventTracking));
+    EXPECT_EQ(defaultFired, 0);
+    EXPECT_TRUE(loop->runUntil([&] { return defaultFired >= 1; }, 5.0));
+    onlyDefault->invalidate();
+    common->invalidate();
+    EXPECT_FALSE(common->isValid());
+}
+
+TEST(RunLoop, OneShotTimerFiresOnceAndInvalidatesItself) {
+    auto loop = RunLoop::main();
+    int fired = 0;
+    auto timer = loop->scheduleTimer(0.0, false, TimerMode::common, [&](RunLoopTimer&) { ++fired; });
+    EXPECT_TRUE(loop->runUntil([&] { return fired == 1; }, 5.0));
+    EXPECT_FALSE(timer->isValid());
+    loop->runOnce(0.02);
+    EXPECT_EQ(fired, 1);
+}
+
+TEST(RunLoop, ThreadLoopPerformsBlocksAndStopsFromAnotherThread) {
+    std::shared_ptr<RunLoop> loop;
+    std::atomic<bool> ready{false};
+    std::atomic<bool> returned{false};
+    std::thread thread([&] {
+        loop = RunLoop::current();
+        EXPECT_NE(loop, RunLoop::main());
+        ready = true;
+        loop->run();
+        returned = true;
+    });
+    while (!ready.load()) std::this_thread::yield();
+    std::atomic<bool> performed{false};
+    std::thread::id performedOn;
+    loop->perform([&] {
+        performedOn = std::this_thread::get_id();
+        performed = true;
+    });
+    while (!performed.load()) std::this_thread::yield();
+    EXPECT_EQ(performedOn, thread.get_id());
+    loop->stop();
+    thread.join();
+    EXPECT_TRUE(returned.load());
+}
