@@ -1,0 +1,36 @@
+#pragma once
+
+#include <functional>
+#include <mutex>
+#include <vector>
+
+namespace tarpelix::platform {
+
+// The simulated Mac: one object per process holding the state of every desktop service
+// (pasteboard, applications, focus, permissions, event taps, scripting). Each service keeps
+// its state in a structure of its own, declared in its own header and held here, and its
+// operations in its own source files. Every operation reads or changes that state under
+// `mutex`, which is never held across a callback: callbacks go to the thread the platform
+// would use (a tap's run loop, the main queue).
+//
+// The system includes only the service interfaces (Pasteboard.h, InputEvents.h, ...);
+// tests and the demo set the world up through the DesktopControl functions.
+class Desktop {
+public:
+    static Desktop& shared();
+
+    // Puts every service back to its initial state; tests call it between cases.
+    void reset();
+
+    // Registers how one service puts its state back; called once per service.
+    void addResetHandler(std::function<void()> handler);
+
+    std::mutex mutex;
+
+private:
+    Desktop() = default;
+    std::mutex resetMutex_;
+    std::vector<std::function<void()>> resetHandlers_;
+};
+
+} // namespace tarpelix::platform
