@@ -1,4 +1,4 @@
-#include "paste/PasteOperation.h"
+#include "paste/model/PasteOperation.h"
 #include "ssh/SSHTransport.h"
 #include "terminal/TerminalUnavailable.h"
 
