@@ -97,8 +97,13 @@ std::string JsonWriter::formatDouble(double number) {
         std::abort();
     }
     if (number == 0) return "0"; // also for -0, which JSON readers fold anyway
-    char buffer[64];
-    auto result = std::to_chars(buffer, buffer + sizeof buffer, number);
+    char buffer[400];
+    // Plain decimals in the range where Foundation prints them (whole seconds of a date
+    // come out as 800000000, not 8e+08); exponent form only for very small or large magnitudes.
+    double magnitude = std::fabs(number);
+    auto result = magnitude >= 1e-4 && magnitude < 9007199254740992.0
+                      ? std::to_chars(buffer, buffer + sizeof buffer, number, std::chars_format::fixed)
+                      : std::to_chars(buffer, buffer + sizeof buffer, number);
     return std::string(buffer, result.ptr);
 }
 

@@ -21,6 +21,25 @@ bool isValidUTF8(std::string_view text) {
     return true;
 }
 
+std::string validUTF8(std::string_view text) {
+    if (isValidUTF8(text)) return std::string(text);
+    std::string out;
+    icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())))
+        .toUTF8String(out);
+    return out;
+}
+
+std::string replacingOccurrences(std::string_view text, std::string_view target, std::string_view replacement) {
+    std::string out(text);
+    if (target.empty()) return out;
+    std::size_t at = 0;
+    while ((at = out.find(target, at)) != std::string::npos) {
+        out.replace(at, target.size(), replacement);
+        at += replacement.size();
+    }
+    return out;
+}
+
 std::string lowercased(std::string_view text) {
     auto u = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
     u.toLower(icu::Locale::getRoot());

@@ -9,6 +9,12 @@
 namespace tarpelix::platform::text {
 
 bool isValidUTF8(std::string_view text);
+// The text itself when it is valid UTF-8; otherwise a copy in which every invalid sequence is
+// replaced by U+FFFD, as a Foundation string would hold it.
+std::string validUTF8(std::string_view text);
+
+// Every occurrence of `target` replaced by `replacement` (exact, case-sensitive), left to right.
+std::string replacingOccurrences(std::string_view text, std::string_view target, std::string_view replacement);
 
 // Locale-independent lower-casing (full Unicode case mapping).
 std::string lowercased(std::string_view text);
