@@ -31,18 +31,40 @@ bool isTerminalDevicePath(std::string_view path) {
     return digitsFollow(path, "/dev/ttys") || digitsFollow(path, "/dev/pts/");
 }
 
+bool isInspectableTerminalPath(std::string_view path) {
+    constexpr std::string_view macPrefix = "/dev/tty";
+    if (path.substr(0, macPrefix.size()) == macPrefix && path.substr(5).find('/') == std::string_view::npos)
+        return true;
+    return digitsFollow(path, "/dev/pts/");
+}
+
+namespace {
+struct ShellEntry {
+    const char* path;
+    const char* standsFor;
+};
+constexpr ShellEntry shellTable[] = {
+    {"/bin/zsh", "/bin/zsh"},          {"/bin/bash", "/bin/bash"},         {"/bin/sh", "/bin/sh"},
+    {"/usr/bin/zsh", "/bin/zsh"},      {"/usr/bin/bash", "/bin/bash"},     {"/usr/bin/sh", "/bin/sh"},
+    {"/usr/bin/dash", "/bin/sh"},
+};
+} // namespace
+
 const std::vector<std::string>& systemShells() {
-    static const std::vector<std::string> shells = {
-        "/bin/bash",     "/bin/csh",     "/bin/dash",      "/bin/ksh",     "/bin/sh",
-        "/bin/tcsh",     "/bin/zsh",     "/usr/bin/bash",  "/usr/bin/zsh", "/usr/bin/sh",
-        "/usr/bin/dash",
-    };
+    static const std::vector<std::string> shells = [] {
+        std::vector<std::string> paths;
+        for (const auto& entry : shellTable) paths.emplace_back(entry.path);
+        return paths;
+    }();
     return shells;
 }
 
-bool isSystemShell(std::string_view executablePath) {
-    const auto& shells = systemShells();
-    return std::find(shells.begin(), shells.end(), executablePath) != shells.end();
+bool isSystemShell(std::string_view executablePath) { return !systemShellStandingFor(executablePath).empty(); }
+
+std::string systemShellStandingFor(std::string_view executablePath) {
+    for (const auto& entry : shellTable)
+        if (executablePath == entry.path) return entry.standsFor;
+    return {};
 }
 
 const std::vector<std::string>& stockSSHIncludeLines() {

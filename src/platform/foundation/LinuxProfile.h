@@ -12,9 +12,17 @@ namespace tarpelix::platform::LinuxProfile {
 // pseudo-terminal "/dev/pts/" followed by digits. Every check of a TTY path asks this.
 bool isTerminalDevicePath(std::string_view path);
 
-// The system shells: the macOS list plus Debian's merged-/usr forms.
+// A terminal path that process inspection accepts: the macOS form ("/dev/tty" with no
+// further "/" after "/dev/") or a Linux pseudo-terminal "/dev/pts/" followed by digits.
+bool isInspectableTerminalPath(std::string_view path);
+
+// The system shells: the macOS list ("/bin/zsh", "/bin/bash", "/bin/sh") plus the paths
+// Debian's merged /usr shows them under ("/bin/sh" runs as "/usr/bin/dash").
 const std::vector<std::string>& systemShells();
 bool isSystemShell(std::string_view executablePath);
+// The macOS shell path a system shell stands for ("/usr/bin/dash" -> "/bin/sh"); empty when
+// the path is not a system shell.
+std::string systemShellStandingFor(std::string_view executablePath);
 
 // Include lines of the stock OpenSSH client configuration that do not switch caching off.
 const std::vector<std::string>& stockSSHIncludeLines();

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "session/ProcessInspector.h"
+#include "ssh/SSHDestination.h"
+
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace tarpelix {
+
+// The foreground job of a TTY that is neither a transport, a multiplexer nor a known shell.
+struct LocalForegroundSession {
+    std::string tty;
+    dev_t device = 0;
+    std::int32_t foregroundGroup = 0;
+    std::vector<TerminalProcess> processes; // sorted by pid ascending
+    bool operator==(const LocalForegroundSession&) const = default;
+};
+
+// What classification makes of a TTY's foreground job.
+struct ForegroundSession {
+    struct SSH {
+        SSHProcess process; // ssh or mosh-client with its destination
+        bool operator==(const SSH&) const = default;
+    };
+    struct LocalShell {
+        TerminalProcess process;
+        bool operator==(const LocalShell&) const = default;
+    };
+    struct LocalApplication {
+        LocalForegroundSession session;
+        bool operator==(const LocalApplication&) const = default;
+    };
+    struct LocalTmux {
+        TerminalProcess process; // the tmux client
+        bool operator==(const LocalTmux&) const = default;
+    };
+    struct Unsupported {
+        std::string text;
+        bool operator==(const Unsupported&) const = default;
+    };
+    struct Unresolved {
+        std::string text;
+        bool operator==(const Unresolved&) const = default;
+    };
+    using Value = std::variant<SSH, LocalShell, LocalApplication, LocalTmux, Unsupported, Unresolved>;
+
+    Value value;
+
+    template <typename Case>
+    const Case* as() const { return std::get_if<Case>(&value); }
+    bool operator==(const ForegroundSession&) const = default;
+};
+
+// Decides where a paste into a terminal pane goes. Classification is pure and reads only the
+// snapshot it is given.
+struct SSHSessionResolver {
+    ProcessInspector inspector;
+
+    static inline const std::string unsupportedJobReason =
+        "Foreground job is not a supported SSH/mosh command, interactive local shell, or local tmux client";
+
+    static ForegroundSession classify(const ForegroundSnapshot& snapshot);
+    // True when the snapshot classifies as ssh with exactly this process.
+    static bool matches(const SSHProcess& process, const ForegroundSnapshot& snapshot);
+    // True when the snapshot classifies as a local application with exactly this session.
+    static bool matches(const LocalForegroundSession& session, const ForegroundSnapshot& snapshot);
+};
+
+} // namespace tarpelix

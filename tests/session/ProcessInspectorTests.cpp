@@ -1,0 +1,336 @@
+#include "SessionTestSupport.h"
+#include "session/ProcessInspector.h"
+#include "session/SSHSessionResolver.h"
+#include "ssh/SessionInspectionError.h"
+#include "support/Eventually.h"
+#include "support/PrivateNamespace.h"
+#include "support/Processes.h"
+#include "support/PseudoTerminal.h"
+#include "support/TemporaryDirectory.h"
+#include "platform/foundation/LinuxProfile.h"
+
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <netinet/in.h>
+#include <pty.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace tarpelix;
+using namespace tarpelix::testing;
+using Read = InterposedTable::Read;
+
+namespace {
+
+// The reason of the SessionInspectionError a snapshot fails with, or "" when it succeeds.
+std::string failure(const ProcessInspector& inspector, const std::string& tty) {
+    try {
+        inspector.snapshot(tty);
+        return "";
+    } catch (const SessionInspectionError& error) {
+        return error.reason;
+    }
+}
+
+// Waits until the terminal's foreground job classifies as `Case`, then returns it.
+template <typename Case>
+std::optional<Case> classifiedAs(const std::string& tty, ForegroundSession* last = nullptr) {
+    std::optional<Case> found;
+    ProcessInspector inspector;
+    waitUntil([&] {
+        try {
+            auto session = SSHSessionResolver::classify(inspector.snapshot(tty));
+            if (last) *last = session;
+            if (auto match = session.as<Case>()) found = *match;
+        } catch (const SessionInspectionError&) {
+        }
+        return found.has_value();
+    });
+    return found;
+}
+
+PseudoTerminal::Options fake(const std::string& executable, std::vector<std::string> arguments,
+                             std::vector<std::string> extraEnvironment = {}) {
+    PseudoTerminal::Options options;
+    options.executable = executable;
+    options.arguments = std::move(arguments);
+    options.environment = PseudoTerminal::defaultEnvironment();
+    for (auto& entry : extraEnvironment) options.environment.push_back(std::move(entry));
+    return options;
+}
+
+const std::string changedReason = "Foreground process changed, stopped, or belongs to another user";
+
+} // namespace
+
+TEST(ProcessInspector, RefusesPathsThatAreNotTerminals) {
+    ProcessInspector inspector;
+    for (const char* path : {"/dev/tty/../null", "/dev/pts/../null", "/dev/pts/1/x", "/dev/null", "/dev/pts/x",
+                             "dev/pts/1", "/tmp/ttys003", ""}) {
+        EXPECT_EQ(failure(inspector, path), "Unsupported terminal TTY") << path;
+    }
+    for (const char* path : {"/dev/pts/999999", "/dev/ttys999"})
+        EXPECT_EQ(failure(inspector, path), "Terminal TTY disappeared or is not a character device") << path;
+}
+
+TEST(ProcessInspector, ATerminalWithoutProcessesHasNoForegroundGroup) {
+    int master = -1, slave = -1;
+    char name[256];
+    ASSERT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
+    EXPECT_EQ(failure(ProcessInspector(), name), "Terminal foreground process group is missing or changed");
+    ::close(slave);
+    ::close(master);
+}
+
+TEST(ProcessInspector, ALoginShellIsALocalShell) {
+    PseudoTerminal bash(fake("/bin/bash", {"-bash"}));
+    bash.type("echo ready-$((6*7))\n");
+    ASSERT_TRUE(bash.waitForOutput("ready-42"));
+    auto shell = classifiedAs<ForegroundSession::LocalShell>(bash.tty());
+    ASSERT_TRUE(shell.has_value());
+    EXPECT_EQ(shell->process.executable, "/usr/bin/bash");
+    EXPECT_EQ(shell->process.arguments, std::vector<std::string>{"-bash"});
+    EXPECT_EQ(shell->process.identity.pid, bash.pid());
+    EXPECT_EQ(shell->process.processGroup, bash.pid());
+
+    PseudoTerminal sh(fake("/bin/sh", {"sh", "-i"}));
+    sh.type("echo ready-$((6*7))\n");
+    ASSERT_TRUE(sh.waitForOutput("ready-42"));
+    auto dash = classifiedAs<ForegroundSession::LocalShell>(sh.tty());
+    ASSERT_TRUE(dash.has_value());
+    EXPECT_EQ(dash->process.executable, "/usr/bin/dash");
+}
+
+TEST(ProcessInspector, APipelineIsOneLocalApplicationAndAStoppedJobLeavesTheShell) {
+    PseudoTerminal bash(fake("/bin/bash", {"bash", "-i"}));
+    bash.type("sleep 1000 | cat\n");
+    ASSERT_TRUE(bash.waitForForegroundJob());
+    ProcessInspector inspector;
+    std::optional<ForegroundSnapshot> snapshot;
+    ASSERT_TRUE(waitUntil([&] {
+        try {
+            snapshot = inspector.snapshot(bash.tty());
+        } catch (const SessionInspectionError&) {
+            return false;
+        }
+        return snapshot->processes.size() == 2 && snapshot->processes[0].executable == "/usr/bin/sleep" &&
+               snapshot->processes[1].executable == "/usr/bin/cat";
+    }));
+    EXPECT_EQ(snapshot->foregroundGroup, bash.foregroundGroup());
+    EXPECT_NE(snapshot->foregroundGroup, bash.pid()) << "the shell is not part of the job";
+    auto session = SSHSessionResolver::classify(*snapshot);
+    auto local = session.as<ForegroundSession::LocalApplication>();
+    ASSERT_NE(local, nullptr);
+    ASSERT_EQ(local->session.processes.size(), 2u);
+    EXPECT_LT(local->session.processes[0].identity.pid, local->session.processes[1].identity.pid);
+    EXPECT_TRUE(SSHSessionResolver::matches(local->session, inspector.snapshot(bash.tty())));
+
+    // Control+Z stops the job and hands the terminal back to the shell.
+    bash.type("\x1a");
+    auto shell = classifiedAs<ForegroundSession::LocalShell>(bash.tty());
+    ASSERT_TRUE(shell.has_value());
+    EXPECT_EQ(shell->process.identity.pid, bash.pid());
+    EXPECT_FALSE(SSHSessionResolver::matches(local->session, inspector.snapshot(bash.tty())));
+}
+
+TEST(ProcessInspector, AStoppedOrZombieForegroundFailsTheSnapshot) {
+    PseudoTerminal stopped(fake(TARPELIX_FAKE_PROGRAM, {"fake"}));
+    ASSERT_TRUE(stopped.waitForOutput("ready"));
+    ASSERT_EQ(failure(ProcessInspector(), stopped.tty()), "");
+    ::kill(stopped.pid(), SIGSTOP);
+    ASSERT_TRUE(waitUntil([&] { return processStatus(stopped.pid())->state == 'T'; }));
+    EXPECT_EQ(failure(ProcessInspector(), stopped.tty()), changedReason);
+
+    PseudoTerminal zombie(fake(TARPELIX_FAKE_PROGRAM, {"fake"}, {"TARPELIX_FAKE_MODE=zombie-foreground"}));
+    ASSERT_TRUE(zombie.waitForOutput("ready"));
+    EXPECT_EQ(failure(ProcessInspector(), zombie.tty()), changedReason);
+}
+
+TEST(ProcessInspector, AProcessOfAnotherUserFailsTheSnapshot) {
+    if (::geteuid() != 0) GTEST_SKIP() << "skipped: running a process under another uid needs root";
+    PseudoTerminal other(fake("/usr/bin/setpriv", {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                                                   "/bin/sleep", "1000"}));
+    ASSERT_TRUE(waitUntil([&] { return executableOf(other.pid()) == "/usr/bin/sleep"; }));
+    EXPECT_EQ(failure(ProcessInspector(), other.tty()), changedReason);
+}
+
+TEST(ProcessInspector, AProcessThatExecsBetweenTheReadsIsCaught) {
+    PseudoTerminal pty(fake(TARPELIX_FAKE_PROGRAM, {"fake"},
+                            {"TARPELIX_FAKE_MODE=exec-on-usr1", "TARPELIX_FAKE_EXEC=/bin/sleep"}));
+    ASSERT_TRUE(pty.waitForOutput("ready"));
+    auto table = std::make_shared<InterposedTable>();
+    bool execed = false;
+    table->afterRead = [&](Read read, pid_t pid) {
+        if (read != Read::executablePath || execed) return;
+        execed = true;
+        ::kill(pid, SIGUSR1);
+        waitUntil([&] { return executableOf(pid) == "/usr/bin/sleep"; });
+    };
+    EXPECT_EQ(failure(ProcessInspector(table), pty.tty()), "Foreground process changed while reading it");
+    EXPECT_TRUE(execed);
+    // Once settled, the new program is read normally.
+    auto snapshot = ProcessInspector().snapshot(pty.tty());
+    ASSERT_EQ(snapshot.processes.size(), 1u);
+    EXPECT_EQ(snapshot.processes[0].executable, "/usr/bin/sleep");
+    EXPECT_EQ(snapshot.processes[0].arguments, (std::vector<std::string>{"/bin/sleep", "1000"}));
+}
+
+TEST(ProcessInspector, AProcessThatExitsMidReadIsCaught) {
+    PseudoTerminal pty(fake(TARPELIX_FAKE_PROGRAM, {"fake"}));
+    ASSERT_TRUE(pty.waitForOutput("ready"));
+    auto table = std::make_shared<InterposedTable>();
+    table->afterRead = [&](Read read, pid_t) {
+        if (read == Read::commandLine) pty.terminate();
+    };
+    EXPECT_EQ(failure(ProcessInspector(table), pty.tty()), "Foreground process exited or cannot be inspected");
+}
+
+TEST(ProcessInspector, AnExecutableRemovedFromDiskIsNotNamed) {
+    TemporaryDirectory directory;
+    auto program = installFakeProgram(directory.path(), "vanishing");
+    PseudoTerminal pty(fake(program, {"vanishing"}));
+    ASSERT_TRUE(pty.waitForOutput("ready"));
+    ::unlink(program.c_str());
+    EXPECT_EQ(failure(ProcessInspector(), pty.tty()), "Cannot read foreground executable path");
+}
+
+TEST(ProcessInspector, FailuresTheKernelOnlyShowsInRacesKeepTheirTexts) {
+    PseudoTerminal pty(fake(TARPELIX_FAKE_PROGRAM, {"fake"}));
+    ASSERT_TRUE(pty.waitForOutput("ready"));
+    const std::string tty = pty.tty();
+    auto realTable = platform::ProcessTable::system();
+    struct stat status {};
+    ASSERT_EQ(::stat(tty.c_str(), &status), 0);
+    auto entries = realTable->processesOnTerminal(status.st_rdev);
+    ASSERT_EQ(entries.size(), 1u);
+
+    struct Case {
+        const char* name;
+        std::function<void(InterposedTable&)> setUp;
+        std::string expected;
+    };
+    auto listed = [&](std::function<void(std::vector<platform::ProcessTableEntry>&)> change) {
+        return [=](InterposedTable& table) {
+            table.listing = [=](dev_t) {
+                auto copy = entries;
+                change(copy);
+                return copy;
+            };
+        };
+    };
+    const std::vector<Case> cases = {
+        {"listing fails", [](InterposedTable& t) { t.real = platform::ProcessTable::at("/nonexistent-proc"); },
+         "Cannot inspect terminal processes (2)"},
+        {"listing breaks off",
+         [](InterposedTable& t) {
+             t.listing = [](dev_t) -> std::vector<platform::ProcessTableEntry> {
+                 throw platform::ProcessTableError(platform::ProcessTableError::Stage::reading, EIO);
+             };
+         },
+         "Cannot read terminal process table (5)"},
+        {"foreground groups disagree",
+         listed([](auto& e) {
+             e.push_back(e[0]);
+             e.back().terminalForegroundGroup += 1;
+         }),
+         "Terminal foreground process group is missing or changed"},
+        {"foreground group zero", listed([](auto& e) { e[0].terminalForegroundGroup = 0; }),
+         "Terminal foreground process group is missing or changed"},
+        {"no member of the group", listed([](auto& e) { e[0].processGroup += 1; }),
+         "No inspectable foreground process on this TTY"},
+        {"a record of another start time", listed([](auto& e) { e[0].start.microseconds += 1; }), changedReason},
+        {"cannot be opened", [](InterposedTable& t) { t.failOpen = true; },
+         "Foreground process exited or cannot be inspected"},
+        {"argument limit unknown", [](InterposedTable& t) { t.argumentLimit = [] { return std::nullopt; }; },
+         "Cannot determine process argument buffer size"},
+        {"argument limit too large",
+         [](InterposedTable& t) { t.argumentLimit = [] { return std::optional<std::size_t>(16 * 1024 * 1024 + 1); }; },
+         "Cannot determine process argument buffer size"},
+        {"arguments unreadable", [](InterposedTable& t) { t.failCommandLine = true; },
+         "Cannot read foreground process arguments"},
+        {"arguments cut short", [](InterposedTable& t) { t.argumentLimit = [] { return std::optional<std::size_t>(3); }; },
+         "Malformed process arguments"},
+    };
+    for (const auto& c : cases) {
+        auto table = std::make_shared<InterposedTable>();
+        c.setUp(*table);
+        EXPECT_EQ(failure(ProcessInspector(table), tty), c.expected) << c.name;
+    }
+    // Unchanged, the same terminal inspects cleanly.
+    EXPECT_EQ(failure(ProcessInspector(std::make_shared<InterposedTable>()), tty), "");
+}
+
+TEST(ProcessInspector, DecodesArgumentStringsStrictly) {
+    using platform::Bytes;
+    auto bytes = [](std::string_view text) { return Bytes(text.begin(), text.end()); };
+    EXPECT_EQ(ProcessInspector::decodeArguments(bytes(std::string_view("ssh\0\0", 5))),
+              (std::vector<std::string>{"ssh", ""}));
+    EXPECT_EQ(ProcessInspector::decodeArguments(bytes(std::string_view("ssh\0host\0", 9))),
+              (std::vector<std::string>{"ssh", "host"}));
+    EXPECT_EQ(ProcessInspector::decodeArguments(bytes(std::string_view("\0", 1))), (std::vector<std::string>{""}));
+    for (auto bad : {std::string_view(""), std::string_view("ssh\0host", 8), std::string_view("ssh"),
+                     std::string_view("ssh\0\xff\0", 6)}) {
+        try {
+            ProcessInspector::decodeArguments(bytes(bad));
+            ADD_FAILURE() << "accepted " << ::testing::PrintToString(std::string(bad));
+        } catch (const SessionInspectionError& error) {
+            EXPECT_EQ(error.reason, "Malformed process arguments");
+        }
+    }
+}
+
+TEST(ProcessInspector, AnSSHWaitingForItsServerIsAnSSHSession) {
+    TARPELIX_REQUIRE_PRIVATE_NAMESPACE();
+    // A loopback listener that accepts the connection and never answers.
+    int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+    socklen_t length = sizeof address;
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+
+    // The private home holds the alias, as a user's configuration would.
+    auto home = platform::LinuxProfile::passwordDatabaseHome();
+    ::mkdir((home + "/.ssh").c_str(), 0700);
+    {
+        std::ofstream config(home + "/.ssh/config");
+        config << "Host tarpelix-test\n  HostName 127.0.0.1\n  Port " << ntohs(address.sin_port) << "\n";
+    }
+    ::chmod((home + "/.ssh/config").c_str(), 0600);
+
+    PseudoTerminal ssh(fake("/usr/bin/ssh", {"ssh", "tarpelix-test"}, {"HOME=" + home}));
+    auto session = classifiedAs<ForegroundSession::SSH>(ssh.tty());
+    ASSERT_TRUE(session.has_value()) << ssh.output();
+    EXPECT_EQ(session->process.destination.original, "tarpelix-test");
+    EXPECT_EQ(session->process.tty, ssh.tty());
+    EXPECT_EQ(session->process.process.executable, "/usr/bin/ssh");
+    EXPECT_EQ(session->process.process.identity.pid, ssh.pid());
+    EXPECT_TRUE(SSHSessionResolver::matches(session->process, ProcessInspector().snapshot(ssh.tty())));
+    ssh.terminate();
+    ::close(listener);
+    removeTree(home + "/.ssh");
+}
+
+TEST(ProcessInspector, AMoshClientStandInCarriesItsDestination) {
+    TemporaryDirectory directory;
+    auto moshClient = installFakeProgram(directory.path(), "mosh-client");
+    PseudoTerminal mosh(fake(moshClient, {"mosh-client", "-# user@host |", "127.0.0.1", "60001"}));
+    ASSERT_TRUE(mosh.waitForOutput("ready"));
+    auto session = classifiedAs<ForegroundSession::SSH>(mosh.tty());
+    ASSERT_TRUE(session.has_value());
+    EXPECT_EQ(session->process.destination.original, "user@host");
+    EXPECT_EQ(session->process.process.executable, moshClient);
+
+    PseudoTerminal injected(fake(moshClient, {"mosh-client", "-# -oProxyCommand=x |", "127.0.0.1", "60001"}));
+    ASSERT_TRUE(injected.waitForOutput("ready"));
+    auto refused = classifiedAs<ForegroundSession::Unsupported>(injected.tty());
+    ASSERT_TRUE(refused.has_value());
+    EXPECT_EQ(refused->text, "Unsupported SSH destination syntax");
+}
