@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/desktop/PasteboardState.h"
+
 #include <functional>
 #include <mutex>
 #include <vector>
@@ -26,6 +28,8 @@ public:
     void addResetHandler(std::function<void()> handler);
 
     std::mutex mutex;
+
+    PasteboardState pasteboard;
 
 private:
     Desktop() = default;

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "platform/imageio/Image.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+
+namespace tarpelix::platform {
+
+// Uniform type identifiers of the image formats read and written here.
+namespace ImageType {
+inline constexpr std::string_view png = "public.png";
+inline constexpr std::string_view tiff = "public.tiff";
+} // namespace ImageType
+
+// A property of an image as its file states it.
+using ImagePropertyValue = std::variant<std::int64_t, double, std::string>;
+using ImageProperties = std::map<std::string, ImagePropertyValue, std::less<>>;
+
+inline constexpr std::string_view ImagePropertyPixelWidth = "PixelWidth";
+inline constexpr std::string_view ImagePropertyPixelHeight = "PixelHeight";
+// Bits per sample.
+inline constexpr std::string_view ImagePropertyDepth = "Depth";
+
+// The images of one PNG or TIFF file held in memory. Nothing is cached: every query reads
+// the bytes again, and only createImageAtIndex decodes pixels. Malformed input never
+// crashes; it gives no type, no images, no properties or no decoded image.
+class ImageSource {
+public:
+    // A source over `data`, which must outlive it; none for empty data.
+    static std::unique_ptr<ImageSource> create(std::span<const std::uint8_t> data);
+
+    // The file's type identifier (ImageType), recognised by its signature; none otherwise.
+    std::optional<std::string> type() const;
+    // Images in the file: 1 for a PNG, the frame count of an animated PNG, the directories
+    // of a TIFF; 0 when the header cannot be read.
+    std::size_t count() const;
+    // Width, height and depth of one image, read from its header alone.
+    std::optional<ImageProperties> propertiesAtIndex(std::size_t index) const;
+    // Decodes one image; none when it does not decode. The caller bounds the size first
+    // (from the properties): this allocates the whole pixel buffer.
+    std::shared_ptr<const Image> createImageAtIndex(std::size_t index) const;
+
+    // Decodes attempted in this process (calls of createImageAtIndex).
+    static std::uint64_t decodeAttempts();
+
+private:
+    enum class Format { unknown, png, tiff };
+    explicit ImageSource(std::span<const std::uint8_t> data);
+    std::span<const std::uint8_t> data_;
+    Format format_;
+};
+
+} // namespace tarpelix::platform

@@ -1,0 +1,399 @@
+#include "platform/imageio/ImageDestination.h"
+#include "platform/imageio/ImageSource.h"
+#include "support/TestImages.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace tarpelix::platform {
+namespace {
+
+using testing::gradientSamples;
+using testing::makePNG;
+using testing::makeTIFF;
+using testing::PngSpec;
+using testing::SampleFunction;
+using testing::TiffPage;
+
+std::int64_t integerProperty(const ImageProperties& properties, std::string_view key) {
+    auto found = properties.find(key);
+    if (found == properties.end() || !std::holds_alternative<std::int64_t>(found->second)) return -1;
+    return std::get<std::int64_t>(found->second);
+}
+
+std::uint32_t sampleAt(const Image& image, std::size_t x, std::size_t y, int c) {
+    const std::uint8_t* at = image.pixels.data() + y * image.bytesPerRow +
+                             (x * image.components + c) * (image.bitsPerComponent / 8);
+    if (image.bitsPerComponent == 16) {
+        std::uint16_t value;
+        std::memcpy(&value, at, 2);
+        return value;
+    }
+    return *at;
+}
+
+// Every sample of the decoded image equals the generator's.
+void expectSamples(const Image& image, const SampleFunction& samples, int components) {
+    for (std::size_t y = 0; y < image.height; ++y) {
+        for (std::size_t x = 0; x < image.width; ++x) {
+            for (int c = 0; c < components; ++c) {
+                ASSERT_EQ(sampleAt(image, x, y, c), samples(x, y, c)) << "at " << x << "," << y << " channel " << c;
+            }
+        }
+    }
+}
+
+struct PngCase {
+    const char* name;
+    int colorType;
+    int bitDepth;
+    bool interlaced;
+    int decodedComponents;
+    int decodedBits;
+    friend void PrintTo(const PngCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class PngDecoding : public ::testing::TestWithParam<PngCase> {};
+
+TEST_P(PngDecoding, HeaderAndPixelsMatchTheFile) {
+    const auto& param = GetParam();
+    PngSpec spec{.width = 13, .height = 7, .colorType = param.colorType, .bitDepth = param.bitDepth,
+                 .interlaced = param.interlaced};
+    auto file = makePNG(spec);
+    auto source = ImageSource::create(file);
+    ASSERT_TRUE(source);
+    EXPECT_EQ(source->type(), std::string(ImageType::png));
+    EXPECT_EQ(source->count(), 1u);
+    auto properties = source->propertiesAtIndex(0);
+    ASSERT_TRUE(properties);
+    EXPECT_EQ(integerProperty(*properties, ImagePropertyPixelWidth), 13);
+    EXPECT_EQ(integerProperty(*properties, ImagePropertyPixelHeight), 7);
+    EXPECT_EQ(integerProperty(*properties, ImagePropertyDepth), param.bitDepth);
+    EXPECT_FALSE(source->propertiesAtIndex(1));
+
+    auto image = source->createImageAtIndex(0);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->width, 13u);
+    EXPECT_EQ(image->height, 7u);
+    EXPECT_EQ(image->components, param.decodedComponents);
+    EXPECT_EQ(image->bitsPerComponent, param.decodedBits);
+    EXPECT_EQ(image->bytesPerRow, 13u * param.decodedComponents * param.decodedBits / 8);
+    EXPECT_EQ(image->hasAlpha, param.decodedComponents % 2 == 0);
+    if (param.colorType != PNG_COLOR_TYPE_PALETTE && param.bitDepth >= 8) {
+        expectSamples(*image, gradientSamples(param.bitDepth), param.decodedComponents);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, PngDecoding,
+    ::testing::Values(PngCase{"gray1", PNG_COLOR_TYPE_GRAY, 1, false, 1, 8},
+                      PngCase{"gray8", PNG_COLOR_TYPE_GRAY, 8, false, 1, 8},
+                      PngCase{"gray16", PNG_COLOR_TYPE_GRAY, 16, false, 1, 16},
+                      PngCase{"grayAlpha8", PNG_COLOR_TYPE_GRAY_ALPHA, 8, false, 2, 8},
+                      PngCase{"palette4", PNG_COLOR_TYPE_PALETTE, 4, false, 3, 8},
+                      PngCase{"rgb8", PNG_COLOR_TYPE_RGB, 8, false, 3, 8},
+                      PngCase{"rgb16", PNG_COLOR_TYPE_RGB, 16, false, 3, 16},
+                      PngCase{"rgba8", PNG_COLOR_TYPE_RGB_ALPHA, 8, false, 4, 8},
+                      PngCase{"rgba16", PNG_COLOR_TYPE_RGB_ALPHA, 16, false, 4, 16},
+                      PngCase{"rgba8Interlaced", PNG_COLOR_TYPE_RGB_ALPHA, 8, true, 4, 8}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(PngSource, PaletteTransparencyBecomesAlpha) {
+    auto file = makePNG(PngSpec{.colorType = PNG_COLOR_TYPE_PALETTE, .bitDepth = 8, .transparentEntries = 4});
+    auto image = ImageSource::create(file)->createImageAtIndex(0);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->components, 4);
+    EXPECT_TRUE(image->hasAlpha);
+}
+
+TEST(PngSource, CountsTheFramesOfAnAnimation) {
+    EXPECT_EQ(ImageSource::create(makePNG(PngSpec{.animationFrames = 3}))->count(), 3u);
+    EXPECT_EQ(ImageSource::create(makePNG(PngSpec{.animationFrames = 1}))->count(), 1u);
+}
+
+TEST(PngSource, ReadsTheBytesAgainOnEveryQuery) {
+    auto file = makePNG(PngSpec{.width = 5});
+    auto source = ImageSource::create(file);
+    ASSERT_EQ(integerProperty(*source->propertiesAtIndex(0), ImagePropertyPixelWidth), 5);
+    file[16 + 3] = 9; // the low byte of the header's width
+    EXPECT_EQ(integerProperty(*source->propertiesAtIndex(0), ImagePropertyPixelWidth), 9);
+}
+
+TEST(PngSource, InvalidHeadersGiveNoImage) {
+    auto valid = makePNG(PngSpec{});
+    struct Damage {
+        const char* name;
+        std::size_t offset;
+        std::uint8_t value;
+    };
+    for (auto damage : {Damage{"zero width", 19, 0}, Damage{"bit depth 3", 24, 3}, Damage{"colour type 5", 25, 5},
+                        Damage{"not the header chunk", 12, 'X'}, Damage{"interlace method 2", 28, 2}}) {
+        auto file = valid;
+        if (damage.offset == 19) std::fill(file.begin() + 16, file.begin() + 20, 0);
+        file[damage.offset] = damage.value;
+        auto source = ImageSource::create(file);
+        EXPECT_EQ(source->type(), std::string(ImageType::png)) << damage.name;
+        EXPECT_EQ(source->count(), 0u) << damage.name;
+        EXPECT_FALSE(source->propertiesAtIndex(0)) << damage.name;
+        EXPECT_FALSE(source->createImageAtIndex(0)) << damage.name;
+    }
+}
+
+TEST(PngSource, TruncatedOrCorruptDataDoesNotDecode) {
+    auto file = makePNG(PngSpec{.width = 40, .height = 30, .samples = testing::noiseSamples(8)});
+    for (std::size_t cut = 0; cut + 12 < file.size(); cut += 7) { // every cut before the end chunk
+        Bytes prefix(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(cut));
+        auto source = ImageSource::create(prefix);
+        if (!source) continue;
+        // The header may still be readable, but the pixels are not all there.
+        EXPECT_FALSE(source->createImageAtIndex(0)) << "cut at " << cut;
+    }
+    auto corrupt = file;
+    corrupt[corrupt.size() / 2] ^= 0x55; // inside the image data: its checksum fails
+    EXPECT_FALSE(ImageSource::create(corrupt)->createImageAtIndex(0));
+}
+
+TEST(ImageSourceType, RecognisesFilesBySignatureOnly) {
+    EXPECT_FALSE(ImageSource::create(Bytes{}));
+    auto text = bytesOf("not an image at all");
+    EXPECT_FALSE(ImageSource::create(text)->type());
+    EXPECT_EQ(ImageSource::create(text)->count(), 0u);
+    auto tiff = makeTIFF(TiffPage{});
+    EXPECT_EQ(ImageSource::create(tiff)->type(), std::string(ImageType::tiff));
+    auto bigEndianHeader = Bytes{'M', 'M', 0, 42, 0, 0, 0, 8};
+    EXPECT_EQ(ImageSource::create(bigEndianHeader)->type(), std::string(ImageType::tiff));
+    EXPECT_EQ(ImageSource::create(bigEndianHeader)->count(), 0u);
+}
+
+struct TiffCase {
+    const char* name;
+    TiffPage page;
+    int decodedComponents;
+    int decodedBits;
+    bool exactSamples; // decoded samples equal the written ones
+    friend void PrintTo(const TiffCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class TiffDecoding : public ::testing::TestWithParam<TiffCase> {};
+
+TEST_P(TiffDecoding, HeaderAndPixelsMatchTheFile) {
+    const auto& param = GetParam();
+    auto page = param.page;
+    page.width = 21;
+    page.height = 9;
+    auto file = makeTIFF(page);
+    auto source = ImageSource::create(file);
+    ASSERT_TRUE(source);
+    EXPECT_EQ(source->count(), 1u);
+    auto properties = source->propertiesAtIndex(0);
+    ASSERT_TRUE(properties);
+    EXPECT_EQ(integerProperty(*properties, ImagePropertyPixelWidth), 21);
+    EXPECT_EQ(integerProperty(*properties, ImagePropertyPixelHeight), 9);
+    EXPECT_EQ(integerProperty(*properties, ImagePropertyDepth), page.bitsPerSample);
+
+    auto image = source->createImageAtIndex(0);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->width, 21u);
+    EXPECT_EQ(image->height, 9u);
+    EXPECT_EQ(image->components, param.decodedComponents);
+    EXPECT_EQ(image->bitsPerComponent, param.decodedBits);
+    EXPECT_EQ(image->bytesPerRow, 21u * param.decodedComponents * param.decodedBits / 8);
+    ASSERT_EQ(image->pixels.size(), image->bytesPerRow * 9);
+    auto written = page.samples ? page.samples : gradientSamples(page.bitsPerSample);
+    if (param.exactSamples) expectSamples(*image, written, param.decodedComponents);
+}
+
+// Alpha fully opaque, so that premultiplied and straight samples are the same.
+SampleFunction opaque(int bits, int alphaChannel) {
+    return [bits, alphaChannel](std::uint32_t x, std::uint32_t y, int c) -> std::uint32_t {
+        return c == alphaChannel ? (1u << bits) - 1 : gradientSamples(bits)(x, y, c);
+    };
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, TiffDecoding,
+    ::testing::Values(
+        TiffCase{"rgba8", TiffPage{}, 4, 8, true},
+        TiffCase{"rgb8Deflate", TiffPage{.samplesPerPixel = 3, .compression = COMPRESSION_ADOBE_DEFLATE}, 3, 8, true},
+        TiffCase{"rgb16Lzw", TiffPage{.samplesPerPixel = 3, .bitsPerSample = 16, .compression = COMPRESSION_LZW}, 3,
+                 16, true},
+        TiffCase{"rgba16", TiffPage{.bitsPerSample = 16}, 4, 16, true},
+        TiffCase{"gray8", TiffPage{.samplesPerPixel = 1, .photometric = PHOTOMETRIC_MINISBLACK}, 1, 8, true},
+        TiffCase{"grayAlpha8", TiffPage{.samplesPerPixel = 2, .photometric = PHOTOMETRIC_MINISBLACK}, 2, 8, true},
+        TiffCase{"rgbaPremultipliedOpaque",
+                 TiffPage{.extraSample = EXTRASAMPLE_ASSOCALPHA, .samples = opaque(8, 3)}, 4, 8, true},
+        TiffCase{"tiledRgbOpaque", TiffPage{.samplesPerPixel = 3, .tileSize = 16}, 3, 8, true},
+        TiffCase{"palette4", TiffPage{.samplesPerPixel = 1, .bitsPerSample = 4, .photometric = PHOTOMETRIC_PALETTE},
+                 3, 8, false},
+        TiffCase{"bilevel", TiffPage{.samplesPerPixel = 1, .bitsPerSample = 1, .photometric = PHOTOMETRIC_MINISWHITE},
+                 3, 8, false},
+        TiffCase{"cmyk", TiffPage{.photometric = PHOTOMETRIC_SEPARATED, .extraSample = std::nullopt}, 3, 8, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(TiffSource, PremultipliedAlphaIsMadeStraight) {
+    // Colour 100 premultiplied by alpha 128 is stored as 50.
+    auto samples = [](std::uint32_t, std::uint32_t, int c) -> std::uint32_t { return c == 3 ? 128 : 50; };
+    for (auto tiled : {false, true}) {
+        TiffPage page{.extraSample = EXTRASAMPLE_ASSOCALPHA, .samples = samples};
+        if (tiled) page.tileSize = 16;
+        auto image = ImageSource::create(makeTIFF(page))->createImageAtIndex(0);
+        ASSERT_TRUE(image);
+        EXPECT_EQ(sampleAt(*image, 1, 1, 0), 100u) << (tiled ? "tiled" : "strips");
+        EXPECT_EQ(sampleAt(*image, 1, 1, 3), 128u);
+    }
+}
+
+TEST(TiffSource, EveryPageIsAnImage) {
+    auto file = makeTIFF({TiffPage{.width = 3, .height = 2}, TiffPage{.width = 8, .height = 5, .bitsPerSample = 16}});
+    auto source = ImageSource::create(file);
+    EXPECT_EQ(source->count(), 2u);
+    auto second = source->propertiesAtIndex(1);
+    ASSERT_TRUE(second);
+    EXPECT_EQ(integerProperty(*second, ImagePropertyPixelWidth), 8);
+    EXPECT_EQ(integerProperty(*second, ImagePropertyDepth), 16);
+    auto image = source->createImageAtIndex(1);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->height, 5u);
+    EXPECT_FALSE(source->propertiesAtIndex(2));
+    EXPECT_FALSE(source->createImageAtIndex(2));
+}
+
+TEST(TiffSource, HugeClaimedDimensionsAreReportedWithoutDecoding) {
+    // A header may claim any size; the properties say so, and the caller decides.
+    auto file = makeTIFF(TiffPage{.width = 100000, .height = 1, .samplesPerPixel = 1,
+                                  .photometric = PHOTOMETRIC_MINISBLACK, .rowsPerStrip = 1});
+    auto source = ImageSource::create(file);
+    auto properties = source->propertiesAtIndex(0);
+    ASSERT_TRUE(properties);
+    EXPECT_EQ(integerProperty(*properties, ImagePropertyPixelWidth), 100000);
+}
+
+TEST(TiffSource, TruncatedOrCorruptDataNeverDecodes) {
+    auto file = makeTIFF(TiffPage{.width = 30, .height = 20, .compression = COMPRESSION_ADOBE_DEFLATE,
+                                  .samples = testing::noiseSamples(8)});
+    // libtiff writes the image data first and the directory at the end.
+    for (std::size_t cut = 0; cut < file.size(); cut += 11) {
+        Bytes prefix(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(cut));
+        auto source = ImageSource::create(prefix);
+        if (!source) continue;
+        EXPECT_FALSE(source->createImageAtIndex(0)) << "cut at " << cut;
+    }
+    auto corrupt = file;
+    for (std::size_t i = 8; i < 200; ++i) corrupt[i] ^= 0xA5; // compressed strip data
+    EXPECT_FALSE(ImageSource::create(corrupt)->createImageAtIndex(0));
+}
+
+TEST(ImageSourceDecoding, CountsAttempts) {
+    auto file = makePNG(PngSpec{});
+    auto before = ImageSource::decodeAttempts();
+    auto source = ImageSource::create(file);
+    (void)source->count();
+    (void)source->propertiesAtIndex(0);
+    EXPECT_EQ(ImageSource::decodeAttempts(), before);
+    (void)source->createImageAtIndex(0);
+    EXPECT_EQ(ImageSource::decodeAttempts(), before + 1);
+}
+
+// Encodes into a growing buffer; `refuseFrom` makes the consumer refuse that block and later ones.
+struct Capture {
+    Bytes bytes{};
+    std::size_t blocks = 0;
+    std::size_t refuseFrom = SIZE_MAX;
+};
+
+bool encode(std::shared_ptr<const Image> image, Capture& capture) {
+    auto consumer = DataConsumer::create([&capture](const std::uint8_t* bytes, std::size_t count) -> std::size_t {
+        if (capture.blocks++ >= capture.refuseFrom) return 0;
+        capture.bytes.insert(capture.bytes.end(), bytes, bytes + count);
+        return count;
+    });
+    auto destination = ImageDestination::createWithDataConsumer(consumer, ImageType::png, 1);
+    destination->addImage(std::move(image));
+    return destination->finalize();
+}
+
+TEST(PngDestination, RoundTripsEveryLayout) {
+    struct Layout {
+        int colorType;
+        int bits;
+    };
+    for (auto layout : {Layout{PNG_COLOR_TYPE_GRAY, 8}, Layout{PNG_COLOR_TYPE_GRAY_ALPHA, 16},
+                        Layout{PNG_COLOR_TYPE_RGB, 8}, Layout{PNG_COLOR_TYPE_RGB, 16},
+                        Layout{PNG_COLOR_TYPE_RGB_ALPHA, 8}, Layout{PNG_COLOR_TYPE_RGB_ALPHA, 16}}) {
+        auto original = makePNG(PngSpec{.width = 17, .height = 5, .colorType = layout.colorType, .bitDepth = layout.bits});
+        auto image = ImageSource::create(original)->createImageAtIndex(0);
+        ASSERT_TRUE(image);
+        Capture capture;
+        ASSERT_TRUE(encode(image, capture));
+        auto decoded = ImageSource::create(capture.bytes)->createImageAtIndex(0);
+        ASSERT_TRUE(decoded);
+        EXPECT_EQ(decoded->components, image->components);
+        EXPECT_EQ(decoded->bitsPerComponent, layout.bits);
+        EXPECT_EQ(decoded->pixels, image->pixels) << "colour type " << layout.colorType << ", " << layout.bits << " bits";
+    }
+}
+
+TEST(PngDestination, HonoursPaddedRows) {
+    auto image = std::make_shared<Image>(Image{.width = 2, .height = 2, .bitsPerComponent = 8, .components = 1,
+                                               .hasAlpha = false, .bytesPerRow = 5,
+                                               .pixels = {1, 2, 99, 99, 99, 3, 4, 99, 99, 99}});
+    Capture capture;
+    ASSERT_TRUE(encode(image, capture));
+    auto decoded = ImageSource::create(capture.bytes)->createImageAtIndex(0);
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->pixels, (Bytes{1, 2, 3, 4}));
+}
+
+TEST(PngDestination, ARefusedBlockEndsTheEncoding) {
+    auto image = ImageSource::create(makePNG(PngSpec{.width = 300, .height = 300, .samples = testing::noiseSamples(8)}))
+                     ->createImageAtIndex(0);
+    Capture whole;
+    ASSERT_TRUE(encode(image, whole));
+    ASSERT_GT(whole.blocks, 3u);
+    for (std::size_t refuse : {std::size_t{0}, std::size_t{1}, whole.blocks - 1}) {
+        Capture capture{.refuseFrom = refuse};
+        EXPECT_FALSE(encode(image, capture));
+        EXPECT_EQ(capture.blocks, refuse + 1) << "no block is offered after the refusal";
+        EXPECT_LT(capture.bytes.size(), whole.bytes.size());
+    }
+}
+
+TEST(PngDestination, AThrowingConsumerTakesNothing) {
+    auto image = ImageSource::create(makePNG(PngSpec{}))->createImageAtIndex(0);
+    auto consumer = DataConsumer::create([](const std::uint8_t*, std::size_t) -> std::size_t {
+        throw std::runtime_error("disk full");
+    });
+    auto destination = ImageDestination::createWithDataConsumer(consumer, ImageType::png, 1);
+    destination->addImage(image);
+    EXPECT_FALSE(destination->finalize());
+}
+
+TEST(PngDestination, RefusesWhatItCannotWrite) {
+    auto consumer = DataConsumer::create([](const std::uint8_t*, std::size_t count) { return count; });
+    EXPECT_FALSE(DataConsumer::create(nullptr));
+    EXPECT_FALSE(ImageDestination::createWithDataConsumer(nullptr, ImageType::png, 1));
+    EXPECT_FALSE(ImageDestination::createWithDataConsumer(consumer, ImageType::tiff, 1));
+    EXPECT_FALSE(ImageDestination::createWithDataConsumer(consumer, ImageType::png, 2));
+
+    auto empty = ImageDestination::createWithDataConsumer(consumer, ImageType::png, 1);
+    EXPECT_FALSE(empty->finalize()) << "no image added";
+
+    auto valid = ImageSource::create(makePNG(PngSpec{}))->createImageAtIndex(0);
+    auto twice = ImageDestination::createWithDataConsumer(consumer, ImageType::png, 1);
+    twice->addImage(valid);
+    EXPECT_TRUE(twice->finalize());
+    EXPECT_FALSE(twice->finalize());
+
+    for (auto broken : {Image{.width = 1, .height = 1, .components = 5, .bytesPerRow = 5, .pixels = Bytes(5)},
+                        Image{.width = 1, .height = 1, .bitsPerComponent = 12, .bytesPerRow = 8, .pixels = Bytes(8)},
+                        Image{.width = 4, .height = 4, .bytesPerRow = 16, .pixels = Bytes(15)},
+                        Image{.width = 0, .height = 4, .bytesPerRow = 0, .pixels = {}}}) {
+        auto destination = ImageDestination::createWithDataConsumer(consumer, ImageType::png, 1);
+        destination->addImage(std::make_shared<Image>(broken));
+        EXPECT_FALSE(destination->finalize());
+    }
+}
+
+} // namespace
+} // namespace tarpelix::platform
