@@ -1,0 +1,386 @@
+#include "storage/TransferStore.h"
+
+#include "platform/foundation/Files.h"
+#include "platform/foundation/JsonReader.h"
+#include "platform/foundation/LinuxProfile.h"
+#include "storage/RecordChecks.h"
+#include "storage/SQLiteDatabase.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tarpelix {
+
+namespace files = platform::files;
+
+namespace {
+constexpr std::int64_t currentSchemaVersion = 3;
+
+std::string idText(const platform::Uuid& id) { return id.uuidString(); }
+
+// A transfers row's payload as a checked record; a bad row is a database failure.
+TransferRecord decodeRecordRow(const std::optional<std::string>& payload) {
+    if (!payload) throw StorageError::databaseFailure;
+    TransferRecord record;
+    try {
+        record = TransferRecord::fromJson(platform::json::parse(*payload));
+        checkRecord(record);
+    } catch (const platform::JsonDecodingError&) {
+        throw StorageError::databaseFailure;
+    } catch (const StorageError&) {
+        throw StorageError::databaseFailure;
+    }
+    return record;
+}
+} // namespace
+
+std::filesystem::path TransferStore::defaultRoot() {
+    return std::filesystem::path(platform::LinuxProfile::applicationSupportDirectory()) / "Tarpelix";
+}
+
+TransferStore::TransferStore(Options options)
+    : worker_(platform::DispatchQueue::create("com.tarpelix.transfer-storage")),
+      root_(std::move(options.root)),
+      images_(root_ / "images"),
+      databaseFile_(root_ / "transfers.sqlite3"),
+      clock_(std::move(options.clock)),
+      policy_(options.policy),
+      fileOperation_(std::move(options.fileOperation)),
+      timeZone_(std::move(options.timeZone)),
+      activeOperations_(std::move(options.initiallyActiveOperations)) {}
+
+std::shared_ptr<TransferStore> TransferStore::open(Options options) {
+    bool schedule = options.scheduleMaintenance;
+    double interval = options.maintenanceIntervalSeconds;
+    std::shared_ptr<TransferStore> store(new TransferStore(std::move(options)));
+    try {
+        store->openFiles();
+    } catch (...) {
+        auto error = storageErrorFrom(std::current_exception());
+        store->database_.reset();
+        throw error;
+    }
+    if (schedule) store->startMaintenanceTimer(interval);
+    return store;
+}
+
+TransferStore::~TransferStore() {
+    // May run on the worker itself (the timer's strong reference was the last one): nothing
+    // here waits for the worker.
+    if (maintenanceTimer_) maintenanceTimer_->cancel();
+    database_.reset();
+}
+
+// MARK: Opening
+
+void TransferStore::openFiles() {
+    if (policy_.imageByteLimit < 0) throw StorageError::invalidRecord;
+    makePrivateDirectory(root_);
+    makePrivateDirectory(images_);
+
+    auto status = files::statusIfExists(databaseFile_);
+    if (status && !S_ISREG(status->st_mode)) throw StorageError::unavailable;
+    if (!status) {
+        try {
+            files::openFile(databaseFile_, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600).closeChecked();
+        } catch (const std::system_error&) {
+            throw StorageError::unavailable;
+        }
+    }
+    status = files::statusIfExists(databaseFile_);
+    if (!status || !S_ISREG(status->st_mode)) throw StorageError::unavailable;
+    if (::chmod(databaseFile_.c_str(), 0600) != 0) throw StorageError::unavailable;
+
+    database_ = std::make_unique<SQLiteDatabase>(databaseFile_);
+    // Read before anything that could change the file: a newer schema is left untouched.
+    auto version = database_->userVersion();
+    if (version > currentSchemaVersion || version < 0) throw StorageError::unsupportedSchema;
+    database_->execute("PRAGMA journal_mode=DELETE");
+    database_->execute("PRAGMA synchronous=FULL");
+    migrate(version);
+    backfillUsage();
+    recoverInterruptedWrites();
+    reconcileLatestAttemptAtOpen();
+    maintainStorage(activeOperations_, 0);
+}
+
+void TransferStore::migrate(std::int64_t version) {
+    if (version <= 0) {
+        database_->transaction([&] {
+            database_->execute(
+                "CREATE TABLE transfers (id TEXT PRIMARY KEY NOT NULL, created_at REAL NOT NULL, payload BLOB NOT NULL)");
+            database_->execute("CREATE INDEX transfers_created ON transfers(created_at DESC)");
+            database_->execute("PRAGMA user_version=1");
+        });
+    }
+    if (version <= 1) {
+        database_->transaction([&] {
+            database_->execute("CREATE TABLE IF NOT EXISTS latest_attempt (slot INTEGER PRIMARY KEY CHECK(slot = 1), "
+                               "payload BLOB NOT NULL)");
+            database_->execute("PRAGMA user_version=2");
+        });
+    }
+    if (version <= 2) {
+        database_->transaction([&] {
+            database_->execute("CREATE TABLE IF NOT EXISTS paste_usage (slot INTEGER PRIMARY KEY CHECK(slot = 1), "
+                               "payload BLOB NOT NULL)");
+            database_->execute("CREATE TABLE IF NOT EXISTS counted_pastes (id TEXT PRIMARY KEY NOT NULL)");
+            database_->execute("PRAGMA user_version=3");
+        });
+    }
+}
+
+void TransferStore::backfillUsage() {
+    try {
+        database_->transaction([&] {
+            for (const auto& record : allRecords()) recordUsage(record);
+        });
+    } catch (const StorageError& error) {
+        usageFailure_ = error;
+    } catch (...) {
+        usageFailure_ = StorageError::databaseFailure;
+    }
+}
+
+void TransferStore::reconcileLatestAttemptAtOpen() {
+    try {
+        auto stored = readLatestAttempt();
+        if (!stored || activeOperations_.count(stored->id)) return;
+        auto record = readRecord(stored->id);
+        auto reconciled = stored->reconciled(record, true, clock_());
+        if (!(reconciled == *stored)) database_->transaction([&] { writeLatestAttempt(reconciled); });
+    } catch (const StorageError& error) {
+        if (!(error == StorageError::invalidRecord)) throw;
+        latestAttemptFailure_ = StorageError::invalidRecord;
+    }
+}
+
+void TransferStore::startMaintenanceTimer(double interval) {
+    std::weak_ptr<TransferStore> weak = weak_from_this();
+    maintenanceTimer_ = platform::DispatchTimer::create(
+        worker_, interval,
+        [weak] {
+            // The strong reference may be the last one: then the store is released here, on
+            // its own worker, once the run has finished.
+            if (auto self = weak.lock()) self->runTimedMaintenance();
+        },
+        interval);
+}
+
+void TransferStore::runTimedMaintenance() {
+    try {
+        maintainStorage(activeOperations_, 0);
+        lastFailure_.reset();
+    } catch (...) {
+        lastFailure_ = storageErrorFrom(std::current_exception());
+    }
+}
+
+// MARK: Directories
+
+void TransferStore::verifyDirectories() const {
+    for (const auto& directory : {root_, images_}) {
+        auto status = files::statusIfExists(directory);
+        if (!status || !S_ISDIR(status->st_mode)) throw StorageError::unavailable;
+    }
+}
+
+void TransferStore::makePrivateDirectory(const std::filesystem::path& directory) {
+    auto status = files::statusIfExists(directory);
+    if (status && !(S_ISDIR(status->st_mode) && (status->st_mode & S_IWUSR))) throw StorageError::unavailable;
+    if (!status) {
+        std::filesystem::path partial;
+        for (const auto& component : directory) {
+            partial /= component;
+            if (::mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) throw StorageError::unavailable;
+        }
+    }
+    status = files::statusIfExists(directory);
+    if (!status || !S_ISDIR(status->st_mode)) throw StorageError::unavailable;
+    if (::chmod(directory.c_str(), 0700) != 0) throw StorageError::unavailable;
+}
+
+// MARK: Rows
+
+std::vector<TransferRecord> TransferStore::allRecords() {
+    auto statement = database_->prepare("SELECT payload FROM transfers ORDER BY created_at DESC, id DESC");
+    std::vector<TransferRecord> records;
+    while (statement.step()) records.push_back(decodeRecordRow(statement.blob(0)));
+    return records;
+}
+
+std::optional<TransferRecord> TransferStore::readRecord(const platform::Uuid& id) {
+    auto statement = database_->prepare("SELECT payload FROM transfers WHERE id = ?");
+    statement.bind(1, idText(id));
+    if (!statement.step()) return std::nullopt;
+    return decodeRecordRow(statement.blob(0));
+}
+
+void TransferStore::writeRecord(const TransferRecord& record, bool inserting) {
+    {
+        auto statement = database_->prepare(inserting ? "INSERT INTO transfers(id, created_at, payload) VALUES(?, ?, ?)"
+                                                      : "UPDATE transfers SET created_at = ?2, payload = ?3 WHERE id = ?1");
+        statement.bind(1, idText(record.id)).bind(2, record.createdAt.unixSeconds()).bindBlob(3, record.json());
+        statement.run();
+    }
+    if (!PasteUsageLedger::qualifies(record)) return;
+    database_->execute("SAVEPOINT update_paste_usage");
+    try {
+        recordUsage(record);
+        database_->execute("RELEASE update_paste_usage");
+    } catch (...) {
+        auto error = std::current_exception();
+        try {
+            database_->execute("ROLLBACK TO update_paste_usage");
+            database_->execute("RELEASE update_paste_usage");
+        } catch (...) {
+            throw StorageError::databaseFailure;
+        }
+        // A failure to count never loses the record row.
+        try {
+            std::rethrow_exception(error);
+        } catch (const StorageError& storageError) {
+            usageFailure_ = storageError;
+        } catch (...) {
+            usageFailure_ = StorageError::databaseFailure;
+        }
+    }
+}
+
+std::optional<PasteAttempt> TransferStore::readLatestAttempt() {
+    auto statement = database_->prepare("SELECT payload FROM latest_attempt WHERE slot = 1");
+    if (!statement.step()) return std::nullopt;
+    auto payload = statement.blob(0);
+    try {
+        if (!payload) throw StorageError::invalidRecord;
+        auto attempt = PasteAttempt::fromJson(platform::json::parse(*payload));
+        checkLatestAttempt(attempt);
+        return attempt;
+    } catch (const platform::JsonDecodingError&) {
+    } catch (const StorageError&) {
+    }
+    latestAttemptFailure_ = StorageError::invalidRecord;
+    throw StorageError::invalidRecord;
+}
+
+void TransferStore::writeLatestAttempt(const PasteAttempt& attempt) {
+    checkLatestAttempt(attempt);
+    auto statement = database_->prepare("INSERT OR REPLACE INTO latest_attempt(slot, payload) VALUES(1, ?)");
+    statement.bindBlob(1, attempt.json());
+    statement.run();
+}
+
+std::optional<PasteUsageLedger> TransferStore::readLedger() {
+    auto statement = database_->prepare("SELECT payload FROM paste_usage WHERE slot = 1");
+    if (!statement.step()) return std::nullopt;
+    auto payload = statement.blob(0);
+    if (!payload) throw StorageError::databaseFailure;
+    try {
+        return PasteUsageLedger::fromJson(platform::json::parse(*payload));
+    } catch (const platform::JsonDecodingError&) {
+        throw StorageError::databaseFailure;
+    }
+}
+
+bool TransferStore::isCounted(const platform::Uuid& id) {
+    auto statement = database_->prepare("SELECT 1 FROM counted_pastes WHERE id = ?");
+    statement.bind(1, idText(id));
+    return statement.step();
+}
+
+void TransferStore::recordUsage(const TransferRecord& record) {
+    if (!PasteUsageLedger::qualifies(record) || isCounted(record.id)) return;
+    auto ledger = readLedger().value_or(PasteUsageLedger());
+    ledger.record(record, timeZone_());
+    auto write = database_->prepare("INSERT OR REPLACE INTO paste_usage(slot, payload) VALUES(1, ?)");
+    write.bindBlob(1, ledger.json());
+    write.run();
+    auto count = database_->prepare("INSERT INTO counted_pastes(id) VALUES(?)");
+    count.bind(1, idText(record.id));
+    count.run();
+}
+
+// MARK: Operations
+
+TransferRecord TransferStore::update(const TransferRecord& record) {
+    return perform([&] {
+        checkRecord(record);
+        auto protecting = activeOperations_;
+        protecting.insert(record.id);
+        maintainStorage(protecting, 0);
+        database_->transaction([&] {
+            auto stored = readRecord(record.id);
+            if (!stored || stored->createdAt != record.createdAt || stored->localFilename != record.localFilename ||
+                stored->imageSize != record.imageSize) {
+                throw StorageError::invalidRecord;
+            }
+            writeRecord(record, false);
+        });
+        lastFailure_.reset();
+        return record;
+    });
+}
+
+std::optional<TransferRecord> TransferStore::record(const platform::Uuid& id) {
+    return perform([&] { return readRecord(id); });
+}
+
+std::optional<TransferRecord> TransferStore::latestConfirmedUpload() {
+    return perform([&]() -> std::optional<TransferRecord> {
+        for (auto& record : allRecords()) {
+            if (record.hasConfirmedUpload()) return record;
+        }
+        return std::nullopt;
+    });
+}
+
+void TransferStore::saveLatestAttempt(const PasteAttempt& attempt) {
+    perform([&] {
+        auto incoming = attemptKeepingTimeForward(attempt, std::nullopt);
+        checkLatestAttempt(incoming);
+        database_->transaction([&] {
+            std::optional<PasteAttempt> stored;
+            try {
+                stored = readLatestAttempt();
+            } catch (const StorageError& error) {
+                if (!(error == StorageError::invalidRecord)) throw;
+            }
+            incoming = attemptKeepingTimeForward(incoming, stored);
+            if (stored && !stored->acceptsUpdate(incoming)) return;
+            auto record = readRecord(incoming.id);
+            writeLatestAttempt(incoming.reconciled(record, false, incoming.updatedAt));
+            latestAttemptFailure_.reset();
+        });
+        lastFailure_.reset();
+    });
+}
+
+std::optional<PasteAttempt> TransferStore::latestAttempt() {
+    return perform([&]() -> std::optional<PasteAttempt> {
+        auto stored = readLatestAttempt();
+        if (!stored) return std::nullopt;
+        auto record = readRecord(stored->id);
+        auto reconciled = stored->reconciled(record, false, stored->updatedAt);
+        if (!(reconciled == *stored)) database_->transaction([&] { writeLatestAttempt(reconciled); });
+        return reconciled;
+    });
+}
+
+PasteUsage TransferStore::pasteUsage(const std::vector<TransferRecord>& adding) {
+    return perform([&] {
+        if (usageFailure_) throw *usageFailure_;
+        auto ledger = readLedger().value_or(PasteUsageLedger());
+        for (const auto& record : adding) {
+            if (PasteUsageLedger::qualifies(record) && !isCounted(record.id)) ledger.record(record, timeZone_());
+        }
+        return ledger.snapshot();
+    });
+}
+
+void TransferStore::setActiveOperations(Identifiers identifiers) {
+    worker_->sync([&] { activeOperations_ = std::move(identifiers); });
+}
+
+} // namespace tarpelix

@@ -1,0 +1,287 @@
+// Retained images, the image budget, recovery, health and clearing of the transfer store.
+#include "storage/TransferStore.h"
+
+#include "platform/foundation/Files.h"
+#include "storage/RecordChecks.h"
+#include "storage/SQLiteDatabase.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tarpelix {
+
+namespace files = platform::files;
+
+namespace {
+bool isCanonicalUuidText(std::string_view text) {
+    auto id = platform::Uuid::parse(text);
+    return id && id->uuidString() == text;
+}
+
+// "<UUID>.png" or ".<UUID>.tmp" with the canonical upper-case UUID text.
+bool isOwnedImageName(std::string_view name) {
+    if (name.size() > 4 && name.substr(name.size() - 4) == ".png") {
+        return isCanonicalUuidText(name.substr(0, name.size() - 4));
+    }
+    if (name.size() > 5 && name.front() == '.' && name.substr(name.size() - 4) == ".tmp") {
+        return isCanonicalUuidText(name.substr(1, name.size() - 5));
+    }
+    return false;
+}
+
+std::vector<std::string> directoryEntries(const std::filesystem::path& directory) {
+    std::unique_ptr<DIR, int (*)(DIR*)> handle(::opendir(directory.c_str()), ::closedir);
+    if (!handle) throw std::system_error(errno, std::generic_category(), "opendir");
+    std::vector<std::string> names;
+    errno = 0;
+    while (auto* entry = ::readdir(handle.get())) {
+        std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+        errno = 0;
+    }
+    if (errno != 0) throw std::system_error(errno, std::generic_category(), "readdir");
+    return names;
+}
+} // namespace
+
+// MARK: Files
+
+std::optional<std::int64_t> TransferStore::retainedFileSize(const std::string& filename) const {
+    auto status = files::statusIfExists(images_ / filename);
+    if (!status || !S_ISREG(status->st_mode)) return std::nullopt;
+    return static_cast<std::int64_t>(status->st_size);
+}
+
+std::int64_t TransferStore::retainedBytes(const std::vector<TransferRecord>& records) const {
+    std::int64_t total = 0;
+    for (const auto& record : records) {
+        if (!record.localFilename) continue;
+        if (auto size = retainedFileSize(*record.localFilename)) total += *size;
+    }
+    return total;
+}
+
+std::vector<std::filesystem::path> TransferStore::ownedImageFiles() const {
+    std::vector<std::filesystem::path> owned;
+    for (const auto& name : directoryEntries(images_)) {
+        if (!isOwnedImageName(name)) continue;
+        auto path = images_ / name;
+        auto status = files::statusIfExists(path);
+        if (status && (S_ISREG(status->st_mode) || S_ISLNK(status->st_mode))) owned.push_back(path);
+    }
+    return owned;
+}
+
+void TransferStore::removeFile(const std::filesystem::path& path) {
+    auto status = files::statusIfExists(path);
+    if (!status) return;
+    if (!S_ISREG(status->st_mode) && !S_ISLNK(status->st_mode)) throw StorageError::unavailable;
+    if (fileOperation_) fileOperation_(StorageFileOperation::deleteFile, path);
+    try {
+        files::removeEntry(path); // a symbolic link itself, never its target
+    } catch (const std::system_error& error) {
+        if (!files::isMissing(error.code())) throw;
+    }
+}
+
+std::string TransferStore::writeImage(const platform::Uuid& id, const platform::Bytes& png) {
+    auto name = id.uuidString() + ".png";
+    auto temporary = images_ / ("." + platform::Uuid::random().uuidString() + ".tmp");
+    try {
+        if (fileOperation_) fileOperation_(StorageFileOperation::writeImage, temporary);
+        files::writeNewFileDurably(temporary, png.data(), png.size(), 0600);
+        // Exclusive: a complete file appears under its final name, or nothing does.
+        files::renameExclusive(temporary, images_ / name);
+    } catch (...) {
+        files::removeQuietly(temporary);
+        throw StorageError::imageWriteFailed;
+    }
+    files::syncDirectory(images_);
+    return name;
+}
+
+bool TransferStore::passesSafeOpen(const TransferRecord& record, platform::Bytes* contents) const {
+    if (!record.localFilename || *record.localFilename != record.expectedFilename()) return false;
+    constexpr int directoryFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW;
+    files::FileDescriptor file;
+    try {
+        auto root = files::openFile(root_, directoryFlags);
+        auto images = files::openAt(root.get(), "images", directoryFlags);
+        file = files::openAt(images.get(), record.localFilename->c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW);
+    } catch (const std::system_error&) {
+        return false;
+    }
+    struct stat status {};
+    if (::fstat(file.get(), &status) != 0) return false;
+    if (!S_ISREG(status.st_mode) || status.st_uid != ::geteuid() || (status.st_mode & 0444) == 0 ||
+        status.st_nlink != 1) {
+        return false;
+    }
+    if (contents) *contents = files::readAll(file.get());
+    return true;
+}
+
+// MARK: Create
+
+TransferRecord TransferStore::create(const TransferRecord& record, const std::optional<platform::Bytes>& pngData) {
+    return perform([&] {
+        if (record.localFilename || record.imageSize < 0 ||
+            (pngData && static_cast<std::int64_t>(pngData->size()) != record.imageSize)) {
+            throw StorageError::invalidRecord;
+        }
+        auto stored = record;
+        stored.updatedAt = clock_();
+        checkRecord(stored);
+        if (readRecord(stored.id)) throw StorageError::invalidRecord;
+
+        std::int64_t size = pngData ? static_cast<std::int64_t>(pngData->size()) : 0;
+        bool fits = pngData && size <= policy_.imageByteLimit;
+        auto protecting = activeOperations_;
+        protecting.insert(stored.id);
+        maintainStorage(protecting, fits ? size : 0);
+        if (fits) fits = retainedBytes(allRecords()) <= policy_.imageByteLimit - size;
+
+        std::optional<std::filesystem::path> finalFile;
+        try {
+            database_->transaction([&] {
+                if (readRecord(stored.id)) throw StorageError::invalidRecord;
+                if (pngData && fits) {
+                    stored.localFilename = writeImage(stored.id, *pngData);
+                    finalFile = images_ / *stored.localFilename;
+                }
+                writeRecord(stored, true);
+            });
+        } catch (...) {
+            if (finalFile) files::removeQuietly(*finalFile);
+            throw;
+        }
+        lastFailure_.reset();
+        return stored;
+    });
+}
+
+// MARK: Budget, recovery
+
+void TransferStore::maintainStorage(const Identifiers& protecting, std::int64_t reservingBytes) {
+    verifyDirectories();
+    auto now = clock_();
+    try {
+        readLatestAttempt(); // only to note an unreadable attempt
+    } catch (const StorageError& error) {
+        if (!(error == StorageError::invalidRecord)) throw;
+    }
+    auto records = allRecords();
+    auto retained = retainedBytes(records);
+    for (auto it = records.rbegin(); it != records.rend(); ++it) {
+        const auto& record = *it;
+        if (protecting.count(record.id) || !record.localFilename) continue;
+        auto path = images_ / *record.localFilename;
+        auto size = retainedFileSize(*record.localFilename);
+        if (size && !(policy_.imageByteLimit - reservingBytes < retained)) continue;
+        removeFile(path);
+        if (size) retained -= *size;
+        auto cleared = record;
+        cleared.localFilename.reset();
+        cleared.updatedAt = now;
+        database_->transaction([&] { writeRecord(cleared, false); });
+    }
+}
+
+void TransferStore::recoverInterruptedWrites() {
+    auto records = allRecords();
+    std::set<std::string> referenced;
+    for (const auto& record : records) {
+        if (record.localFilename) referenced.insert(*record.localFilename);
+    }
+    for (const auto& path : ownedImageFiles()) {
+        if (!referenced.count(path.filename().string())) removeFile(path);
+    }
+    database_->transaction([&] {
+        for (const auto& record : records) {
+            if (activeOperations_.count(record.id)) continue;
+            auto recovered = record;
+            if (recovered.localFilename && !retainedFileSize(*recovered.localFilename)) recovered.localFilename.reset();
+            if (recovered.uploadOutcome == TransferOutcome::pending) {
+                bool confirmed = recovered.confirmedRemotePath && !recovered.confirmedRemotePath->empty();
+                recovered.uploadOutcome = confirmed ? TransferOutcome::succeeded : TransferOutcome::interrupted;
+            }
+            if (recovered.insertionOutcome == TransferOutcome::pending) {
+                recovered.insertionOutcome = TransferOutcome::interrupted;
+            }
+            if (recovered == record) continue;
+            recovered.updatedAt = clock_();
+            writeRecord(recovered, false);
+        }
+    });
+}
+
+// MARK: Reads, health, maintenance, clear
+
+std::optional<TransferRecord> TransferStore::latestRetainedImage() {
+    return perform([&]() -> std::optional<TransferRecord> {
+        for (auto& record : allRecords()) {
+            if (passesSafeOpen(record, nullptr)) return record;
+        }
+        return std::nullopt;
+    });
+}
+
+std::optional<platform::Bytes> TransferStore::readRetainedImage(const platform::Uuid& id) {
+    return perform([&]() -> std::optional<platform::Bytes> {
+        auto record = readRecord(id);
+        if (!record || record->id != id) return std::nullopt;
+        platform::Bytes bytes;
+        if (!passesSafeOpen(*record, &bytes)) return std::nullopt;
+        return bytes;
+    });
+}
+
+StorageHealth TransferStore::health() {
+    return perform([&] {
+        StorageHealth health;
+        auto records = allRecords();
+        health.recordCount = static_cast<std::int64_t>(records.size());
+        for (const auto& record : records) {
+            if (!record.localFilename) continue;
+            if (auto size = retainedFileSize(*record.localFilename)) {
+                health.imageCount += 1;
+                health.imageBytes += *size;
+            }
+        }
+        auto status = files::statusIfExists(databaseFile_);
+        health.databaseBytes = status ? static_cast<std::int64_t>(status->st_size) : 0;
+        health.lastFailure = lastFailure_ ? lastFailure_ : latestAttemptFailure_;
+        return health;
+    });
+}
+
+void TransferStore::maintain(const Identifiers& protecting) {
+    perform([&] {
+        auto all = protecting;
+        all.insert(activeOperations_.begin(), activeOperations_.end());
+        maintainStorage(all, 0);
+        lastFailure_.reset();
+    });
+}
+
+void TransferStore::clear() {
+    perform([&] {
+        if (!activeOperations_.empty()) throw StorageError::busy;
+        // Files before rows: a failure below leaves references that maintenance clears.
+        for (const auto& path : ownedImageFiles()) removeFile(path);
+        database_->transaction([&] {
+            database_->execute("DELETE FROM transfers");
+            database_->execute("DELETE FROM latest_attempt");
+            database_->execute("DELETE FROM paste_usage");
+            database_->execute("DELETE FROM counted_pastes");
+        });
+        latestAttemptFailure_.reset();
+        usageFailure_.reset();
+        lastFailure_.reset();
+    });
+}
+
+} // namespace tarpelix
