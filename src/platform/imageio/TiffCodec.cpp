@@ -16,7 +16,7 @@ namespace {
 
 // The largest single allocation libtiff may make for one file; well above what a strip of
 // an image within the processing limit needs.
-constexpr tmsize_t maxSingleAllocation = 512 * 1024 * 1024;
+constexpr tmsize_t maxSingleAllocation = 256 * 1024 * 1024;
 
 struct Memory {
     Data data;

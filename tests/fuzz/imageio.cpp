@@ -1,0 +1,63 @@
+// Fuzzes the image source over arbitrary bytes: type, count, header properties, decoding of
+// images whose header stays within a small pixel budget, and a PNG round trip of what decodes.
+#include "platform/imageio/ImageDestination.h"
+#include "platform/imageio/ImageSource.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <span>
+#include <variant>
+
+namespace {
+
+using namespace tarpelix::platform;
+
+// The decoded bytes a header may claim before it is decoded here (as the clipboard bounds
+// it: four samples of whole bytes per pixel).
+constexpr std::int64_t pixelBudget = 4 << 20;
+
+bool withinBudget(const ImageProperties& properties) {
+    auto integer = [&](std::string_view key) -> std::int64_t {
+        auto found = properties.find(key);
+        if (found == properties.end() || !std::holds_alternative<std::int64_t>(found->second)) return -1;
+        return std::get<std::int64_t>(found->second);
+    };
+    std::int64_t width = integer(ImagePropertyPixelWidth), height = integer(ImagePropertyPixelHeight),
+                 depth = integer(ImagePropertyDepth);
+    if (width < 1 || height < 1 || depth < 1 || depth > 64) return false;
+    return pixelBudget / (4 * ((depth + 7) / 8)) / height >= width;
+}
+
+void roundTrip(const std::shared_ptr<const Image>& image) {
+    if (image->width == 0 || image->height == 0 ||
+        image->bytesPerRow < image->width * static_cast<std::size_t>(image->components * image->bitsPerComponent / 8) ||
+        image->pixels.size() < image->bytesPerRow * image->height) {
+        std::abort();
+    }
+    Bytes png;
+    auto consumer = DataConsumer::create([&](const std::uint8_t* bytes, std::size_t count) -> std::size_t {
+        if (png.size() + count > 2 * static_cast<std::size_t>(pixelBudget)) return 0;
+        png.insert(png.end(), bytes, bytes + count);
+        return count;
+    });
+    auto destination = ImageDestination::createWithDataConsumer(consumer, ImageType::png, 1);
+    destination->addImage(image);
+    if (!destination->finalize()) return;
+    auto decoded = ImageSource::create(png)->createImageAtIndex(0);
+    if (!decoded || decoded->pixels != image->pixels || decoded->components != image->components) std::abort();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    auto source = ImageSource::create(std::span<const std::uint8_t>(data, size));
+    if (!source) return 0;
+    (void)source->type();
+    std::size_t count = std::min<std::size_t>(source->count(), 4);
+    for (std::size_t index = 0; index < count; ++index) {
+        auto properties = source->propertiesAtIndex(index);
+        if (!properties || !withinBudget(*properties)) continue;
+        if (auto image = source->createImageAtIndex(index)) roundTrip(image);
+    }
+    return 0;
+}
