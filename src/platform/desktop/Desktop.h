@@ -2,6 +2,10 @@
 
 #include "platform/desktop/PasteboardState.h"
 
+#include "platform/desktop/AppleEventsState.h"
+#include "platform/desktop/InputEventsState.h"
+#include "platform/desktop/WorkspaceState.h"
+
 #include <functional>
 #include <mutex>
 #include <vector>
@@ -30,6 +34,10 @@ public:
     std::mutex mutex;
 
     PasteboardState pasteboard;
+
+    InputEventsState inputEvents;
+    WorkspaceState workspace;
+    AppleEventsState appleEvents;
 
 private:
     Desktop() = default;

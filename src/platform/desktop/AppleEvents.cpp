@@ -1,0 +1,195 @@
+#include "platform/desktop/AppleEvents.h"
+
+#include "platform/desktop/AppleEventsControl.h"
+#include "platform/desktop/Desktop.h"
+
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+namespace tarpelix::platform {
+
+namespace {
+
+void resetAppleEvents() {
+    auto& d = Desktop::shared();
+    std::lock_guard lock(d.mutex);
+    d.appleEvents.automation.clear();
+    d.appleEvents.permissionLatency = 0;
+    d.appleEvents.permissionChecks = 0;
+}
+
+Desktop& desktop() {
+    static std::once_flag once;
+    auto& shared = Desktop::shared();
+    std::call_once(once, [&] { shared.addResetHandler(resetAppleEvents); });
+    return shared;
+}
+
+} // namespace
+
+// MARK: Descriptors
+
+AppleEventDescriptor AppleEventDescriptor::targetWithBundleIdentifier(std::string bundleIdentifier) {
+    AppleEventDescriptor descriptor;
+    descriptor.kind_ = Kind::target;
+    descriptor.bundleIdentifier_ = std::move(bundleIdentifier);
+    return descriptor;
+}
+
+AppleEventDescriptor AppleEventDescriptor::targetWithProcessIdentifier(pid_t pid) {
+    AppleEventDescriptor descriptor;
+    descriptor.kind_ = Kind::target;
+    descriptor.pid_ = pid;
+    return descriptor;
+}
+
+AppleEventDescriptor AppleEventDescriptor::text(std::string value) {
+    AppleEventDescriptor descriptor;
+    descriptor.kind_ = Kind::text;
+    descriptor.text_ = std::move(value);
+    return descriptor;
+}
+
+AppleEventDescriptor AppleEventDescriptor::integer(std::int32_t value) {
+    AppleEventDescriptor descriptor;
+    descriptor.kind_ = Kind::integer;
+    descriptor.integer_ = value;
+    return descriptor;
+}
+
+AppleEventDescriptor AppleEventDescriptor::list() {
+    AppleEventDescriptor descriptor;
+    descriptor.kind_ = Kind::list;
+    return descriptor;
+}
+
+AppleEventDescriptor AppleEventDescriptor::appleEvent(FourCharCode eventClass, FourCharCode eventID,
+                                                      const AppleEventDescriptor& target, std::int16_t,
+                                                      std::int32_t) {
+    AppleEventDescriptor descriptor;
+    descriptor.kind_ = Kind::appleEvent;
+    descriptor.eventClass_ = eventClass;
+    descriptor.eventID_ = eventID;
+    if (target.kind() == Kind::target) {
+        descriptor.bundleIdentifier_ = target.bundleIdentifier_;
+        descriptor.pid_ = target.pid_;
+    }
+    return descriptor;
+}
+
+std::optional<std::string> AppleEventDescriptor::stringValue() const {
+    switch (kind_) {
+    case Kind::text:
+        return text_;
+    case Kind::integer:
+        return std::to_string(integer_);
+    default:
+        return std::nullopt;
+    }
+}
+
+int AppleEventDescriptor::numberOfItems() const {
+    return kind_ == Kind::list ? static_cast<int>(items_.size()) : 0;
+}
+
+std::optional<AppleEventDescriptor> AppleEventDescriptor::descriptorAtIndex(int index) const {
+    if (kind_ != Kind::list || index < 1 || index > numberOfItems()) return std::nullopt;
+    return items_[static_cast<std::size_t>(index - 1)];
+}
+
+void AppleEventDescriptor::insertDescriptor(const AppleEventDescriptor& descriptor, int index) {
+    if (kind_ != Kind::list) return;
+    if (index < 1 || index > numberOfItems()) {
+        items_.push_back(descriptor);
+    } else {
+        items_.insert(items_.begin() + (index - 1), descriptor);
+    }
+}
+
+void AppleEventDescriptor::setParamDescriptor(const AppleEventDescriptor& descriptor, FourCharCode keyword) {
+    if (kind_ != Kind::appleEvent) return;
+    for (auto& [key, value] : params_) {
+        if (key == keyword) {
+            value = descriptor;
+            return;
+        }
+    }
+    params_.emplace_back(keyword, descriptor);
+}
+
+std::optional<AppleEventDescriptor> AppleEventDescriptor::paramDescriptorForKeyword(FourCharCode keyword) const {
+    for (const auto& [key, value] : params_) {
+        if (key == keyword) return value;
+    }
+    return std::nullopt;
+}
+
+// MARK: Permission
+
+namespace AppleEvents {
+
+OSStatus determinePermissionToAutomateTarget(const AppleEventDescriptor& target, FourCharCode, FourCharCode,
+                                             bool) {
+    auto& d = desktop();
+    double latency = 0;
+    {
+        std::lock_guard lock(d.mutex);
+        ++d.appleEvents.permissionChecks;
+        latency = d.appleEvents.permissionLatency;
+    }
+    // The answer reflects the world once the check completes.
+    if (latency > 0) std::this_thread::sleep_for(std::chrono::duration<double>(latency));
+
+    std::lock_guard lock(d.mutex);
+    if (target.kind() != AppleEventDescriptor::Kind::target) return procNotFound;
+    std::optional<std::string> bundleIdentifier;
+    for (const auto& record : d.workspace.applications) {
+        const auto& app = record.application;
+        if (app.isTerminated) continue;
+        bool matches = target.targetProcessIdentifier() ? app.processIdentifier == *target.targetProcessIdentifier()
+                                                        : app.bundleIdentifier == target.targetBundleIdentifier();
+        if (matches) {
+            bundleIdentifier = app.bundleIdentifier;
+            break;
+        }
+    }
+    if (!bundleIdentifier) return procNotFound;
+    auto found = d.appleEvents.automation.find(*bundleIdentifier);
+    AutomationAnswer answer = found == d.appleEvents.automation.end() ? AutomationAnswer::wouldAsk : found->second;
+    switch (answer) {
+    case AutomationAnswer::granted:
+        return noErr;
+    case AutomationAnswer::denied:
+        return errAEEventNotPermitted;
+    case AutomationAnswer::wouldAsk:
+        return errAEEventWouldRequireUserConsent;
+    }
+    return errAEEventWouldRequireUserConsent;
+}
+
+} // namespace AppleEvents
+
+namespace AppleEventsControl {
+
+void setAutomationPermission(const std::string& bundleIdentifier, AutomationAnswer answer) {
+    auto& d = desktop();
+    std::lock_guard lock(d.mutex);
+    d.appleEvents.automation[bundleIdentifier] = answer;
+}
+
+void setPermissionLatency(double seconds) {
+    auto& d = desktop();
+    std::lock_guard lock(d.mutex);
+    d.appleEvents.permissionLatency = seconds;
+}
+
+int permissionChecks() {
+    auto& d = desktop();
+    std::lock_guard lock(d.mutex);
+    return d.appleEvents.permissionChecks;
+}
+
+} // namespace AppleEventsControl
+
+} // namespace tarpelix::platform
