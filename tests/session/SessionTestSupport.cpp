@@ -2,14 +2,29 @@
 
 #include "support/PrivateNamespace.h"
 
+#include "platform/foundation/LinuxProfile.h"
+#include "support/Eventually.h"
+#include "support/Processes.h"
+#include "support/TemporaryDirectory.h"
+
+#include <csignal>
+#include <cstdlib>
 #include <fstream>
 #include <stdexcept>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace tarpelix::testing {
 
-// Every test of this program runs in a private mount namespace (fresh /tmp and home).
-[[maybe_unused]] static const bool privateNamespace = enterPrivateMountNamespace({TARPELIX_SOURCE_DIR, TARPELIX_BINARY_DIR});
+// Every test of this program runs in a private mount namespace (fresh /tmp and home), with
+// no tmux of the user's own in its environment.
+[[maybe_unused]] static const bool privateNamespace = [] {
+    ::unsetenv("TMUX");
+    ::unsetenv("TMUX_PANE");
+    ::unsetenv("TMUX_TMPDIR");
+    return enterPrivateMountNamespace({TARPELIX_SOURCE_DIR, TARPELIX_BINARY_DIR});
+}();
 
 namespace {
 class InterposedHandle final : public platform::ProcessHandle {
@@ -66,6 +81,86 @@ std::string installFakeProgram(const std::string& directory, const std::string& 
     if (!in || !out) throw std::runtime_error("cannot copy the fake program to " + target);
     ::chmod(target.c_str(), 0755);
     return target;
+}
+
+std::vector<std::string> tmuxEnvironment() {
+    return {"PATH=/usr/local/bin:/usr/bin:/bin", "HOME=" + platform::LinuxProfile::passwordDatabaseHome(),
+            "TERM=xterm-256color", "LANG=C.UTF-8", "SHELL=/bin/bash"};
+}
+
+std::string tmuxDirectory() {
+    auto directory = platform::LinuxProfile::tmuxSocketDirectory(::getuid());
+    ::mkdir(directory.c_str(), 0700);
+    return directory;
+}
+
+std::string emptyTmuxDirectory() {
+    auto directory = platform::LinuxProfile::tmuxSocketDirectory(::getuid());
+    removeTree(directory);
+    return tmuxDirectory();
+}
+
+TmuxServer::TmuxServer(const std::string& name) : socket_(tmuxDirectory() + "/" + name) {
+    auto started = tmux({"-f", "/dev/null", "new-session", "-d", "-s", "main", "-x", "100", "-y", "30"});
+    if (started.status != 0) throw std::runtime_error("cannot start a tmux server on " + socket_);
+    auto pid = tmux({"display-message", "-p", "#{pid}"});
+    serverPid_ = std::atoi(pid.output.c_str());
+}
+
+TmuxServer::~TmuxServer() {
+    if (serverPid_ > 0) {
+        // The panes lead sessions of their own; end them with the server (kill-server would
+        // wait for them to hang up).
+        ::kill(serverPid_, SIGCONT);
+        auto panes = tmux({"list-panes", "-a", "-F", "#{pane_pid}"}).output;
+        ::kill(serverPid_, SIGKILL);
+        std::size_t start = 0;
+        while (start < panes.size()) {
+            auto end = panes.find('\n', start);
+            if (end == std::string::npos) end = panes.size();
+            pid_t pane = std::atoi(panes.substr(start, end - start).c_str());
+            if (pane > 0) killSession(pane, -1);
+            start = end + 1;
+        }
+        waitUntil([&] {
+            auto status = processStatus(serverPid_);
+            return !status || status->state == 'Z';
+        });
+    }
+    ::unlink(socket_.c_str());
+}
+
+CommandResult TmuxServer::tmux(std::vector<std::string> arguments) const {
+    arguments.insert(arguments.begin(), {"/usr/bin/tmux", "-S", socket_});
+    return runCommand(arguments, tmuxEnvironment());
+}
+
+std::unique_ptr<PseudoTerminal> TmuxServer::attach() const {
+    PseudoTerminal::Options options;
+    options.executable = "/usr/bin/tmux";
+    options.arguments = {"tmux", "-S", socket_, "attach-session", "-t", "main"};
+    options.environment = tmuxEnvironment();
+    auto client = std::make_unique<PseudoTerminal>(options);
+    bool attached = waitUntil([&] {
+        client->output();
+        return clientField(client->tty(), "#{client_pid}") == std::to_string(client->pid());
+    });
+    if (!attached) throw std::runtime_error("tmux client did not attach");
+    return client;
+}
+
+std::string TmuxServer::clientField(const std::string& tty, const std::string& format) const {
+    auto answer = tmux({"list-clients", "-F", "#{client_tty}\t" + format});
+    std::size_t start = 0;
+    while (start < answer.output.size()) {
+        auto end = answer.output.find('\n', start);
+        if (end == std::string::npos) end = answer.output.size();
+        auto line = answer.output.substr(start, end - start);
+        start = end + 1;
+        auto tab = line.find('\t');
+        if (tab != std::string::npos && line.substr(0, tab) == tty) return line.substr(tab + 1);
+    }
+    return "";
 }
 
 } // namespace tarpelix::testing

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "platform/process/ProcessTable.h"
+#include "support/Command.h"
+#include "support/PseudoTerminal.h"
 
 #include <functional>
 #include <memory>
@@ -29,5 +31,34 @@ public:
 
 // A copy of the fake program under another name, executable, inside `directory`.
 std::string installFakeProgram(const std::string& directory, const std::string& name);
+
+// The environment of the tmux servers and clients of the tests.
+std::vector<std::string> tmuxEnvironment();
+// The private tmux socket directory, made (mode 0700) when missing.
+std::string tmuxDirectory();
+// The same directory emptied of whatever an earlier test left there.
+std::string emptyTmuxDirectory();
+
+// A real tmux server on a socket of the private socket directory, with one detached session
+// "main"; killed with its panes when released.
+class TmuxServer {
+public:
+    explicit TmuxServer(const std::string& name);
+    ~TmuxServer();
+    TmuxServer(const TmuxServer&) = delete;
+    TmuxServer& operator=(const TmuxServer&) = delete;
+
+    const std::string& socket() const { return socket_; }
+    pid_t serverPid() const { return serverPid_; }
+    CommandResult tmux(std::vector<std::string> arguments) const;
+    // Attaches a client to "main" from a new pseudo-terminal and waits until it is listed.
+    std::unique_ptr<PseudoTerminal> attach() const;
+    // A format evaluated for the client on `tty`; empty when no such client is listed.
+    std::string clientField(const std::string& tty, const std::string& format) const;
+
+private:
+    std::string socket_;
+    pid_t serverPid_ = 0;
+};
 
 } // namespace tarpelix::testing

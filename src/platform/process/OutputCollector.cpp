@@ -1,0 +1,51 @@
+#include "platform/process/OutputCollector.h"
+
+#include "platform/foundation/Clock.h"
+#include "platform/process/ChildProcess.h"
+
+#include <cerrno>
+#include <poll.h>
+#include <thread>
+#include <unistd.h>
+
+namespace tarpelix::platform {
+
+CollectedOutput collectOutput(ChildProcess& child, int readEnd, const OutputLimits& limits,
+                              const std::function<void()>& eachRound) {
+    CollectedOutput result;
+    std::vector<std::uint8_t> buffer(limits.bufferSize);
+    bool endOfFile = false;
+    while (true) {
+        if (eachRound) eachRound();
+        if (systemUptime() >= limits.deadline) {
+            result.end = CollectedOutput::End::timedOut;
+            return result;
+        }
+        if (!endOfFile) {
+            ssize_t n = ::read(readEnd, buffer.data(), buffer.size());
+            if (n > 0) {
+                if (result.bytes.size() + static_cast<std::size_t>(n) > limits.maximumBytes) {
+                    result.end = CollectedOutput::End::tooLarge;
+                    return result;
+                }
+                result.bytes.insert(result.bytes.end(), buffer.begin(), buffer.begin() + n);
+                continue;
+            }
+            if (n == 0) {
+                endOfFile = true;
+            } else if (errno == EAGAIN || errno == EINTR) {
+                // Nothing yet: wait for data (or the pause) rather than spin.
+                pollfd wait{readEnd, POLLIN, 0};
+                ::poll(&wait, 1, static_cast<int>(limits.pause.count()));
+                continue;
+            } else {
+                result.end = CollectedOutput::End::readFailed;
+                return result;
+            }
+        }
+        if (!child.isRunning()) return result;
+        std::this_thread::sleep_for(limits.pause);
+    }
+}
+
+} // namespace tarpelix::platform
