@@ -236,6 +236,11 @@ std::shared_ptr<const Image> decode(Data data, std::size_t index) {
         width == 0 || height == 0) {
         return nullptr;
     }
+    // libtiff holds one strip or tile while decoding; one far larger than the whole image
+    // can only come from a damaged directory.
+    std::uint64_t unit = TIFFIsTiled(file->tiff) ? TIFFTileSize64(file->tiff) : TIFFStripSize64(file->tiff);
+    double imageBytes = double(width) * height * 8 * fieldDefaulted<std::uint16_t>(file->tiff, TIFFTAG_SAMPLESPERPIXEL);
+    if (unit == 0 || double(unit) > imageBytes + (1u << 20)) return nullptr;
     if (auto image = decodeDirect(file->tiff, width, height)) return *image;
     return decodeRGBA(file->tiff, width, height);
 }
