@@ -95,6 +95,8 @@ TEST_F(ClipboardImageTest, AnItemThatGivesNoTypesIsNotAnImage) {
 TEST_F(ClipboardImageTest, TheGeneralPasteboardNeedsAlwaysAllow) {
     Control::copyPNG(png);
     Control::setPasteboardPromptAnswer(platform::PasteboardPromptAnswer::alwaysAllow);
+    // Were the item list read first, this would be the reason instead.
+    Control::setPasteboardAccessorUnavailable(platform::PasteboardAccessor::items, true);
     for (int behavior : {0, 1, 3}) {
         Control::setPasteboardAccessBehavior(behavior);
         EXPECT_EQ(reasonOf([] { ClipboardImage::capture(); }), permissionText) << behavior;
@@ -102,6 +104,7 @@ TEST_F(ClipboardImageTest, TheGeneralPasteboardNeedsAlwaysAllow) {
     EXPECT_EQ(Control::pasteboardPromptsShown(), 0) << "no item data is read before the check";
     // No permission is needed to decide whether a paste concerns an image.
     EXPECT_TRUE(ClipboardImage::hasImageCandidate());
+    // Without an item list the paste stays with the pipeline, whose capture then explains.
     EXPECT_FALSE(ClipboardImage::isNativeOnly(platform::Pasteboard::general()));
 }
 
