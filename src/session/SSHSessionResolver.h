@@ -1,7 +1,12 @@
 #pragma once
 
+#include "session/LocalTmuxClient.h"
 #include "session/ProcessInspector.h"
+#include "session/SSHSession.h"
 #include "ssh/SSHDestination.h"
+
+#include <memory>
+#include <optional>
 
 #include <string>
 #include <variant>
@@ -53,10 +58,61 @@ struct ForegroundSession {
     bool operator==(const ForegroundSession&) const = default;
 };
 
-// Decides where a paste into a terminal pane goes. Classification is pure and reads only the
+// The verdict on where a paste into a terminal pane goes.
+struct SessionResolution {
+    // A local tmux client whose state takes a normal (replayed) paste but not typed input.
+    struct Passthrough {
+        LocalTmuxTarget target;
+        bool operator==(const Passthrough&) const = default;
+    };
+    struct SSH {
+        SSHSession session;
+        bool operator==(const SSH&) const = default;
+    };
+    struct LocalShell {
+        TerminalProcess process;
+        std::optional<LocalTmuxTarget> localTmux;
+        bool operator==(const LocalShell&) const = default;
+    };
+    struct LocalApplication {
+        LocalForegroundSession session;
+        std::optional<LocalTmuxTarget> localTmux;
+        bool operator==(const LocalApplication&) const = default;
+    };
+    struct Unsupported {
+        std::string text;
+        bool operator==(const Unsupported&) const = default;
+    };
+    struct Unresolved {
+        std::string text;
+        bool operator==(const Unresolved&) const = default;
+    };
+    using Value = std::variant<Passthrough, SSH, LocalShell, LocalApplication, Unsupported, Unresolved>;
+
+    Value value;
+
+    template <typename Case>
+    const Case* as() const { return std::get_if<Case>(&value); }
+    bool operator==(const SessionResolution&) const = default;
+
+    // The one-line text of the verdict.
+    std::string status() const;
+};
+
+class PasteOperation;
+
+// Decides where a paste into a terminal pane goes: inspects the TTY, classifies its
+// foreground job, follows a local tmux client into its pane and evaluates the OpenSSH
+// configuration of an ssh or mosh destination. Classification is pure and reads only the
 // snapshot it is given.
 struct SSHSessionResolver {
     ProcessInspector inspector;
+
+    // Never throws: every error becomes an unresolved verdict with the error's text.
+    SessionResolution resolve(const std::string& tty, const std::shared_ptr<PasteOperation>& operation) const;
+    // Throw when the session ended or changed since it was resolved.
+    void revalidate(const SSHSession& session, const std::shared_ptr<PasteOperation>& operation) const;
+    void revalidate(const LocalForegroundSession& session, const std::shared_ptr<PasteOperation>& operation) const;
 
     static inline const std::string unsupportedJobReason =
         "Foreground job is not a supported SSH/mosh command, interactive local shell, or local tmux client";

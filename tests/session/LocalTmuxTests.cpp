@@ -63,7 +63,7 @@ std::string staleSocket(const std::string& path) {
 }
 
 bool queryRunningFor(const std::string& socket) {
-    for (pid_t pid : livingProcessesInSession(::getsid(0))) {
+    for (pid_t pid : otherProcessesInNamespace()) {
         std::ifstream in("/proc/" + std::to_string(pid) + "/cmdline");
         std::string arguments((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         if (arguments.find("list-clients") != std::string::npos && arguments.find(socket) != std::string::npos)
@@ -314,8 +314,8 @@ TEST_F(LocalTmux, AHangingTmuxIsKilledAtTheQueryLimit) {
     ASSERT_TRUE(pty.waitForOutput("ready"));
     EXPECT_EQ(failureOf([&] { resolver.resolve(pty.tty(), tmuxClientOn(pty.tty()), false, nullptr); }), noClientText);
     std::vector<pid_t> running;
-    for (pid_t pid : livingProcessesInSession(::getsid(0)))
-        if (executableOf(pid) == fakeTmux) running.push_back(pid);
+    for (pid_t pid : otherProcessesInNamespace())
+        if (executableOf(pid) == fakeTmux && pid != pty.pid()) running.push_back(pid);
     EXPECT_TRUE(running.empty()) << "a query child outlived its limit";
 }
 

@@ -1,6 +1,13 @@
 #include "support/PrivateNamespace.h"
 
 #include "platform/foundation/LinuxProfile.h"
+#include "support/Eventually.h"
+#include "support/Processes.h"
+
+#include <csignal>
+#include <cstdlib>
+#include <dirent.h>
+#include <sys/wait.h>
 
 #include <cerrno>
 #include <cstring>
@@ -104,5 +111,46 @@ void bindMount(const std::string& source, const std::string& target) {
 }
 
 void unmount(const std::string& target) { ::umount2(target.c_str(), MNT_DETACH); }
+
+namespace {
+std::string mountNamespaceOf(const std::string& pid) {
+    char buffer[128];
+    auto path = "/proc/" + pid + "/ns/mnt";
+    ssize_t n = ::readlink(path.c_str(), buffer, sizeof buffer);
+    return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+}
+} // namespace
+
+std::vector<pid_t> otherProcessesInNamespace() {
+    std::vector<pid_t> others;
+    if (!privateNamespaceUnavailableReason().empty()) return others;
+    const std::string ours = mountNamespaceOf("self");
+    const pid_t self = ::getpid();
+    DIR* dir = ::opendir("/proc");
+    if (!dir) return others;
+    while (dirent* entry = ::readdir(dir)) {
+        char* end = nullptr;
+        long pid = std::strtol(entry->d_name, &end, 10);
+        if (*end != '\0' || pid < 1 || pid == self) continue;
+        auto status = processStatus(static_cast<pid_t>(pid));
+        if (!status || status->state == 'Z' || status->state == 'X') continue;
+        if (mountNamespaceOf(entry->d_name) == ours) others.push_back(static_cast<pid_t>(pid));
+    }
+    ::closedir(dir);
+    return others;
+}
+
+void stopEveryOtherProcessInNamespace() {
+    if (!privateNamespaceUnavailableReason().empty()) return;
+    waitUntil([&] {
+        auto others = otherProcessesInNamespace();
+        for (pid_t pid : others) {
+            ::kill(pid, SIGKILL);
+            int status = 0;
+            ::waitpid(pid, &status, WNOHANG); // reaps those that are our own children
+        }
+        return others.empty();
+    }, 20.0);
+}
 
 } // namespace tarpelix::testing

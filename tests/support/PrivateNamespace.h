@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace tarpelix::testing {
@@ -22,6 +23,15 @@ const std::string& privateNamespaceUnavailableReason();
 // Mounts `source` over `target` (a file or a directory) inside the private namespace.
 void bindMount(const std::string& source, const std::string& target);
 void unmount(const std::string& target);
+
+// The living processes of the private namespace but this one: everything this test program
+// started. Empty outside a private namespace.
+std::vector<pid_t> otherProcessesInNamespace();
+
+// Kills every process of the private namespace but this one (servers, clients, connection
+// masters and whatever they started) and waits until none is left alive. Does nothing outside
+// a private namespace.
+void stopEveryOtherProcessInNamespace();
 
 } // namespace tarpelix::testing
 
