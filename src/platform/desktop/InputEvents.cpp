@@ -74,7 +74,9 @@ void disableAndWait(const std::function<bool(const EventTap::Record&)>& which, E
         if (which(*tap)) told.emplace_back(tap, disableTapLocked(tap, reason));
     }
     d.inputEvents.streamChanged.notify_all();
-    for (const auto& [tap, answer] : told) {
+    for (const auto& entry : told) {
+        const auto& tap = entry.first;
+        const auto& answer = entry.second;
         d.inputEvents.streamChanged.wait_for(lock, std::chrono::seconds(10),
                                              [&] { return answer->done || !tap->valid; });
     }
