@@ -63,8 +63,8 @@ platform::Bytes LocalTmuxResolver::query(const std::string& executable, const st
     child.standardOutput = platform::ChildProcess::Stream::descriptor(output.writeEnd.get());
     child.launch();
     output.writeEnd.reset();
-    // Whatever happens below, a child still running is killed and reaped on the way out
-    // (by the child object) and the read end is closed (by the pipe).
+    // Whatever fails below, the child and its group are killed and reaped on the way out (by
+    // the child object) and the read end is closed (by the pipe).
     if (!platform::setNonBlocking(output.readEnd.get())) fail("Cannot read tmux query");
 
     platform::OutputLimits limits;
@@ -79,6 +79,7 @@ platform::Bytes LocalTmuxResolver::query(const std::string& executable, const st
     case platform::CollectedOutput::End::readFailed: fail("tmux query read failed");
     case platform::CollectedOutput::End::complete: break;
     }
+    child.waitUntilExit();
     if (!child.exitedWithStatusZero()) fail("tmux client query failed");
     return std::move(collected.bytes);
 }

@@ -183,6 +183,7 @@ SSHConfiguration SSHConfigurationEvaluator::evaluate(const SSHDestination& desti
     case platform::CollectedOutput::End::readFailed: fail("Cannot read OpenSSH configuration output");
     case platform::CollectedOutput::End::complete: break;
     }
+    child.waitUntilExit();
     if (!child.exitedWithStatusZero())
         fail("OpenSSH configuration evaluation failed (" + std::to_string(child.terminationStatus()) +
              "); check SSH config");

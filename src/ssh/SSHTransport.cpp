@@ -204,7 +204,7 @@ platform::Bytes SSHTransport::run(platform::ChildProcess& process, const platfor
             if (!running && outputEnded && errorEnded) break;
             check(operation);
             checkDeadline(deadline);
-            if (!running && !process.exitedWithStatusZero()) break;
+            if (!process.isRunning() && !process.exitedWithStatusZero()) break;
             if (in.writeEnd) {
                 if (written < input.size()) {
                     std::size_t chunk = std::min(writeChunk, input.size() - written);
@@ -230,6 +230,7 @@ platform::Bytes SSHTransport::run(platform::ChildProcess& process, const platfor
             if (!reported && onSuccessfulExit) onSuccessfulExit(output);
             check(operation);
             checkDeadline(deadline);
+            process.waitUntilExit(); // reaped, and nothing of its group is signalled
             return output;
         }
         // What the child wrote before it ended is in the pipe even when the loop left before

@@ -6,6 +6,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -114,72 +115,70 @@ void ChildProcess::launch() {
     pid_ = pid;
 }
 
-void ChildProcess::record(int waitStatus) {
-    reaped_ = true;
-    if (WIFSIGNALED(waitStatus)) {
-        reason_ = TerminationReason::uncaughtSignal;
-        status_ = WTERMSIG(waitStatus);
-    } else {
+void ChildProcess::record(const siginfo_t& info) {
+    exited_ = true;
+    if (info.si_code == CLD_EXITED) {
         reason_ = TerminationReason::exit;
-        status_ = WEXITSTATUS(waitStatus);
+        status_ = info.si_status;
+    } else {
+        reason_ = TerminationReason::uncaughtSignal;
+        status_ = info.si_status;
     }
 }
 
 bool ChildProcess::isRunning() {
-    if (pid_ <= 0 || reaped_) return false;
-    int waitStatus = 0;
-    pid_t result;
+    if (pid_ <= 0 || exited_) return false;
+    siginfo_t info{};
+    int result;
     do {
-        result = ::waitpid(pid_, &waitStatus, WNOHANG);
+        result = ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT);
     } while (result < 0 && errno == EINTR);
-    if (result == pid_) {
-        record(waitStatus);
-        return false;
-    }
     if (result < 0) {
-        // ECHILD: someone else reaped it (never expected); treat it as ended with an unknown status.
-        reaped_ = true;
+        // ECHILD: someone else reaped it (never expected); it has ended with an unknown status.
+        exited_ = reaped_ = true;
         reason_ = TerminationReason::uncaughtSignal;
         status_ = SIGKILL;
         return false;
     }
-    return true;
+    if (info.si_pid != pid_) return true;
+    record(info);
+    return false;
 }
 
 void ChildProcess::waitUntilExit() {
     if (pid_ <= 0 || reaped_) return;
-    int waitStatus = 0;
-    pid_t result;
+    siginfo_t info{};
+    int result;
     do {
-        result = ::waitpid(pid_, &waitStatus, 0);
+        result = ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED);
     } while (result < 0 && errno == EINTR);
-    if (result == pid_) {
-        record(waitStatus);
-    } else {
-        reaped_ = true;
+    reaped_ = true;
+    if (result == 0) {
+        record(info);
+    } else if (!exited_) {
+        exited_ = true;
         reason_ = TerminationReason::uncaughtSignal;
         status_ = SIGKILL;
     }
 }
 
 bool ChildProcess::signalGroup(int signalNumber) {
-    // While the child is unreaped its pid cannot be reused, so the group id is still ours.
+    // While the child is unreaped (even as a zombie) its pid cannot be reused, so the group id
+    // is still the child's.
     if (pid_ < 1 || reaped_ || pid_ == ::getpgrp()) return false;
     return ::killpg(pid_, signalNumber) == 0;
 }
 
 bool ChildProcess::signal(int signalNumber) {
-    if (pid_ < 1 || reaped_) return false;
+    if (pid_ < 1 || exited_) return false;
     return ::kill(pid_, signalNumber) == 0;
 }
 
 void ChildProcess::killAndReap() {
     if (pid_ < 1 || reaped_) return;
     signalGroup(SIGKILL);
-    if (isRunning()) {
-        signal(SIGKILL);
-        waitUntilExit();
-    }
+    if (isRunning()) signal(SIGKILL);
+    waitUntilExit();
 }
 
 } // namespace tarpelix::platform

@@ -2,6 +2,7 @@
 
 #include "platform/process/UniqueFd.h"
 
+#include <csignal>
 #include <optional>
 #include <string>
 #include <sys/types.h>
@@ -24,9 +25,13 @@ bool setNonBlocking(int fd);
 // One child process: configured, launched once, then observed until it is reaped.
 //
 // The child leads a process group of its own (its pid is the group's id), gets the default
-// SIGPIPE disposition back, and inherits no descriptor but its three standard streams. It is
-// reaped only through waitpid on its own pid, never waitpid(-1); once reaped its termination
-// is kept. Used by one thread at a time.
+// SIGPIPE disposition back, and inherits no descriptor but its three standard streams.
+//
+// Watching the child (isRunning) notes its termination without reaping it: while it is an
+// unreaped zombie its pid, and so its group id, cannot be reused, so the group can still be
+// killed safely (a grandchild may still hold its pipes). It is reaped only explicitly
+// (waitUntilExit, killAndReap), through its own pid, never waitpid(-1); after that no signal
+// is sent to it or its group. Used by one thread at a time.
 class ChildProcess {
 public:
     // Where a standard stream of the child goes.
@@ -62,31 +67,33 @@ public:
     bool launched() const { return pid_ > 0; }
     pid_t processIdentifier() const { return pid_; }
 
-    // True until the child has ended; reaps it without blocking once it has.
+    // True until the child has ended; notes its termination (without reaping) once it has.
     bool isRunning();
     // Blocks until the child has ended and reaps it.
     void waitUntilExit();
+    bool exited() const { return exited_; }
     bool reaped() const { return reaped_; }
 
-    // Valid once reaped: the exit status, or the signal number for a child killed by a signal.
+    // Valid once ended: the exit status, or the signal number for a child killed by a signal.
     int terminationStatus() const { return status_; }
     TerminationReason terminationReason() const { return reason_; }
-    bool exitedWithStatusZero() const { return reaped_ && reason_ == TerminationReason::exit && status_ == 0; }
+    bool exitedWithStatusZero() const { return exited_ && reason_ == TerminationReason::exit && status_ == 0; }
 
     // Sends a signal to the child's process group. Refused (false) once the child was reaped,
     // because its group id may then belong to someone else, and for our own group.
     bool signalGroup(int signal);
-    // Sends a signal to the child itself while it is unreaped.
+    // Sends a signal to the child itself while it runs.
     bool signal(int signal);
 
-    // Kills the group and the child, then reaps it. Does nothing for a child never launched
-    // or already reaped.
+    // Kills the group (while the child is still unreaped) and the child, then reaps it. Does
+    // nothing for a child never launched or already reaped.
     void killAndReap();
 
 private:
-    void record(int waitStatus);
+    void record(const siginfo_t& info);
 
     pid_t pid_ = 0;
+    bool exited_ = false;
     bool reaped_ = false;
     int status_ = 0;
     TerminationReason reason_ = TerminationReason::exit;

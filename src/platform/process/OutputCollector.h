@@ -13,7 +13,7 @@ class ChildProcess;
 // Reads a child's output pipe to its end while the child runs, bounded in time and size.
 // The pipe's read end must be non-blocking. Each round first calls `eachRound` (which may
 // throw, to cancel), then tests the deadline, then reads. Reading goes on until end of file
-// has been seen and the child has ended; the child is reaped on the way.
+// has been seen and the child has ended (it is left unreaped for the caller).
 struct OutputLimits {
     double deadline = 0;            // seconds of system uptime
     std::size_t maximumBytes = 0;   // more than this fails; exactly this is accepted

@@ -146,25 +146,42 @@ TEST(TerminateRequest, LeavesNoProcessOfTheGroupAlive) {
     EXPECT_FALSE(processStatus(::getpid()) == std::nullopt) << "our own process survives";
 }
 
-TEST(TerminateRequest, SendsNoGroupSignalOnceTheChildWasReaped) {
-    // The child exits and leaves a member of its group behind; after the child is reaped the
-    // group id is no longer known to be ours, so no group signal may be sent.
-    auto out = Pipe::create();
-    ChildProcess child;
-    child.executable = "/bin/sh";
-    child.arguments = {"-c", "sleep 1000 </dev/null >/dev/null 2>&1 & echo $!"};
-    child.standardOutput = ChildProcess::Stream::descriptor(out.writeEnd.get());
-    child.launch();
-    out.writeEnd.reset();
-    pid_t survivor = std::stoi(readAll(out.readEnd.get()));
-    ASSERT_TRUE(waitUntil([&] { return !child.isRunning(); }));
-    EXPECT_FALSE(child.signalGroup(SIGKILL));
-    SSHTransport::terminateRequest(child);
+TEST(TerminateRequest, KillsTheGroupOfAnEndedChildOnlyBeforeReapingIt) {
+    // The child exits and leaves a member of its group behind. While the child is an unreaped
+    // zombie its group id is still its own, so the group can be killed; once it is reaped the
+    // id may belong to anyone, so no group signal may be sent.
+    auto startChild = [](ChildProcess& child) {
+        auto out = Pipe::create();
+        child.executable = "/bin/sh";
+        child.arguments = {"-c", "sleep 1000 </dev/null >/dev/null 2>&1 & echo $!"};
+        child.standardOutput = ChildProcess::Stream::descriptor(out.writeEnd.get());
+        child.launch();
+        out.writeEnd.reset();
+        pid_t survivor = std::stoi(readAll(out.readEnd.get()));
+        EXPECT_TRUE(waitUntil([&] { return !child.isRunning(); }));
+        EXPECT_TRUE(child.exitedWithStatusZero());
+        return survivor;
+    };
+
+    ChildProcess ended;
+    pid_t member = startChild(ended);
+    EXPECT_FALSE(ended.reaped());
+    SSHTransport::terminateRequest(ended);
+    EXPECT_TRUE(ended.reaped());
+    EXPECT_TRUE(waitUntil([&] { return livingProcessesInGroup(ended.processIdentifier()).empty(); }));
+    EXPECT_EQ(ended.terminationStatus(), 0) << "the child's own status is kept";
+
+    ChildProcess reaped;
+    pid_t survivor = startChild(reaped);
+    reaped.waitUntilExit();
+    EXPECT_FALSE(reaped.signalGroup(SIGKILL));
+    SSHTransport::terminateRequest(reaped);
     auto status = processStatus(survivor);
     ASSERT_TRUE(status.has_value());
     EXPECT_NE(status->state, 'Z');
-    EXPECT_EQ(status->processGroup, child.processIdentifier());
+    EXPECT_EQ(status->processGroup, reaped.processIdentifier());
     ::kill(survivor, SIGKILL);
+    (void)member;
 }
 
 TEST(TerminateRequest, KillsARunningChildAndWaitsForIt) {

@@ -1,0 +1,134 @@
+#include "paste/model/PasteOperation.h"
+#include "platform/foundation/Clock.h"
+#include "platform/process/ChildProcess.h"
+#include "ssh/SSHTransport.h"
+#include "support/Eventually.h"
+#include "support/Processes.h"
+#include "support/TemporaryDirectory.h"
+#include "terminal/TerminalUnavailable.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+using namespace tarpelix;
+using namespace tarpelix::testing;
+
+namespace {
+
+struct RunResult {
+    std::string output;
+    std::string failure;
+    int successCalls = 0;
+    pid_t pid = 0;
+};
+
+RunResult runScript(const std::string& script, const platform::Bytes& input = {}, double seconds = 10.0,
+                    std::shared_ptr<PasteOperation> operation = nullptr) {
+    platform::ChildProcess process;
+    process.executable = "/bin/sh";
+    process.arguments = {"-c", script};
+    RunResult result;
+    try {
+        auto output = SSHTransport::run(process, input, platform::systemUptime() + seconds, operation,
+                                        [&](const platform::Bytes&) { ++result.successCalls; });
+        result.output.assign(output.begin(), output.end());
+    } catch (const TerminalUnavailable& error) {
+        result.failure = error.reason;
+    }
+    result.pid = process.processIdentifier();
+    EXPECT_TRUE(!process.launched() || process.reaped()) << script;
+    return result;
+}
+
+} // namespace
+
+TEST(SSHTransportRun, FeedsTheInputAndReturnsTheOutput) {
+    platform::Bytes image(300 * 1000);
+    for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 7);
+    auto result = runScript("wc -c", image);
+    EXPECT_EQ(result.failure, "");
+    EXPECT_EQ(std::stoul(result.output), image.size());
+    EXPECT_EQ(result.successCalls, 1);
+}
+
+TEST(SSHTransportRun, FailuresCarryTheirReasons) {
+    struct Case {
+        const char* script;
+        std::size_t inputSize;
+        std::string expected;
+    };
+    const std::vector<Case> cases = {
+        {"cat >/dev/null; printf 'line one\\nline two\\n' >&2; exit 255", 10,
+         "SSH upload failed (255): line one line two "},
+        {"cat >/dev/null; exit 255", 10, "SSH upload failed (255)"},
+        {"printf 'bad\\001\\t\\r\\377end' >&2; exit 2", 0, "SSH upload failed (2): bad   \xEF\xBF\xBD" "end"},
+        {"kill -KILL $$", 10, "SSH upload failed (9)"},
+        {"exit 0", 8 * 1024 * 1024, "SSH closed before receiving the complete image"},
+        {"cat >/dev/null; head -c 65537 /dev/zero", 10, "SSH response exceeded size limit"},
+        {"cat >/dev/null; head -c 65537 /dev/zero >&2", 10, "SSH response exceeded size limit"},
+        {"cat >/dev/null; head -c 65536 /dev/zero", 10, ""},
+    };
+    for (const auto& c : cases) {
+        auto result = runScript(c.script, platform::Bytes(c.inputSize, 'x'));
+        EXPECT_EQ(result.failure, c.expected) << c.script;
+        EXPECT_EQ(result.successCalls, c.expected.empty() ? 1 : 0) << c.script;
+    }
+    // Only the first 400 bytes of the error stream are shown.
+    auto longError = runScript("head -c 1000 /dev/zero | tr '\\000' e >&2; exit 1");
+    EXPECT_EQ(longError.failure, "SSH upload failed (1): " + std::string(400, 'e'));
+}
+
+TEST(SSHTransportRun, ASizeLimitKillsTheWholeGroup) {
+    auto result = runScript("sleep 1000 & head -c 70000 /dev/zero; wait");
+    EXPECT_EQ(result.failure, "SSH response exceeded size limit");
+    EXPECT_TRUE(waitUntil([&] { return livingProcessesInGroup(result.pid).empty(); }));
+}
+
+TEST(SSHTransportRun, ReadsTheErrorStreamOnceTheChildHasFailed) {
+    // The child writes its reason and exits right after the loop has drained the streams and
+    // before it sees the child gone: the reason must still reach the message. The operation's
+    // clock, read between those two steps, lets the child go and waits for it to end.
+    TemporaryDirectory scratch;
+    auto pidFile = scratch.file("pid");
+    auto goFile = scratch.file("go");
+    std::string script = "echo $$ > " + pidFile + ".new; mv " + pidFile + ".new " + pidFile + "; while [ ! -e " +
+                         goFile + " ]; do sleep 0.01; done; echo 'Permission denied (publickey).' >&2; exit 255";
+    bool released = false;
+    auto operation = PasteOperation::create(PasteOperation::newDeadline(), [&] {
+        if (!released && ::access(pidFile.c_str(), F_OK) == 0) {
+            released = true;
+            pid_t pid = std::atoi(readFile(pidFile).c_str());
+            scratch.write("go", "");
+            waitUntil([&] {
+                auto status = processStatus(pid);
+                return status && status->state == 'Z';
+            });
+        }
+        return platform::MonotonicInstant::now();
+    });
+    auto result = runScript(script, {}, 10.0, operation);
+    EXPECT_TRUE(released);
+    EXPECT_EQ(result.failure, "SSH upload failed (255): Permission denied (publickey). ");
+}
+
+TEST(SSHTransportRun, ASuccessSeenBeforeTheDeadlineIsReportedEvenIfTheRunTimesOut) {
+    // ssh has exited 0 with the output, but something it started keeps the error stream open.
+    auto result = runScript("cat >/dev/null; sleep 1000 </dev/null >/dev/null & echo done", platform::Bytes(10, 'x'),
+                            0.5);
+    EXPECT_EQ(result.failure, "Upload timed out");
+    EXPECT_EQ(result.successCalls, 1);
+    EXPECT_TRUE(waitUntil([&] { return livingProcessesInGroup(result.pid).empty(); }))
+        << "the leftover member of the group was killed before the child was reaped";
+}
+
+TEST(SSHTransportRun, CancellationAndDeadlineStopARunningChild) {
+    auto operation = PasteOperation::create();
+    operation->cancel("Paste cancelled");
+    auto cancelled = runScript("sleep 1000", {}, 10.0, operation);
+    EXPECT_EQ(cancelled.failure, "Paste cancelled");
+
+    auto timedOut = runScript("exec sleep 1000", {}, 0.2);
+    EXPECT_EQ(timedOut.failure, "Upload timed out");
+    EXPECT_TRUE(waitUntil([&] { return livingProcessesInGroup(timedOut.pid).empty(); }));
+}
