@@ -1,5 +1,7 @@
 #include "platform/foundation/Calendar.h"
 
+#include "platform/foundation/ICU.h"
+
 #include <memory>
 #include <unicode/gregocal.h>
 #include <unicode/timezone.h>
@@ -8,6 +10,7 @@
 namespace tarpelix::platform {
 
 TimeZone TimeZone::current() {
+    detail::prepareICU();
     std::unique_ptr<icu::TimeZone> zone(icu::TimeZone::createDefault());
     icu::UnicodeString id;
     zone->getID(id);
@@ -17,6 +20,7 @@ TimeZone TimeZone::current() {
 }
 
 CalendarDay gregorianDay(Date date, const TimeZone& zone) {
+    detail::prepareICU();
     auto* icuZone = icu::TimeZone::createTimeZone(icu::UnicodeString::fromUTF8(zone.identifier));
     UErrorCode status = U_ZERO_ERROR;
     icu::GregorianCalendar calendar(icuZone, status); // adopts the zone

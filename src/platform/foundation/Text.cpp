@@ -1,5 +1,7 @@
 #include "platform/foundation/Text.h"
 
+#include "platform/foundation/ICU.h"
+
 #include <memory>
 #include <unicode/brkiter.h>
 #include <unicode/locid.h>
@@ -41,6 +43,7 @@ std::string replacingOccurrences(std::string_view text, std::string_view target,
 }
 
 std::string lowercased(std::string_view text) {
+    detail::prepareICU();
     auto u = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
     u.toLower(icu::Locale::getRoot());
     std::string out;
@@ -72,6 +75,7 @@ std::size_t utf16Length(std::string_view text) {
 
 namespace {
 std::unique_ptr<icu::BreakIterator> characterIterator(const icu::UnicodeString& u) {
+    detail::prepareICU();
     UErrorCode status = U_ZERO_ERROR;
     std::unique_ptr<icu::BreakIterator> it(
         icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));

@@ -1,0 +1,337 @@
+#include "storage/TransferStorage.h"
+
+#include "platform/foundation/Files.h"
+#include "storage/RecordChecks.h"
+
+#include <algorithm>
+#include <dirent.h>
+#include <sys/stat.h>
+
+namespace tarpelix {
+
+namespace files = platform::files;
+
+namespace {
+bool isCanonicalUuidText(std::string_view text) {
+    auto id = platform::Uuid::parse(text);
+    return id && id->uuidString() == text;
+}
+} // namespace
+
+std::shared_ptr<TransferStorage> TransferStorage::create(Options options) {
+    return std::shared_ptr<TransferStorage>(new TransferStorage(std::move(options)));
+}
+
+std::shared_ptr<TransferStorage> TransferStorage::create() { return create(Options{}); }
+
+TransferStorage::TransferStorage(Options options)
+    : queue_(platform::DispatchQueue::create("com.tarpelix.transfer-storage-service")),
+      root_(std::move(options.root)),
+      clock_(std::move(options.clock)),
+      policy_(options.policy),
+      scheduleMaintenance_(options.scheduleMaintenance),
+      fileOperation_(std::move(options.fileOperation)),
+      timeZone_(std::move(options.timeZone)) {
+    // Not yet shared: the open runs on the constructing thread.
+    try {
+        store_ = openStore();
+    } catch (...) {
+        rememberFailure(std::current_exception());
+    }
+}
+
+TransferStorage::~TransferStorage() = default;
+
+std::shared_ptr<TransferStore> TransferStorage::openStore() {
+    auto protectedSet = busySet();
+    if (attemptDirty_ && latestAttempt_) protectedSet.insert(latestAttempt_->id);
+    TransferStore::Options options;
+    options.root = root_;
+    options.clock = clock_;
+    options.policy = policy_;
+    options.scheduleMaintenance = scheduleMaintenance_;
+    options.fileOperation = fileOperation_;
+    options.initiallyActiveOperations = protectedSet;
+    options.timeZone = timeZone_;
+    return TransferStore::open(options);
+}
+
+void TransferStorage::rememberFailure(std::exception_ptr error) {
+    warning_ = storageErrorFrom(error);
+    if (*warning_ == StorageError::databaseFailure || *warning_ == StorageError::unavailable) store_.reset();
+}
+
+TransferStorage::Identifiers TransferStorage::busySet() const {
+    auto busy = active_;
+    busy.insert(activeAttempts_.begin(), activeAttempts_.end());
+    return busy;
+}
+
+void TransferStorage::pushBusySet() {
+    if (store_) store_->setActiveOperations(busySet());
+}
+
+namespace {
+bool isNewerRecord(const TransferRecord& candidate, const TransferRecord& than) {
+    if (candidate.createdAt != than.createdAt) return candidate.createdAt > than.createdAt;
+    return candidate.id.uuidString() > than.id.uuidString();
+}
+} // namespace
+
+void TransferStorage::trimPersistedCache() {
+    auto keep = busySet();
+    keep.insert(dirty_.begin(), dirty_.end());
+    if (latestAttempt_) keep.insert(latestAttempt_->id);
+    if (currentImage_) keep.insert(currentImage_->id);
+    const TransferRecord* newestConfirmed = nullptr;
+    for (const auto& [id, record] : records_) {
+        if (record.hasConfirmedUpload() && (!newestConfirmed || isNewerRecord(record, *newestConfirmed))) {
+            newestConfirmed = &record;
+        }
+    }
+    if (newestConfirmed) keep.insert(newestConfirmed->id);
+    std::erase_if(records_, [&](const auto& entry) { return !keep.count(entry.first); });
+}
+
+// MARK: Operations and attempts
+
+void TransferStorage::beginOperation(const platform::Uuid& id) {
+    queue_->sync([&] {
+        active_.insert(id);
+        pushBusySet();
+    });
+}
+
+void TransferStorage::endOperation(const platform::Uuid& id) {
+    queue_->sync([&] {
+        active_.erase(id);
+        pushBusySet();
+        if (readyToClear()) clearNow();
+    });
+}
+
+void TransferStorage::beginAttempt(const platform::Uuid& id) {
+    queue_->async([self = shared_from_this(), id] {
+        self->activeAttempts_.insert(id);
+        self->pushBusySet();
+    });
+}
+
+void TransferStorage::endAttempt(const platform::Uuid& id, WarningCompletion completion) {
+    queue_->async([self = shared_from_this(), id, completion = std::move(completion)]() mutable {
+        self->activeAttempts_.erase(id);
+        self->pushBusySet();
+        if (self->readyToClear()) {
+            try {
+                self->clearNow();
+            } catch (const StorageError&) {
+                // The failed clear is the warning now; the completion carries it.
+            }
+        }
+        deliver(std::move(completion), self->warning_);
+    });
+}
+
+// MARK: Records
+
+void TransferStorage::rememberWritten(const TransferRecord& result) {
+    records_[result.id] = result;
+    if (currentImage_ && currentImage_->id == result.id && result.localFilename) currentImage_->memoryOnly = false;
+    trimPersistedCache();
+}
+
+TransferRecord TransferStorage::create(const TransferRecord& record, const std::optional<platform::Bytes>& pngData) {
+    return queue_->sync([&] {
+        auto copy = record;
+        copy.localFilename.reset();
+        copy.updatedAt = clock_();
+        records_[copy.id] = copy;
+        dirty_.insert(copy.id);
+        if (pngData) currentImage_ = CurrentImage{copy.id, *pngData, true};
+        auto result = copy;
+        if (store_) {
+            try {
+                result = store_->create(copy, pngData);
+                dirty_.erase(copy.id);
+            } catch (...) {
+                rememberFailure(std::current_exception());
+            }
+        }
+        rememberWritten(result);
+        return result;
+    });
+}
+
+// Writes a record whose row may or may not exist; the caller handles failures.
+TransferRecord TransferStorage::writeBack(TransferRecord record) {
+    auto stored = store_->record(record.id);
+    if (!stored) {
+        record.localFilename.reset();
+        std::optional<platform::Bytes> image;
+        if (currentImage_ && currentImage_->id == record.id) image = currentImage_->data;
+        return store_->create(record, image);
+    }
+    record.localFilename = stored->localFilename;
+    return store_->update(record);
+}
+
+TransferRecord TransferStorage::update(const TransferRecord& record) {
+    return queue_->sync([&] {
+        auto copy = record;
+        copy.updatedAt = clock_();
+        dirty_.insert(copy.id);
+        auto result = copy;
+        if (store_) {
+            try {
+                result = writeBack(copy);
+                dirty_.erase(copy.id);
+            } catch (...) {
+                rememberFailure(std::current_exception());
+            }
+        }
+        rememberWritten(result);
+        return result;
+    });
+}
+
+// MARK: Status, clear, retry
+
+TransferStorage::Status TransferStorage::status() {
+    return queue_->sync([&] {
+        Status status;
+        if (store_) {
+            try {
+                status.usage = store_->health();
+            } catch (...) {
+                rememberFailure(std::current_exception());
+            }
+        }
+        if (store_) {
+            std::vector<TransferRecord> unsaved;
+            for (const auto& id : dirty_) {
+                if (auto it = records_.find(id); it != records_.end()) unsaved.push_back(it->second);
+            }
+            try {
+                status.pasteUsage = store_->pasteUsage(unsaved);
+            } catch (...) {
+                // Not remembered: the figures are simply not shown.
+            }
+        }
+        status.warning = warning_ ? warning_ : (status.usage ? status.usage->lastFailure : std::nullopt);
+        status.memoryOnly = !store_;
+        status.clearPending = clearPending_;
+        return status;
+    });
+}
+
+TransferStorage::ClearResult TransferStorage::clear() {
+    return queue_->sync([&] {
+        if (!busySet().empty()) {
+            clearPending_ = true;
+            return ClearResult::deferred;
+        }
+        clearNow();
+        return ClearResult::cleared;
+    });
+}
+
+void TransferStorage::clearNow() {
+    try {
+        if (store_) {
+            store_->clear();
+        } else {
+            clearWithoutStore();
+        }
+    } catch (...) {
+        rememberFailure(std::current_exception());
+        throw *warning_;
+    }
+    records_.clear();
+    dirty_.clear();
+    currentImage_.reset();
+    latestAttempt_.reset();
+    attemptDirty_ = false;
+    warning_.reset();
+    clearPending_ = false;
+}
+
+void TransferStorage::removeRegularFile(const std::filesystem::path& path) {
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) != 0) throw std::system_error(errno, std::generic_category(), "lstat");
+    if (!S_ISREG(status.st_mode) && !S_ISLNK(status.st_mode)) throw StorageError::unavailable;
+    if (fileOperation_) fileOperation_(StorageFileOperation::deleteFile, path);
+    files::removeEntry(path); // a symbolic link itself, never its target
+}
+
+// Without a store the service deletes the image and database files itself, then reopens.
+void TransferStorage::clearWithoutStore() {
+    if (auto rootStatus = files::statusIfExists(root_)) {
+        if (!S_ISDIR(rootStatus->st_mode)) throw StorageError::unavailable;
+        auto images = root_ / "images";
+        if (auto imagesStatus = files::statusIfExists(images)) {
+            if (!S_ISDIR(imagesStatus->st_mode)) throw StorageError::unavailable;
+            std::vector<std::string> names;
+            {
+                std::unique_ptr<DIR, int (*)(DIR*)> directory(::opendir(images.c_str()), ::closedir);
+                if (!directory) throw std::system_error(errno, std::generic_category(), "opendir");
+                while (auto* entry = ::readdir(directory.get())) names.emplace_back(entry->d_name);
+            }
+            for (const auto& name : names) {
+                std::string_view stem;
+                if (name.size() > 4 && name.ends_with(".png")) {
+                    stem = std::string_view(name).substr(0, name.size() - 4);
+                } else if (name.size() > 5 && name.starts_with(".") && name.ends_with(".tmp")) {
+                    stem = std::string_view(name).substr(1, name.size() - 5);
+                } else {
+                    continue;
+                }
+                if (isCanonicalUuidText(stem)) removeRegularFile(images / name);
+            }
+        }
+        for (const char* name : {"transfers.sqlite3", "transfers.sqlite3-journal", "transfers.sqlite3-wal",
+                                 "transfers.sqlite3-shm"}) {
+            try {
+                removeRegularFile(root_ / name);
+            } catch (const std::system_error& error) {
+                if (!files::isMissing(error.code())) throw;
+            }
+        }
+    }
+    store_ = openStore();
+}
+
+bool TransferStorage::retryStorage() {
+    return queue_->sync([&] {
+        trimPersistedCache();
+        try {
+            if (!store_) store_ = openStore();
+            store_->setActiveOperations(busySet());
+            trimPersistedCache();
+            std::vector<TransferRecord> pending;
+            for (const auto& id : dirty_) {
+                if (auto it = records_.find(id); it != records_.end()) pending.push_back(it->second);
+            }
+            std::stable_sort(pending.begin(), pending.end(),
+                             [](const auto& a, const auto& b) { return a.createdAt < b.createdAt; });
+            for (const auto& record : pending) {
+                auto result = writeBack(record);
+                records_[result.id] = result;
+                if (currentImage_ && currentImage_->id == result.id && result.localFilename) {
+                    currentImage_->memoryOnly = false;
+                }
+                dirty_.erase(result.id);
+            }
+            if (attemptDirty_ && latestAttempt_) {
+                store_->saveLatestAttempt(*latestAttempt_);
+                attemptDirty_ = false;
+            }
+        } catch (...) {
+            rememberFailure(std::current_exception());
+            return false;
+        }
+        warning_.reset();
+        return true;
+    });
+}
+
+} // namespace tarpelix
