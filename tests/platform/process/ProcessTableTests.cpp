@@ -1,6 +1,4 @@
 #include "platform/process/ProcessTable.h"
-#include "support/Eventually.h"
-#include "support/PseudoTerminal.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +9,6 @@
 #include <unistd.h>
 
 using namespace tarpelix::platform;
-using tarpelix::testing::PseudoTerminal;
-using tarpelix::testing::waitUntil;
 
 TEST(ProcessStat, ReadsFieldsAfterTheLastParenthesis) {
     // The command name may hold blanks and parentheses.
@@ -42,38 +38,6 @@ TEST(ProcessStat, ReadsRealAndEffectiveUid) {
     EXPECT_EQ(uids->second, 0u);
     EXPECT_FALSE(parseProcessStatusUids("Name:\tx\n").has_value());
     EXPECT_FALSE(parseProcessStatusUids("Uid:\t501\n").has_value());
-}
-
-TEST(ProcessTable, FindsTheProcessesOfARealTerminal) {
-    PseudoTerminal pty("/bin/sleep", {"1000"});
-    struct stat status {};
-    ASSERT_EQ(::stat(pty.tty().c_str(), &status), 0);
-    // The kernel's terminal number decodes to the device's own number.
-    auto table = ProcessTable::system();
-    std::vector<ProcessTableEntry> entries;
-    ASSERT_TRUE(waitUntil([&] {
-        entries = table->processesOnTerminal(status.st_rdev);
-        return entries.size() == 1;
-    }));
-    EXPECT_EQ(entries[0].pid, pty.pid());
-    EXPECT_EQ(entries[0].processGroup, pty.pid());
-    EXPECT_EQ(entries[0].terminalForegroundGroup, pty.pid());
-    EXPECT_EQ(entries[0].terminalDevice, status.st_rdev);
-
-    auto handle = table->open(pty.pid());
-    ASSERT_NE(handle, nullptr);
-    ASSERT_TRUE(waitUntil([&] { return handle->executablePath(4096).bytes == "/usr/bin/sleep"; }));
-    auto info = handle->info();
-    ASSERT_TRUE(info.has_value());
-    EXPECT_EQ(info->start, entries[0].start);
-    EXPECT_TRUE(info->hasControllingTerminal);
-    EXPECT_EQ(info->state, ProcessRunState::running);
-    auto arguments = handle->commandLine(4096);
-    ASSERT_TRUE(arguments.has_value());
-    EXPECT_EQ(std::string(arguments->begin(), arguments->end()), std::string("/bin/sleep\0" "1000\0", 16));
-
-    ::kill(pty.pid(), SIGSTOP);
-    EXPECT_TRUE(waitUntil([&] { return handle->info()->state == ProcessRunState::stopped; }));
 }
 
 TEST(ProcessTable, AnOpenedProcessNeverReadsASuccessor) {
