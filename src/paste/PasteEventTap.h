@@ -3,6 +3,7 @@
 #include "paste/PasteGesture.h"
 #include "paste/model/PasteOperation.h"
 #include "platform/desktop/InputEvents.h"
+#include "terminal/SyntheticEventMarker.h"
 
 #include <cstdint>
 #include <functional>
@@ -31,7 +32,7 @@ public:
     using Clock = std::function<double()>;
 
     // Marks the keyboard events this application posts itself ("TARPPAST", big-endian).
-    static constexpr std::int64_t syntheticTag = 0x5441525050415354;
+    static constexpr std::int64_t syntheticTag = syntheticEventMarker;
     // Key down, key up, flags changed, the three mouse-button downs and scroll.
     static constexpr platform::EventMask eventMask = 0x2401C0A;
     static constexpr std::int64_t triggerKeyCode = 9; // V on the ANSI layout

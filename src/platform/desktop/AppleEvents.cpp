@@ -13,19 +13,41 @@ namespace {
 
 void resetAppleEvents() {
     auto& d = Desktop::shared();
+    AppleEventsState released; // destroyed outside the lock
     std::lock_guard lock(d.mutex);
-    d.appleEvents.automation.clear();
-    d.appleEvents.permissionLatency = 0;
-    d.appleEvents.permissionChecks = 0;
+    released = std::move(d.appleEvents);
+    d.appleEvents = AppleEventsState{};
 }
 
-Desktop& desktop() {
+} // namespace
+
+namespace detail {
+
+Desktop& appleEventsDesktop() {
     static std::once_flag once;
     auto& shared = Desktop::shared();
     std::call_once(once, [&] { shared.addResetHandler(resetAppleEvents); });
     return shared;
 }
 
+OSStatus automationStatusLocked(Desktop& d, const std::string& bundleIdentifier) {
+    auto found = d.appleEvents.automation.find(bundleIdentifier);
+    AutomationAnswer answer = found == d.appleEvents.automation.end() ? AutomationAnswer::wouldAsk : found->second;
+    switch (answer) {
+    case AutomationAnswer::granted:
+        return AppleEvents::noErr;
+    case AutomationAnswer::denied:
+        return AppleEvents::errAEEventNotPermitted;
+    case AutomationAnswer::wouldAsk:
+        break;
+    }
+    return AppleEvents::errAEEventWouldRequireUserConsent;
+}
+
+} // namespace detail
+
+namespace {
+Desktop& desktop() { return detail::appleEventsDesktop(); }
 } // namespace
 
 // MARK: Descriptors
@@ -155,17 +177,7 @@ OSStatus determinePermissionToAutomateTarget(const AppleEventDescriptor& target,
         }
     }
     if (!bundleIdentifier) return procNotFound;
-    auto found = d.appleEvents.automation.find(*bundleIdentifier);
-    AutomationAnswer answer = found == d.appleEvents.automation.end() ? AutomationAnswer::wouldAsk : found->second;
-    switch (answer) {
-    case AutomationAnswer::granted:
-        return noErr;
-    case AutomationAnswer::denied:
-        return errAEEventNotPermitted;
-    case AutomationAnswer::wouldAsk:
-        return errAEEventWouldRequireUserConsent;
-    }
-    return errAEEventWouldRequireUserConsent;
+    return detail::automationStatusLocked(d, *bundleIdentifier);
 }
 
 } // namespace AppleEvents
@@ -188,6 +200,36 @@ int permissionChecks() {
     auto& d = desktop();
     std::lock_guard lock(d.mutex);
     return d.appleEvents.permissionChecks;
+}
+
+void setScriptableApplication(pid_t pid, std::weak_ptr<ScriptableApplication> application) {
+    auto& d = desktop();
+    std::lock_guard lock(d.mutex);
+    d.appleEvents.scriptable[pid] = std::move(application);
+}
+
+int compilations() {
+    auto& d = desktop();
+    std::lock_guard lock(d.mutex);
+    return d.appleEvents.compilations;
+}
+
+int executions() {
+    auto& d = desktop();
+    std::lock_guard lock(d.mutex);
+    return d.appleEvents.executions;
+}
+
+void failNextExecution(std::optional<ScriptErrorDictionary> error) {
+    auto& d = desktop();
+    std::lock_guard lock(d.mutex);
+    d.appleEvents.failingExecutions.push_back(std::move(error));
+}
+
+void replaceNextReply(AppleEventDescriptor reply) {
+    auto& d = desktop();
+    std::lock_guard lock(d.mutex);
+    d.appleEvents.replacedReplies.push_back(std::move(reply));
 }
 
 } // namespace AppleEventsControl

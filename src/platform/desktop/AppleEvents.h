@@ -1,10 +1,14 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
+#include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <sys/types.h>
 #include <utility>
+#include <variant>
 #include <vector>
 
 namespace tarpelix::platform {
@@ -85,5 +89,60 @@ OSStatus determinePermissionToAutomateTarget(const AppleEventDescriptor& target,
                                              FourCharCode eventID, bool askUserIfNeeded);
 
 } // namespace AppleEvents
+
+// The error dictionary of a script: its number and message under these keys, each of
+// whatever type the script engine gave.
+using ScriptErrorValue = std::variant<std::int64_t, double, std::string>;
+using ScriptErrorDictionary = std::map<std::string, ScriptErrorValue>;
+namespace AppleScriptErrorKey {
+inline const std::string number = "NSAppleScriptErrorNumber";
+inline const std::string message = "NSAppleScriptErrorMessage";
+} // namespace AppleScriptErrorKey
+
+// An error a scriptable application raises in one of its handlers.
+class ScriptError : public std::exception {
+public:
+    ScriptError(int number, std::string message) : number(number), message(std::move(message)) {}
+    const char* what() const noexcept override { return message.c_str(); }
+    int number;
+    std::string message;
+};
+
+// An application that scripts can address: it runs the handler a script calls with the
+// script's arguments, on the caller's thread, and returns the reply or throws ScriptError.
+class ScriptableApplication {
+public:
+    virtual ~ScriptableApplication() = default;
+    virtual AppleEventDescriptor handleScriptCall(const std::string& handler,
+                                                  const std::vector<AppleEventDescriptor>& arguments) = 0;
+};
+
+// A script made from AppleScript source and compiled at run time. The simulated engine
+// reads the source's handlers ("on name(parameters)" ... "end name") and the application it
+// tells (`tell application id "..."`), and runs a handler call by asking that application,
+// once Automation of it is permitted, to run the handler of the same name.
+class AppleScript {
+public:
+    static std::shared_ptr<AppleScript> create(std::string source);
+
+    // False, with the compiler's error dictionary, when the source does not compile (it is
+    // not UTF-8, its blocks do not close, it has no handler or tells no application).
+    bool compile(std::optional<ScriptErrorDictionary>* error = nullptr);
+    bool isCompiled() const { return compiled_; }
+
+    // Runs a subroutine event (class 'ascr', ID 'psbr', the handler name under 'snam' and
+    // the arguments as a list under '----'). Nothing, with the error dictionary (which may
+    // itself be absent), when the script fails.
+    std::optional<AppleEventDescriptor> executeAppleEvent(const AppleEventDescriptor& event,
+                                                          std::optional<ScriptErrorDictionary>* error);
+
+    explicit AppleScript(std::string source) : source_(std::move(source)) {}
+
+private:
+    std::string source_;
+    bool compiled_ = false;
+    std::string targetBundleIdentifier_;
+    std::map<std::string, std::size_t> handlers_; // lower-cased name -> parameter count
+};
 
 } // namespace tarpelix::platform

@@ -2,7 +2,10 @@
 
 #include "platform/desktop/AppleEventsState.h"
 
+#include <memory>
+#include <optional>
 #include <string>
+#include <sys/types.h>
 
 // Control surface of the simulated Apple events and scripting, for tests and the demo.
 namespace tarpelix::platform::AppleEventsControl {
@@ -13,5 +16,17 @@ void setAutomationPermission(const std::string& bundleIdentifier, AutomationAnsw
 void setPermissionLatency(double seconds);
 // How many permission checks have been made since the last reset.
 int permissionChecks();
+
+// The application that runs the handlers scripts call for this process.
+void setScriptableApplication(pid_t pid, std::weak_ptr<ScriptableApplication> application);
+
+// How many scripts were compiled, and how many handler calls were executed, since the last reset.
+int compilations();
+int executions();
+
+// The next execution fails with this error dictionary (nullopt: an error without one).
+void failNextExecution(std::optional<ScriptErrorDictionary> error);
+// The next successful execution answers with this reply instead of the application's.
+void replaceNextReply(AppleEventDescriptor reply);
 
 } // namespace tarpelix::platform::AppleEventsControl

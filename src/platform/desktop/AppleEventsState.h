@@ -1,7 +1,13 @@
 #pragma once
 
+#include "platform/desktop/AppleEvents.h"
+
+#include <deque>
 #include <map>
+#include <memory>
+#include <optional>
 #include <string>
+#include <sys/types.h>
 
 namespace tarpelix::platform {
 
@@ -15,6 +21,15 @@ struct AppleEventsState {
     // Seconds each permission check takes.
     double permissionLatency = 0;
     int permissionChecks = 0;
+
+    // The applications scripts can address, by process.
+    std::map<pid_t, std::weak_ptr<ScriptableApplication>> scriptable;
+    int compilations = 0;
+    int executions = 0;
+    // Injected: the next executions fail with these errors (an absent dictionary included),
+    // or answer with these replies.
+    std::deque<std::optional<ScriptErrorDictionary>> failingExecutions;
+    std::deque<AppleEventDescriptor> replacedReplies;
 };
 
 } // namespace tarpelix::platform

@@ -2,6 +2,7 @@
 
 #include "platform/desktop/PasteboardState.h"
 
+#include "platform/desktop/AccessibilityState.h"
 #include "platform/desktop/AppleEventsState.h"
 #include "platform/desktop/InputEventsState.h"
 #include "platform/desktop/WorkspaceState.h"
@@ -38,6 +39,7 @@ public:
     InputEventsState inputEvents;
     WorkspaceState workspace;
     AppleEventsState appleEvents;
+    AccessibilityState accessibility;
 
 private:
     Desktop() = default;

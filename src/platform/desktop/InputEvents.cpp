@@ -49,6 +49,7 @@ std::shared_ptr<TapAnswer> disableTapLocked(const std::shared_ptr<EventTap::Reco
     tap->enabled = false;
     auto loop = tap->runLoop.lock();
     if (!loop) {
+        tap->pendingNotice = reason;
         told->done = true;
         return told;
     }
@@ -341,7 +342,13 @@ bool EventTap::isValid() const { return record_->valid; }
 void EventTapRunLoopSource::addToRunLoop(const std::shared_ptr<RunLoop>& runLoop) {
     auto& d = desktop();
     std::lock_guard lock(d.mutex);
-    if (record_->valid) record_->runLoop = runLoop;
+    if (!record_->valid) return;
+    record_->runLoop = runLoop;
+    if (auto reason = std::exchange(record_->pendingNotice, std::nullopt)) {
+        runLoop->perform([tap = record_, reason = *reason] {
+            if (tap->valid) tap->callback(reason, std::make_shared<Event>(reason), tap->userInfo);
+        });
+    }
 }
 
 void EventTapRunLoopSource::removeFromRunLoop() {
@@ -410,11 +417,11 @@ std::size_t installedTaps() {
     return d.inputEvents.taps.size();
 }
 
-std::size_t enabledTaps() {
+std::size_t liveTaps() {
     auto& d = desktop();
     std::lock_guard lock(d.mutex);
     return static_cast<std::size_t>(std::count_if(d.inputEvents.taps.begin(), d.inputEvents.taps.end(),
-                                                  [](const auto& tap) { return tap->enabled.load(); }));
+                                                  [](const auto& tap) { return tap->enabled && !tap->runLoop.expired(); }));
 }
 
 void failNext(Failure kind, int count) {

@@ -24,9 +24,10 @@ void setTapTimeout(double seconds);
 // tapDisabledByUserInput) and waits until each callback has been told. Must not be called
 // from a tap's thread.
 void disableTaps(EventType reason);
-// How many taps are installed (valid), and how many of them are enabled.
+// How many taps are installed (valid), and how many of them are live: enabled and attached
+// to a run loop, so that they see events.
 std::size_t installedTaps();
-std::size_t enabledTaps();
+std::size_t liveTaps();
 
 // The next `count` calls of one kind fail.
 enum class Failure { tapCreation, runLoopSource, eventSource, keyboardEvent, eventCopy };

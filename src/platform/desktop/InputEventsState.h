@@ -24,6 +24,7 @@ struct EventTap::Record {
     std::atomic<bool> enabled{true};
     std::atomic<bool> valid{true};
     std::weak_ptr<RunLoop> runLoop; // where the callback runs; empty until a source is added
+    std::optional<EventType> pendingNotice; // disabled before it had a run loop: told once it has one
 };
 
 // What became of one posted event.

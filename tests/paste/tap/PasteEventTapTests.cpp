@@ -261,7 +261,7 @@ TEST_F(PasteEventTapTest, MarkedEventsPassEvenWhileInterruptedAndNeverCancel) {
     // thread; its thread already decides events meanwhile.
     tap->refresh(false);
     tap->refresh(true);
-    ASSERT_TRUE(waitWithoutMainQueue([] { return InputEventsControl::installedTaps() == 1; }));
+    ASSERT_TRUE(waitWithoutMainQueue([] { return InputEventsControl::liveTaps() == 1; }));
     arm();
     EXPECT_FALSE(press(keyV, EventFlag::control).swallowed);
     Event::post(EventTapLocation::session, marked(key(keyV, true, EventFlag::control)));
@@ -327,7 +327,7 @@ TEST_F(PasteEventTapTest, DisableNotificationsInterruptOnceAndAStaleConnectionIs
     // A new tap thread starts; its result is held back on the main queue while the system
     // disables the new tap as well.
     tap->refresh(true);
-    ASSERT_TRUE(waitWithoutMainQueue([] { return InputEventsControl::enabledTaps() == 1; }));
+    ASSERT_TRUE(waitWithoutMainQueue([] { return InputEventsControl::liveTaps() == 1; }));
     InputEventsControl::disableTaps(EventType::tapDisabledByTimeout); // returns once the tap was told
     ASSERT_TRUE(runMainUntil([] { return InputEventsControl::installedTaps() == 0; }));
     // The second notice reported nothing, and the stale connection was not installed.

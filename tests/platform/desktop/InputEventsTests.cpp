@@ -202,7 +202,7 @@ TEST_F(InputEventsTest, RevokingAccessibilityDisablesActiveTapsAsUserInput) {
     EXPECT_FALSE(Accessibility::isProcessTrusted());
     ASSERT_EQ(tap.notices().size(), 1u);
     EXPECT_EQ(tap.notices().front(), EventType::tapDisabledByUserInput);
-    EXPECT_EQ(InputEventsControl::enabledTaps(), 0u);
+    EXPECT_EQ(InputEventsControl::liveTaps(), 0u);
     EXPECT_EQ(InputEventsControl::installedTaps(), 1u);
 
     // A disabled tap is not told again.

@@ -1,0 +1,51 @@
+#include "platform/desktop/Bundle.h"
+
+#include "platform/desktop/Desktop.h"
+
+#include <mutex>
+#include <sys/stat.h>
+
+namespace tarpelix::platform {
+
+namespace {
+
+const std::string defaultResourceDirectory = TARPELIX_SOURCE_DIR "/resources";
+
+struct BundleState {
+    std::mutex mutex;
+    std::string resourceDirectory = defaultResourceDirectory;
+};
+
+BundleState& bundle() {
+    static auto* state = new BundleState(); // lives as long as the process
+    static std::once_flag once;
+    std::call_once(once, [] {
+        Desktop::shared().addResetHandler([] {
+            std::lock_guard lock(state->mutex);
+            state->resourceDirectory = defaultResourceDirectory;
+        });
+    });
+    return *state;
+}
+
+} // namespace
+
+std::optional<std::string> Bundle::urlForResource(const std::string& name, const std::string& extension) {
+    std::string path;
+    {
+        auto& state = bundle();
+        std::lock_guard lock(state.mutex);
+        path = state.resourceDirectory + "/" + name + "." + extension;
+    }
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
+    return path;
+}
+
+void BundleControl::setResourceDirectory(const std::string& directory) {
+    auto& state = bundle();
+    std::lock_guard lock(state.mutex);
+    state.resourceDirectory = directory;
+}
+
+} // namespace tarpelix::platform
