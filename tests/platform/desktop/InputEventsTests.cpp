@@ -211,6 +211,23 @@ TEST_F(InputEventsTest, RevokingAccessibilityDisablesActiveTapsAsUserInput) {
     EXPECT_EQ(tap.notices().size(), 1u);
 }
 
+TEST_F(InputEventsTest, ATapDisabledBeforeItHasARunLoopIsToldOnceItGetsOne) {
+    std::vector<EventType> notices;
+    auto port = EventTap::create(
+        EventTapLocation::session, EventTapPlacement::headInsert, EventTapOptions::defaultTap, ~EventMask{0},
+        [](EventType type, const EventRef& event, void* user) {
+            static_cast<std::vector<EventType>*>(user)->push_back(type);
+            return event;
+        },
+        &notices);
+    InputEventsControl::disableTaps(EventType::tapDisabledByUserInput);
+    EXPECT_EQ(InputEventsControl::liveTaps(), 0u);
+    port->createRunLoopSource()->addToRunLoop(RunLoop::main());
+    ASSERT_TRUE(runMainUntil([&] { return !notices.empty(); }));
+    EXPECT_EQ(notices, std::vector<EventType>{EventType::tapDisabledByUserInput});
+    port->invalidate();
+}
+
 TEST_F(InputEventsTest, TapCreationNeedsPermissionAndInjectedFailuresFailOnce) {
     auto create = [](EventTapOptions options) {
         return EventTap::create(EventTapLocation::session, EventTapPlacement::headInsert, options, ~EventMask{0},
