@@ -56,13 +56,17 @@ TerminalAdapterBase::Focus TerminalAdapterBase::focusedTerminal() const {
     auto application = AXUIElement::createApplication(front->processIdentifier);
     application->setMessagingTimeout(1.0);
 
+    // Each element reference has its own timeout: the focused element and the window get the
+    // same bound, so no read of this test waits longer than a second.
     auto focused = elementOf(attribute(application, "AXFocusedUIElement"));
     if (!focused) throw TerminalUnavailable(focusContentReason);
+    focused->setMessagingTimeout(1.0);
     if (!isText(attribute(focused, "AXRole"), "AXTextArea")) throw TerminalUnavailable(focusContentReason);
     if (!isText(attribute(focused, constants_.contentAttribute), constants_.contentValue)) {
         throw TerminalUnavailable(focusContentReason);
     }
     auto window = elementOf(attribute(application, "AXFocusedWindow"));
+    if (window) window->setMessagingTimeout(1.0);
     if (!window || !isText(attribute(window, "AXSubrole"), "AXStandardWindow")) {
         throw TerminalUnavailable(focusContentReason);
     }

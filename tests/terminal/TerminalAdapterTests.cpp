@@ -96,6 +96,10 @@ TEST_P(TerminalTest, TheFocusedPaneTestSaysWhatIsWrong) {
          },
          accessibility + "-25204)"},
         {"no window", [&] { terminal->closePane(pane); }, accessibility + "-25212)"},
+        // Without a timeout of its own (the default is six seconds) the read would wait and succeed.
+        {"the text area does not answer within a second",
+         [&] { AccessibilityControl::setAttributeLatency(terminal->pid(), terminal->paneNode(pane), "AXRole", 3.0); },
+         accessibility + "-25204)"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);

@@ -99,6 +99,11 @@ AXUIElement::Copied AXUIElement::copyAttributeValue(const std::string& attribute
     double latency = 0;
     if (auto tree = d.accessibility.applications.find(pid_); tree != d.accessibility.applications.end()) {
         latency = tree->second.responseLatency;
+        if (auto element = tree->second.nodes.find(node_); element != tree->second.nodes.end()) {
+            if (auto slow = element->second.latencies.find(attribute); slow != element->second.latencies.end()) {
+                latency = std::max(latency, slow->second);
+            }
+        }
     }
     if (latency > 0) {
         // The application answers late, or not before the timeout.
@@ -243,6 +248,12 @@ void setResponseLatency(pid_t pid, double seconds) {
     auto& d = desktop();
     std::lock_guard lock(d.mutex);
     d.accessibility.applications[pid].responseLatency = seconds;
+}
+
+void setAttributeLatency(pid_t pid, std::uint64_t node, const std::string& attribute, double seconds) {
+    auto& d = desktop();
+    std::lock_guard lock(d.mutex);
+    d.accessibility.applications[pid].nodes[node].latencies[attribute] = seconds;
 }
 
 void postNotification(pid_t pid, std::uint64_t node, const std::string& notification) {

@@ -20,8 +20,10 @@ void setAttribute(pid_t pid, std::uint64_t node, const std::string& attribute, A
 void removeAttribute(pid_t pid, std::uint64_t node, const std::string& attribute);
 // Later reads of the attribute fail with `error` (AXErrorCode::success clears it).
 void setAttributeError(pid_t pid, std::uint64_t node, const std::string& attribute, AXError error);
-// Seconds the application takes to answer each request.
+// Seconds the application takes to answer each request, or requests for one attribute of
+// one element.
 void setResponseLatency(pid_t pid, double seconds);
+void setAttributeLatency(pid_t pid, std::uint64_t node, const std::string& attribute, double seconds);
 
 // Tells the observers registered for this notification of this element.
 void postNotification(pid_t pid, std::uint64_t node, const std::string& notification);

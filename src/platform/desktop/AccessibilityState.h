@@ -24,7 +24,8 @@ using AXStoredValue = std::variant<std::string, AXElementLink, AXPoint, AXSize, 
 
 struct AXNode {
     std::map<std::string, AXStoredValue> attributes;
-    std::map<std::string, AXError> errors; // reads of these attributes fail with the error
+    std::map<std::string, AXError> errors;   // reads of these attributes fail with the error
+    std::map<std::string, double> latencies; // seconds the application takes to answer for these
 };
 
 // One application's accessibility tree; node 0 is the application element.
