@@ -6,7 +6,7 @@
 
 namespace tarpelix {
 
-SQLiteStatement::SQLiteStatement(sqlite3* database, std::string_view sql) : database_(database) {
+SQLiteStatement::SQLiteStatement(sqlite3* database, std::string_view sql) {
     if (sqlite3_prepare_v2(database, sql.data(), static_cast<int>(sql.size()), &statement_, nullptr) != SQLITE_OK ||
         !statement_) {
         sqlite3_finalize(statement_);

@@ -35,7 +35,6 @@ public:
     std::int64_t int64(int column) const;
 
 private:
-    sqlite3* database_;
     sqlite3_stmt* statement_ = nullptr;
 };
 
