@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <dirent.h>
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
@@ -30,9 +29,7 @@ bool isOwnedName(std::string_view name) {
     } else {
         return false;
     }
-    auto middle = name.substr(prefix.size(), name.size() - prefix.size() - extension.size());
-    auto id = platform::Uuid::parse(middle);
-    return id && id->uuidString() == middle;
+    return platform::Uuid::isCanonicalText(name.substr(prefix.size(), name.size() - prefix.size() - extension.size()));
 }
 
 // Creates the directory and any missing parents with mode 0700.
@@ -66,15 +63,10 @@ void DiagnosticStore::ensureDirectory() {
 }
 
 std::vector<std::filesystem::path> DiagnosticStore::ownedFiles() const {
-    std::unique_ptr<DIR, int (*)(DIR*)> directory(::opendir(root_.c_str()), ::closedir);
-    if (!directory) throwErrno("opendir");
     std::vector<std::filesystem::path> owned;
-    errno = 0;
-    while (auto* entry = ::readdir(directory.get())) {
-        if (isOwnedName(entry->d_name)) owned.push_back(root_ / entry->d_name);
-        errno = 0;
+    for (const auto& name : files::directoryEntries(root_)) {
+        if (isOwnedName(name)) owned.push_back(root_ / name);
     }
-    if (errno != 0) throwErrno("readdir");
     return owned;
 }
 

@@ -2,21 +2,15 @@
 
 #include "platform/foundation/Files.h"
 #include "storage/RecordChecks.h"
+#include "storage/RetainedImageName.h"
 
 #include <algorithm>
-#include <dirent.h>
 #include <sys/stat.h>
 
 namespace tarpelix {
 
 namespace files = platform::files;
 
-namespace {
-bool isCanonicalUuidText(std::string_view text) {
-    auto id = platform::Uuid::parse(text);
-    return id && id->uuidString() == text;
-}
-} // namespace
 
 std::shared_ptr<TransferStorage> TransferStorage::create(Options options) {
     return std::shared_ptr<TransferStorage>(new TransferStorage(std::move(options)));
@@ -71,12 +65,6 @@ void TransferStorage::pushBusySet() {
     if (store_) store_->setActiveOperations(busySet());
 }
 
-namespace {
-bool isNewerRecord(const TransferRecord& candidate, const TransferRecord& than) {
-    if (candidate.createdAt != than.createdAt) return candidate.createdAt > than.createdAt;
-    return candidate.id.uuidString() > than.id.uuidString();
-}
-} // namespace
 
 void TransferStorage::trimPersistedCache() {
     auto keep = busySet();
@@ -85,7 +73,7 @@ void TransferStorage::trimPersistedCache() {
     if (currentImage_) keep.insert(currentImage_->id);
     const TransferRecord* newestConfirmed = nullptr;
     for (const auto& [id, record] : records_) {
-        if (record.hasConfirmedUpload() && (!newestConfirmed || isNewerRecord(record, *newestConfirmed))) {
+        if (record.hasConfirmedUpload() && (!newestConfirmed || isNewer(record, *newestConfirmed))) {
             newestConfirmed = &record;
         }
     }
@@ -270,22 +258,8 @@ void TransferStorage::clearWithoutStore() {
         auto images = root_ / "images";
         if (auto imagesStatus = files::statusIfExists(images)) {
             if (!S_ISDIR(imagesStatus->st_mode)) throw StorageError::unavailable;
-            std::vector<std::string> names;
-            {
-                std::unique_ptr<DIR, int (*)(DIR*)> directory(::opendir(images.c_str()), ::closedir);
-                if (!directory) throw std::system_error(errno, std::generic_category(), "opendir");
-                while (auto* entry = ::readdir(directory.get())) names.emplace_back(entry->d_name);
-            }
-            for (const auto& name : names) {
-                std::string_view stem;
-                if (name.size() > 4 && name.ends_with(".png")) {
-                    stem = std::string_view(name).substr(0, name.size() - 4);
-                } else if (name.size() > 5 && name.starts_with(".") && name.ends_with(".tmp")) {
-                    stem = std::string_view(name).substr(1, name.size() - 5);
-                } else {
-                    continue;
-                }
-                if (isCanonicalUuidText(stem)) removeRegularFile(images / name);
+            for (const auto& name : files::directoryEntries(images)) {
+                if (isRetainedImageName(name)) removeRegularFile(images / name);
             }
         }
         for (const char* name : {"transfers.sqlite3", "transfers.sqlite3-journal", "transfers.sqlite3-wal",

@@ -120,6 +120,12 @@ private:
     std::optional<LatestImageSnapshot> latestImageSnapshot();
     std::optional<ConfirmedUploadSnapshot> latestConfirmedUploadSnapshot();
 
+    // The newer of two records: the later creation, ties to the greater identifier text.
+    static bool isNewer(const TransferRecord& candidate, const TransferRecord& than) {
+        if (candidate.createdAt != than.createdAt) return candidate.createdAt > than.createdAt;
+        return candidate.id.uuidString() > than.id.uuidString();
+    }
+
     template <typename Value>
     static void deliver(std::function<void(Value)> completion, Value value);
 

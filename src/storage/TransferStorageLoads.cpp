@@ -5,12 +5,6 @@
 
 namespace tarpelix {
 
-namespace {
-bool isNewerRecord(const TransferRecord& candidate, const TransferRecord& than) {
-    if (candidate.createdAt != than.createdAt) return candidate.createdAt > than.createdAt;
-    return candidate.id.uuidString() > than.id.uuidString();
-}
-} // namespace
 
 std::optional<TransferRecord> TransferStorage::memoryImageRecord() const {
     if (!currentImage_ || !currentImage_->memoryOnly) return std::nullopt;
@@ -107,7 +101,7 @@ std::optional<TransferStorage::LatestImageSnapshot> TransferStorage::latestImage
     if (store_) {
         try {
             if (auto retained = store_->latestRetainedImage()) {
-                if (!newest || isNewerRecord(*retained, *newest)) newest = retained;
+                if (!newest || isNewer(*retained, *newest)) newest = retained;
             }
         } catch (...) {
             rememberFailure(std::current_exception());
@@ -129,7 +123,7 @@ std::optional<TransferStorage::ConfirmedUploadSnapshot> TransferStorage::latestC
     }
     const TransferRecord* newest = nullptr;
     for (const auto& [id, record] : candidates) {
-        if (record.hasConfirmedUpload() && (!newest || isNewerRecord(record, *newest))) newest = &record;
+        if (record.hasConfirmedUpload() && (!newest || isNewer(record, *newest))) newest = &record;
     }
     if (!newest) return std::nullopt;
     return ConfirmedUploadSnapshot{*newest};

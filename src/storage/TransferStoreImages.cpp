@@ -3,9 +3,9 @@
 
 #include "platform/foundation/Files.h"
 #include "storage/RecordChecks.h"
+#include "storage/RetainedImageName.h"
 #include "storage/SQLiteDatabase.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
@@ -15,37 +15,6 @@ namespace tarpelix {
 
 namespace files = platform::files;
 
-namespace {
-bool isCanonicalUuidText(std::string_view text) {
-    auto id = platform::Uuid::parse(text);
-    return id && id->uuidString() == text;
-}
-
-// "<UUID>.png" or ".<UUID>.tmp" with the canonical upper-case UUID text.
-bool isOwnedImageName(std::string_view name) {
-    if (name.size() > 4 && name.substr(name.size() - 4) == ".png") {
-        return isCanonicalUuidText(name.substr(0, name.size() - 4));
-    }
-    if (name.size() > 5 && name.front() == '.' && name.substr(name.size() - 4) == ".tmp") {
-        return isCanonicalUuidText(name.substr(1, name.size() - 5));
-    }
-    return false;
-}
-
-std::vector<std::string> directoryEntries(const std::filesystem::path& directory) {
-    std::unique_ptr<DIR, int (*)(DIR*)> handle(::opendir(directory.c_str()), ::closedir);
-    if (!handle) throw std::system_error(errno, std::generic_category(), "opendir");
-    std::vector<std::string> names;
-    errno = 0;
-    while (auto* entry = ::readdir(handle.get())) {
-        std::string name = entry->d_name;
-        if (name != "." && name != "..") names.push_back(name);
-        errno = 0;
-    }
-    if (errno != 0) throw std::system_error(errno, std::generic_category(), "readdir");
-    return names;
-}
-} // namespace
 
 // MARK: Files
 
@@ -66,8 +35,8 @@ std::int64_t TransferStore::retainedBytes(const std::vector<TransferRecord>& rec
 
 std::vector<std::filesystem::path> TransferStore::ownedImageFiles() const {
     std::vector<std::filesystem::path> owned;
-    for (const auto& name : directoryEntries(images_)) {
-        if (!isOwnedImageName(name)) continue;
+    for (const auto& name : files::directoryEntries(images_)) {
+        if (!isRetainedImageName(name)) continue;
         auto path = images_ / name;
         auto status = files::statusIfExists(path);
         if (status && (S_ISREG(status->st_mode) || S_ISLNK(status->st_mode))) owned.push_back(path);

@@ -1,7 +1,9 @@
 #include "platform/foundation/Files.h"
 
 #include <cerrno>
+#include <dirent.h>
 #include <fcntl.h>
+#include <memory>
 #include <stdio.h>
 #include <unistd.h>
 
@@ -111,6 +113,20 @@ void syncDirectory(const std::filesystem::path& directory) noexcept {
     if (fd < 0) return;
     ::fsync(fd);
     ::close(fd);
+}
+
+std::vector<std::string> directoryEntries(const std::filesystem::path& directory) {
+    std::unique_ptr<DIR, int (*)(DIR*)> handle(::opendir(directory.c_str()), ::closedir);
+    if (!handle) throwErrno("opendir");
+    std::vector<std::string> names;
+    errno = 0;
+    while (auto* entry = ::readdir(handle.get())) {
+        std::string_view name = entry->d_name;
+        if (name != "." && name != "..") names.emplace_back(name);
+        errno = 0;
+    }
+    if (errno != 0) throwErrno("readdir");
+    return names;
 }
 
 void removeEntry(const std::filesystem::path& path) {

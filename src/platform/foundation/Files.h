@@ -6,7 +6,9 @@
 #include <filesystem>
 #include <optional>
 #include <sys/stat.h>
+#include <string>
 #include <system_error>
+#include <vector>
 
 // Small POSIX file helpers for private data files: descriptors that close exactly once,
 // status without following a final symbolic link, complete reads and writes, durable
@@ -64,6 +66,9 @@ void renameReplacing(const std::filesystem::path& from, const std::filesystem::p
 
 // Synchronizes a directory's entries to disk (after a rename into it); errors are ignored.
 void syncDirectory(const std::filesystem::path& directory) noexcept;
+
+// The names in a directory (hidden ones included, "." and ".." left out), in listing order.
+std::vector<std::string> directoryEntries(const std::filesystem::path& directory);
 
 // Removes a file or symbolic link (never a link's target); throws on failure, ENOENT included.
 void removeEntry(const std::filesystem::path& path);

@@ -51,6 +51,11 @@ std::optional<Uuid> Uuid::parse(std::string_view text) {
     return Uuid(bytes);
 }
 
+bool Uuid::isCanonicalText(std::string_view text) {
+    auto id = parse(text);
+    return id && id->uuidString() == text;
+}
+
 std::string Uuid::uuidString() const {
     static constexpr char digits[] = "0123456789ABCDEF";
     std::string text;

@@ -18,6 +18,8 @@ public:
 
     static Uuid random();
     static std::optional<Uuid> parse(std::string_view text);
+    // True when the text is a UUID in exactly its canonical upper-case form.
+    static bool isCanonicalText(std::string_view text);
 
     std::string uuidString() const;
     const std::array<std::uint8_t, 16>& bytes() const { return bytes_; }
