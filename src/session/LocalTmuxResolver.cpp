@@ -56,30 +56,22 @@ std::vector<std::string> LocalTmuxResolver::queryArguments(const std::string& so
 platform::Bytes LocalTmuxResolver::query(const std::string& executable, const std::string& socket, double deadline,
                                          const std::shared_ptr<PasteOperation>& operation) const {
     check(operation);
-    auto output = platform::Pipe::create();
     platform::ChildProcess child;
     child.executable = executable;
     child.arguments = queryArguments(socket);
-    child.standardOutput = platform::ChildProcess::Stream::descriptor(output.writeEnd.get());
-    child.launch();
-    output.writeEnd.reset();
     // Whatever fails below, the child and its group are killed and reaped on the way out (by
-    // the child object) and the read end is closed (by the pipe).
-    if (!platform::setNonBlocking(output.readEnd.get())) fail("Cannot read tmux query");
-
-    platform::OutputLimits limits;
-    limits.deadline = std::min(deadline, platform::systemUptime() + queryLimit);
-    limits.maximumBytes = maximumAnswer;
-    limits.bufferSize = 8192;
-    limits.pause = std::chrono::milliseconds(5);
-    auto collected = platform::collectOutput(child, output.readEnd.get(), limits, [&] { check(operation); });
+    // the child object).
+    auto collected = platform::runCollectingOutput(
+        child, {.deadline = deadline, .maximumBytes = maximumAnswer, .bufferSize = 8192,
+                .pause = std::chrono::milliseconds(5), .runLimit = queryLimit},
+        [&] { check(operation); });
     switch (collected.end) {
+    case platform::CollectedOutput::End::pipeUnavailable: fail("Cannot read tmux query");
     case platform::CollectedOutput::End::timedOut: fail("tmux query timed out");
     case platform::CollectedOutput::End::tooLarge: fail("tmux query too large");
     case platform::CollectedOutput::End::readFailed: fail("tmux query read failed");
     case platform::CollectedOutput::End::complete: break;
     }
-    child.waitUntilExit();
     if (!child.exitedWithStatusZero()) fail("tmux client query failed");
     return std::move(collected.bytes);
 }

@@ -62,9 +62,9 @@ SessionResolution SSHSessionResolver::resolve(const std::string& tty,
             return {SessionResolution::LocalApplication{local->session, route}};
         }
         if (foreground.as<ForegroundSession::LocalTmux>()) return {SessionResolution::Unsupported{"Nested local tmux is unsupported"}};
-        if (auto unsupported = foreground.as<ForegroundSession::Unsupported>())
-            return {SessionResolution::Unsupported{unsupported->text}};
-        return {SessionResolution::Unresolved{foreground.as<ForegroundSession::Unresolved>()->text}};
+        // The classification's own verdict, without the route.
+        if (auto unsupported = foreground.as<UnsupportedVerdict>()) return {*unsupported};
+        return {*foreground.as<UnresolvedVerdict>()};
     } catch (const SessionInspectionError& error) {
         return {SessionResolution::Unresolved{error.reason}};
     } catch (const TerminalUnavailable& error) {

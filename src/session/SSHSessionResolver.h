@@ -7,7 +7,6 @@
 
 #include <memory>
 #include <optional>
-
 #include <string>
 #include <variant>
 #include <vector>
@@ -21,6 +20,18 @@ struct LocalForegroundSession {
     std::int32_t foregroundGroup = 0;
     std::vector<TerminalProcess> processes; // sorted by pid ascending
     bool operator==(const LocalForegroundSession&) const = default;
+};
+
+// The two verdicts that carry only their text, shared by classification and resolution so
+// that a classification verdict passes into the resolution unchanged: a job recognised but
+// not served, and one that cannot be determined.
+struct UnsupportedVerdict {
+    std::string text;
+    bool operator==(const UnsupportedVerdict&) const = default;
+};
+struct UnresolvedVerdict {
+    std::string text;
+    bool operator==(const UnresolvedVerdict&) const = default;
 };
 
 // What classification makes of a TTY's foreground job.
@@ -41,14 +52,8 @@ struct ForegroundSession {
         TerminalProcess process; // the tmux client
         bool operator==(const LocalTmux&) const = default;
     };
-    struct Unsupported {
-        std::string text;
-        bool operator==(const Unsupported&) const = default;
-    };
-    struct Unresolved {
-        std::string text;
-        bool operator==(const Unresolved&) const = default;
-    };
+    using Unsupported = UnsupportedVerdict;
+    using Unresolved = UnresolvedVerdict;
     using Value = std::variant<SSH, LocalShell, LocalApplication, LocalTmux, Unsupported, Unresolved>;
 
     Value value;
@@ -79,14 +84,8 @@ struct SessionResolution {
         std::optional<LocalTmuxTarget> localTmux;
         bool operator==(const LocalApplication&) const = default;
     };
-    struct Unsupported {
-        std::string text;
-        bool operator==(const Unsupported&) const = default;
-    };
-    struct Unresolved {
-        std::string text;
-        bool operator==(const Unresolved&) const = default;
-    };
+    using Unsupported = UnsupportedVerdict;
+    using Unresolved = UnresolvedVerdict;
     using Value = std::variant<Passthrough, SSH, LocalShell, LocalApplication, Unsupported, Unresolved>;
 
     Value value;

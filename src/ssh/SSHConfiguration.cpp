@@ -5,7 +5,6 @@
 #include "ssh/SessionInspectionError.h"
 
 #include <unicode/uchar.h>
-#include <unicode/utf8.h>
 
 #include <string_view>
 
@@ -18,17 +17,9 @@ namespace {
 // True when any scalar is whitespace, a newline or a control character (general category
 // Z*, Cc or Cf).
 bool containsSpaceOrControl(std::string_view text) {
-    std::int32_t index = 0;
-    const auto length = static_cast<std::int32_t>(text.size());
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
-    while (index < length) {
-        UChar32 c;
-        U8_NEXT(bytes, index, length, c);
-        if (c < 0) return true;
-        auto mask = U_GET_GC_MASK(c);
-        if (mask & (U_GC_Z_MASK | U_GC_CC_MASK | U_GC_CF_MASK)) return true;
-    }
-    return false;
+    return platform::text::anyCodePoint(text, [](char32_t c) {
+        return platform::text::isControlOrFormat(c) || (U_GET_GC_MASK(static_cast<UChar32>(c)) & U_GC_Z_MASK) != 0;
+    });
 }
 
 std::optional<std::uint16_t> parsePort(std::string_view text) {

@@ -159,31 +159,22 @@ SSHConfiguration SSHConfigurationEvaluator::evaluate(const SSHDestination& desti
         }
     }
 
-    auto output = platform::Pipe::create();
     platform::ChildProcess child;
     child.executable = "/usr/bin/ssh";
     child.arguments = {"-G", destination.original};
-    child.standardOutput = platform::ChildProcess::Stream::descriptor(output.writeEnd.get());
     SSHTransport::checkDeadline(deadline);
-    child.launch();
-    output.writeEnd.reset();
-    // From here every failure kills the child (with its group) and closes the read end, by
-    // the child object and the pipe going away.
-    if (!platform::setNonBlocking(output.readEnd.get())) fail("Cannot read OpenSSH configuration output");
-
-    platform::OutputLimits limits;
-    limits.deadline = std::min(deadline, platform::systemUptime() + evaluationLimit);
-    limits.maximumBytes = maximumOutput;
-    limits.bufferSize = 8192;
-    limits.pause = std::chrono::milliseconds(10);
-    auto collected = platform::collectOutput(child, output.readEnd.get(), limits, [&] { check(operation); });
+    // Every failure from here kills the child (with its group) as the child object goes away.
+    auto collected = platform::runCollectingOutput(
+        child, {.deadline = deadline, .maximumBytes = maximumOutput, .bufferSize = 8192,
+                .pause = std::chrono::milliseconds(10), .runLimit = evaluationLimit},
+        [&] { check(operation); });
     switch (collected.end) {
     case platform::CollectedOutput::End::timedOut: fail("OpenSSH configuration evaluation timed out");
     case platform::CollectedOutput::End::tooLarge: fail("OpenSSH configuration output is too large");
+    case platform::CollectedOutput::End::pipeUnavailable:
     case platform::CollectedOutput::End::readFailed: fail("Cannot read OpenSSH configuration output");
     case platform::CollectedOutput::End::complete: break;
     }
-    child.waitUntilExit();
     if (!child.exitedWithStatusZero())
         fail("OpenSSH configuration evaluation failed (" + std::to_string(child.terminationStatus()) +
              "); check SSH config");

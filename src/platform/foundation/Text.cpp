@@ -11,16 +11,20 @@
 
 namespace tarpelix::platform::text {
 
-bool isValidUTF8(std::string_view text) {
+bool anyCodePoint(std::string_view text, bool (*test)(char32_t codePoint)) {
     const auto* s = reinterpret_cast<const std::uint8_t*>(text.data());
     int32_t length = static_cast<int32_t>(text.size());
     int32_t i = 0;
     while (i < length) {
         UChar32 c;
         U8_NEXT(s, i, length, c);
-        if (c < 0) return false;
+        if (c < 0 || test(static_cast<char32_t>(c))) return true;
     }
-    return true;
+    return false;
+}
+
+bool isValidUTF8(std::string_view text) {
+    return !anyCodePoint(text, [](char32_t) { return false; });
 }
 
 std::string validUTF8(std::string_view text) {
@@ -56,17 +60,7 @@ bool isControlOrFormat(char32_t codePoint) {
     return category == U_CONTROL_CHAR || category == U_FORMAT_CHAR;
 }
 
-bool containsControlOrFormat(std::string_view text) {
-    const auto* s = reinterpret_cast<const std::uint8_t*>(text.data());
-    int32_t length = static_cast<int32_t>(text.size());
-    int32_t i = 0;
-    while (i < length) {
-        UChar32 c;
-        U8_NEXT(s, i, length, c);
-        if (c < 0 || isControlOrFormat(static_cast<char32_t>(c))) return true;
-    }
-    return false;
-}
+bool containsControlOrFormat(std::string_view text) { return anyCodePoint(text, isControlOrFormat); }
 
 std::size_t utf16Length(std::string_view text) {
     auto u = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));

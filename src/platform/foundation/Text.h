@@ -9,6 +9,8 @@
 namespace tarpelix::platform::text {
 
 bool isValidUTF8(std::string_view text);
+// True when any code point of the text passes `test`, or when the text is not valid UTF-8.
+bool anyCodePoint(std::string_view text, bool (*test)(char32_t codePoint));
 // The text itself when it is valid UTF-8; otherwise a copy in which every invalid sequence is
 // replaced by U+FFFD, as a Foundation string would hold it.
 std::string validUTF8(std::string_view text);

@@ -3,6 +3,7 @@
 #include "platform/foundation/Clock.h"
 #include "platform/process/ChildProcess.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <poll.h>
 #include <thread>
@@ -46,6 +47,21 @@ CollectedOutput collectOutput(ChildProcess& child, int readEnd, const OutputLimi
         if (!child.isRunning()) return result;
         std::this_thread::sleep_for(limits.pause);
     }
+}
+
+CollectedOutput runCollectingOutput(ChildProcess& child, const OutputLimits& limits,
+                                    const std::function<void()>& eachRound) {
+    auto output = Pipe::create();
+    child.standardOutput = ChildProcess::Stream::descriptor(output.writeEnd.get());
+    child.launch();
+    output.writeEnd.reset();
+    if (!setNonBlocking(output.readEnd.get())) return {CollectedOutput::End::pipeUnavailable, {}};
+
+    auto bounded = limits;
+    bounded.deadline = std::min(limits.deadline, systemUptime() + limits.runLimit);
+    auto collected = collectOutput(child, output.readEnd.get(), bounded, eachRound);
+    if (collected.end == CollectedOutput::End::complete) child.waitUntilExit();
+    return collected;
 }
 
 } // namespace tarpelix::platform

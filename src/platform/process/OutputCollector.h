@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstddef>
 #include <functional>
+#include <limits>
 
 namespace tarpelix::platform {
 
@@ -19,15 +20,27 @@ struct OutputLimits {
     std::size_t maximumBytes = 0;   // more than this fails; exactly this is accepted
     std::size_t bufferSize = 8192;
     std::chrono::milliseconds pause{10}; // the wait while nothing can be read
+    // For runCollectingOutput: seconds from the launch after which the run times out, when
+    // that comes before `deadline`.
+    double runLimit = std::numeric_limits<double>::infinity();
 };
 
 struct CollectedOutput {
-    enum class End { complete, timedOut, tooLarge, readFailed };
+    // `pipeUnavailable` only from runCollectingOutput: the pipe could not be made non-blocking.
+    enum class End { complete, timedOut, tooLarge, readFailed, pipeUnavailable };
     End end = End::complete;
     Bytes bytes;
 };
 
 CollectedOutput collectOutput(ChildProcess& child, int readEnd, const OutputLimits& limits,
                               const std::function<void()>& eachRound);
+
+// Launches a configured child with its standard output on a fresh pipe (its other streams
+// as configured) and collects that output. A launch failure is thrown as the system's error.
+// On `complete` the child has ended and been reaped, so its status can be read; on any other
+// end, and when `eachRound` throws, the child is left running or unreaped for its owner,
+// whose going away kills its group and reaps it. The pipe is closed on every path.
+CollectedOutput runCollectingOutput(ChildProcess& child, const OutputLimits& limits,
+                                    const std::function<void()>& eachRound);
 
 } // namespace tarpelix::platform
