@@ -356,3 +356,23 @@ TEST(TransferRecordJson, RoundTripsAndLeavesOutAbsentOptionals) {
     object["failureCategory"] = "Timeout";
     EXPECT_THROW(TransferRecord::fromJson(object), platform::JsonDecodingError);
 }
+
+// Texts from process arguments may hold bytes that are not UTF-8; a stored record must still
+// read back (they are written as U+FFFD), and a number too large for a double is refused
+// rather than read as infinity.
+TEST(TransferRecordJson, InvalidTextAndOverflowingNumbers) {
+    TransferRecord record;
+    record.terminal = "term\xFF";
+    record.transport = "ssh";
+    record.destinationIdentity = "me@h\xC3";
+    auto decoded = TransferRecord::fromJson(platform::json::parse(record.json()));
+    EXPECT_EQ(decoded.terminal, "term\xEF\xBF\xBD");
+    EXPECT_EQ(decoded.destinationIdentity, "me@h\xEF\xBF\xBD");
+    EXPECT_EQ(TransferRecord::fromJson(platform::json::parse(decoded.json())).json(), decoded.json());
+
+    auto object = platform::json::parse(record.json());
+    auto text = object.dump();
+    text.replace(text.find("\"createdAt\":") + 12, text.find(',', text.find("\"createdAt\":")) - text.find("\"createdAt\":") - 12,
+                 "1e400");
+    EXPECT_THROW(TransferRecord::fromJson(platform::json::parse(text)), platform::JsonDecodingError);
+}
