@@ -2,6 +2,7 @@
 
 #include "platform/desktop/Desktop.h"
 #include "platform/desktop/WorkspaceControl.h"
+#include "platform/desktop/WorkspaceNotifications.h"
 
 #include <mutex>
 
@@ -63,15 +64,21 @@ namespace WorkspaceControl {
 
 pid_t launchApplication(LaunchOptions options) {
     auto& d = desktop();
-    std::lock_guard lock(d.mutex);
-    ApplicationRecord record;
-    record.application.processIdentifier = d.workspace.nextPid++;
-    record.application.bundleIdentifier = std::move(options.bundleIdentifier);
-    record.application.localizedName = std::move(options.localizedName);
-    record.receiveEvent = std::move(options.receiveEvent);
-    pid_t pid = record.application.processIdentifier;
-    d.workspace.applications.push_back(std::move(record));
-    if (options.activate) d.workspace.frontmost = pid;
+    std::optional<RunningApplication> activated;
+    pid_t pid = 0;
+    {
+        std::lock_guard lock(d.mutex);
+        ApplicationRecord record;
+        record.application.processIdentifier = d.workspace.nextPid++;
+        record.application.bundleIdentifier = std::move(options.bundleIdentifier);
+        record.application.localizedName = std::move(options.localizedName);
+        record.receiveEvent = std::move(options.receiveEvent);
+        pid = record.application.processIdentifier;
+        if (options.activate) activated = record.application;
+        d.workspace.applications.push_back(std::move(record));
+        if (options.activate) d.workspace.frontmost = pid;
+    }
+    if (activated) WorkspaceNotificationCenter::post({WorkspaceNotificationName::didActivateApplication, activated});
     return pid;
 }
 
@@ -88,14 +95,20 @@ void quitApplication(pid_t pid) {
 
 bool activateApplication(pid_t pid) {
     auto& d = desktop();
-    std::lock_guard lock(d.mutex);
-    if (pid == 0) {
-        d.workspace.frontmost = 0;
-        return true;
+    std::optional<RunningApplication> activated;
+    {
+        std::lock_guard lock(d.mutex);
+        if (pid == 0) {
+            d.workspace.frontmost = 0;
+            return true;
+        }
+        auto* record = d.workspace.find(pid);
+        if (!record || record->application.isTerminated) return false;
+        if (d.workspace.frontmost != pid) activated = record->application;
+        d.workspace.frontmost = pid;
     }
-    auto* record = d.workspace.find(pid);
-    if (!record || record->application.isTerminated) return false;
-    d.workspace.frontmost = pid;
+    // Told outside the lock, only when the frontmost application changed.
+    if (activated) WorkspaceNotificationCenter::post({WorkspaceNotificationName::didActivateApplication, activated});
     return true;
 }
 

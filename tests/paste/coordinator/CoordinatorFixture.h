@@ -1,0 +1,311 @@
+#pragma once
+
+#include "diagnostics/DiagnosticStore.h"
+#include "paste/PasteCoordinator.h"
+#include "platform/desktop/AccessibilityControl.h"
+#include "platform/desktop/AppleEventsControl.h"
+#include "platform/desktop/DesktopControl.h"
+#include "platform/desktop/GhosttyControl.h"
+#include "platform/desktop/InputEventsControl.h"
+#include "platform/desktop/PasteboardControl.h"
+#include "platform/desktop/SimulatedTerminal.h"
+#include "platform/desktop/WorkspaceControl.h"
+#include "session/ProcessInspector.h"
+#include "storage/TransferStorage.h"
+#include "platform/foundation/LinuxProfile.h"
+#include "support/MainLoop.h"
+#include "support/PrivateNamespace.h"
+#include "support/TemporaryDirectory.h"
+#include "support/TestImages.h"
+#include "terminal/TerminalUnavailable.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tarpelix::testing {
+
+using platform::SimulatedTerminal;
+
+inline constexpr std::uint16_t keyV = 9;
+inline constexpr std::uint16_t keyA = 0;
+
+// A small screenshot-like PNG.
+inline platform::Bytes screenshotPNG(std::uint32_t width = 64, std::uint32_t height = 40) {
+    return makePNG(PngSpec{.width = width, .height = height, .samples = gradientSamples(8)});
+}
+
+// A shell in the pane that prints, in octal, the next line it reads: what a keystroke sent.
+inline const SimulatedTerminal::Program localShell = {"/bin/sh"};
+// Typed into it, the shell prints READY and waits in its `read` builtin (so that its own
+// process stays the pane's foreground job) for the line; "026" in what it prints is a ^V.
+inline const std::string readOneLine =
+    "stty -iexten -echo; echo RE''ADY; IFS= read -r line; printf '%s' \"$line\" | od -An -c\n";
+
+// An upload transport that blocks until the test lets it go, then answers with a path (or
+// fails); it ignores cancellation while it blocks, like a slow network.
+class BlockingTransport {
+public:
+    PasteCoordinator::UploadTransport function() {
+        return [this](const platform::Bytes& png, const SSHSession&, double, const std::shared_ptr<PasteOperation>&,
+                      const platform::Uuid& id, const std::function<void(const std::string&)>& confirm) {
+            std::unique_lock lock(mutex_);
+            ++calls_;
+            bytes_ = png.size();
+            changed_.notify_all();
+            changed_.wait(lock, [&] { return released_; });
+            if (fail_) throw TerminalUnavailable(*fail_);
+            auto path = "/home/remote/.cache/tarpelix/uploads/" + id.uuidString() + ".png";
+            confirm(path);
+            return path;
+        };
+    }
+    void release(std::optional<std::string> failure = std::nullopt) {
+        std::lock_guard lock(mutex_);
+        released_ = true;
+        fail_ = std::move(failure);
+        changed_.notify_all();
+    }
+    // Blocks again on the next call.
+    void reset() {
+        std::lock_guard lock(mutex_);
+        released_ = false;
+        fail_.reset();
+    }
+    int calls() {
+        std::lock_guard lock(mutex_);
+        return calls_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int calls_ = 0;
+    std::size_t bytes_ = 0;
+    bool released_ = false;
+    std::optional<std::string> fail_;
+};
+
+// A port on 127.0.0.1 whose connections wait in the kernel's backlog and are never answered:
+// an ssh client connecting to it waits for the server's greeting for good.
+class SilentServer {
+public:
+    SilentServer() {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof(address);
+        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(fd_, 16) != 0 ||
+            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+            throw std::runtime_error("cannot listen on 127.0.0.1");
+        }
+        port_ = ntohs(address.sin_port);
+    }
+    ~SilentServer() { ::close(fd_); }
+    SilentServer(const SilentServer&) = delete;
+    SilentServer& operator=(const SilentServer&) = delete;
+    int port() const { return port_; }
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+};
+
+// Replaces ~/.ssh/config of the (private) home directory.
+inline void writeSSHConfig(const std::string& content) {
+    const std::filesystem::path directory = platform::LinuxProfile::passwordDatabaseHome() + "/.ssh";
+    std::filesystem::create_directories(directory);
+    std::filesystem::permissions(directory, std::filesystem::perms::owner_all);
+    std::ofstream(directory / "config") << content;
+    std::filesystem::permissions(directory / "config",
+                                 std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+}
+
+// Whether the foreground job of the TTY is this program.
+inline bool foregroundIs(const std::string& tty, const std::string& executable) {
+    try {
+        auto snapshot = ProcessInspector().snapshot(tty);
+        for (const auto& process : snapshot.processes) {
+            if (process.processGroup == snapshot.foregroundGroup && process.executable == executable) return true;
+        }
+    } catch (const std::exception&) {
+    }
+    return false;
+}
+
+// The simulated Mac with every permission granted, one Ghostty window whose pane runs a
+// local shell, and a coordinator with real storage and diagnostics in a temporary directory.
+class CoordinatorTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        platform::DesktopControl::reset();
+        platform::InputEventsControl::setAccessibilityTrusted(true);
+        platform::DesktopControl::setPasteboardAccessBehavior(2);
+        platform::AppleEventsControl::setAutomationPermission(platform::GhosttyControl::bundleIdentifier,
+                                                              platform::AutomationAnswer::granted);
+        terminal = platform::GhosttyControl::launch();
+        pane = terminal->openWindow(localShell);
+        TransferStorage::Options storageOptions;
+        storageOptions.root = directory.file("store");
+        storageOptions.scheduleMaintenance = false;
+        storage = TransferStorage::create(storageOptions);
+        DiagnosticStore::Options diagnosticOptions;
+        diagnosticOptions.root = directory.file("diagnostics");
+        diagnosticOptions.scheduleMaintenance = false;
+        diagnostics = DiagnosticStore::create(diagnosticOptions);
+        gate = PastePermissionGate::create();
+    }
+
+    void TearDown() override {
+        transport.release("test over");
+        if (coordinator) {
+            // A paste still on its way ends before the coordinator goes.
+            runMainUntil([&] { return !coordinator->isBusy(); });
+            coordinator.reset();
+        }
+        // Blocks the paste queue may still hold run and release what they hold.
+        runMainUntil([] { return false; }, 0.05);
+        terminal.reset();
+        silentServer.reset();
+        platform::DesktopControl::reset();
+    }
+
+    // A coordinator wired to the recorders below.
+    void makeCoordinator(PasteCoordinator::Dependencies dependencies = {}) {
+        if (!dependencies.storage) dependencies.storage = storage;
+        if (!dependencies.diagnostics) dependencies.diagnostics = diagnostics;
+        if (!dependencies.permissionGate) dependencies.permissionGate = gate;
+        if (!dependencies.uploadTransport) dependencies.uploadTransport = transport.function();
+        coordinator = PasteCoordinator::create(std::move(dependencies));
+        coordinator->report = [this](const std::string& text) { reports.push_back(text); };
+        coordinator->reportFeedback = [this](const PasteFeedback& feedback) { feedbacks.push_back(feedback); };
+        coordinator->reportPermissionReadiness = [this] { ++readinessReports; };
+        coordinator->reportFeedbackOrigin = [this](const platform::Uuid& id,
+                                                   const std::optional<PasteCoordinator::Rect>& frame) {
+            origins.emplace_back(id, frame);
+            if (betweenReceiveAndPrepare) std::exchange(betweenReceiveAndPrepare, nullptr)();
+        };
+    }
+
+    // A second pane, focused, whose foreground job is an ssh client connected to a server
+    // that never answers: a remote destination whose uploads the test's transport decides.
+    std::string openRemotePane() {
+        silentServer = std::make_unique<SilentServer>();
+        writeSSHConfig("Host silent\n  HostName 127.0.0.1\n  Port " + std::to_string(silentServer->port()) +
+                       "\n  User tester\n");
+        auto remote = terminal->openTab(pane, {"/usr/bin/ssh", "silent"});
+        EXPECT_TRUE(runMainUntil([&] { return foregroundIs(terminal->pane(remote).tty, "/usr/bin/ssh"); }));
+        return remote;
+    }
+
+    // Starts it and waits until the tap holds Control+V for the frontmost terminal.
+    void startArmed() {
+        if (!coordinator) makeCoordinator();
+        coordinator->start(true);
+        ASSERT_TRUE(waitArmed(0));
+    }
+
+    // Waits until the tap is armed for the terminal: after `readyBefore` connections (when
+    // the tap must connect anew), the gate's grant and a refresh that configures the tap.
+    bool waitArmed(std::optional<std::size_t> readyBefore = std::nullopt, pid_t pid = 0) {
+        if (pid == 0) pid = terminal->pid();
+        if (readyBefore && !runMainUntil([&] { return readyReports() > *readyBefore; })) return false;
+        return runMainUntil([&] {
+            coordinator->refreshPermissions();
+            return platform::InputEventsControl::liveTaps() > 0 &&
+                   gate->allows({pid, platform::GhosttyControl::bundleIdentifier}) && !coordinator->permissionStatus();
+        });
+    }
+
+    std::size_t readyReports() const {
+        return static_cast<std::size_t>(std::count(reports.begin(), reports.end(), PasteEventTap::readyReport));
+    }
+
+    // The explanation a feedback shows for a reason.
+    static std::optional<std::string> explanationFor(PasteFeedback::Outcome outcome, const std::string& reason,
+                                                     bool uploaded = false) {
+        PasteFeedback feedback;
+        feedback.finish(outcome, reason, uploaded);
+        return feedback.explanation;
+    }
+
+    // Control+V as the keyboard makes it (the character it types is ^V).
+    static platform::EventDelivery pressControlV() {
+        auto down = platform::InputEventsControl::keyEvent(keyV, true, platform::EventFlag::control);
+        down->keyboardSetUnicodeString(u"\x16");
+        auto delivery = platform::InputEventsControl::deliver(down);
+        platform::InputEventsControl::deliver(platform::InputEventsControl::keyEvent(keyV, false));
+        return delivery;
+    }
+    static platform::EventDelivery pressKey(std::uint16_t code) {
+        auto delivery = platform::InputEventsControl::deliver(platform::InputEventsControl::keyEvent(code, true));
+        platform::InputEventsControl::deliver(platform::InputEventsControl::keyEvent(code, false));
+        return delivery;
+    }
+
+    // Key downs the terminal received that carry the marker: replayed pastes.
+    std::size_t replays() const {
+        std::size_t count = 0;
+        for (const auto& event : platform::InputEventsControl::receivedEvents(terminal->pid())) {
+            if (event->type() == platform::EventType::keyDown &&
+                event->integerValueField(platform::EventField::eventSourceUserData) == PasteEventTap::syntheticTag) {
+                ++count;
+            }
+        }
+        return count;
+    }
+
+    bool reported(const std::string& text) const {
+        return std::find(reports.begin(), reports.end(), text) != reports.end();
+    }
+    bool waitReported(const std::string& text) {
+        return runMainUntil([&] { return reported(text); });
+    }
+
+    // Waits until the current paste has ended and released its slot.
+    bool waitIdle() {
+        return runMainUntil([&] { return !coordinator->isBusy(); });
+    }
+
+    // Runs the main loop for a moment, so that anything wrongly scheduled would show.
+    static void settle() { runMainUntil([] { return false; }, 0.2); }
+
+    std::vector<DiagnosticEvent> diagnosticEvents() { return diagnostics->snapshot().events; }
+
+    std::optional<PasteFeedback> lastFeedback() const {
+        if (feedbacks.empty()) return std::nullopt;
+        return feedbacks.back();
+    }
+
+    TemporaryDirectory directory{"tarpelix-coordinator"};
+    std::unique_ptr<SilentServer> silentServer;
+    std::shared_ptr<SimulatedTerminal> terminal;
+    std::string pane;
+    std::shared_ptr<TransferStorage> storage;
+    std::shared_ptr<DiagnosticStore> diagnostics;
+    std::shared_ptr<PastePermissionGate> gate;
+    BlockingTransport transport;
+    std::shared_ptr<PasteCoordinator> coordinator;
+
+    std::vector<std::string> reports;
+    std::vector<PasteFeedback> feedbacks;
+    int readinessReports = 0;
+    std::vector<std::pair<platform::Uuid, std::optional<PasteCoordinator::Rect>>> origins;
+    // Runs once, in the main-thread turn between the key press and the paste's second step.
+    std::function<void()> betweenReceiveAndPrepare;
+};
+
+} // namespace tarpelix::testing
