@@ -117,7 +117,9 @@ public:
     std::vector<ProcessTableEntry> processesOnTerminal(dev_t device) const override {
         UniqueFd rootFd(::open(root_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (!rootFd) throw ProcessTableError(ProcessTableError::Stage::listing, errno);
-        int listingFd = ::dup(rootFd.get());
+        // The listing's own descriptor is close-on-exec too: a child started by another thread
+        // meanwhile must not inherit it.
+        int listingFd = ::fcntl(rootFd.get(), F_DUPFD_CLOEXEC, 0);
         DIR* dir = listingFd >= 0 ? ::fdopendir(listingFd) : nullptr;
         if (!dir) {
             int error = errno;
