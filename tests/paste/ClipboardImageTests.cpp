@@ -3,6 +3,7 @@
 #include "platform/desktop/DesktopControl.h"
 #include "platform/desktop/PasteboardControl.h"
 #include "platform/imageio/ImageSource.h"
+#include "support/Failures.h"
 #include "support/TestImages.h"
 
 #include <gtest/gtest.h>
@@ -28,15 +29,7 @@ const char* const decodeText = "Cannot decode clipboard image";
 
 PasteboardEntry entry(std::string_view type, Bytes data) { return PasteboardEntry{std::string(type), std::move(data)}; }
 
-// The reason of the TerminalUnavailable the call throws; empty when it throws none.
-std::string reasonOf(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const TerminalUnavailable& error) {
-        return error.reason;
-    }
-    return {};
-}
+using testing::failureOf;
 
 class ClipboardImageTest : public ::testing::Test {
 protected:
@@ -99,7 +92,7 @@ TEST_F(ClipboardImageTest, TheGeneralPasteboardNeedsAlwaysAllow) {
     Control::setPasteboardAccessorUnavailable(platform::PasteboardAccessor::items, true);
     for (int behavior : {0, 1, 3}) {
         Control::setPasteboardAccessBehavior(behavior);
-        EXPECT_EQ(reasonOf([] { ClipboardImage::capture(); }), permissionText) << behavior;
+        EXPECT_EQ(failureOf([] { ClipboardImage::capture(); }), permissionText) << behavior;
     }
     EXPECT_EQ(Control::pasteboardPromptsShown(), 0) << "no item data is read before the check";
     // No permission is needed to decide whether a paste concerns an image.
@@ -116,7 +109,7 @@ TEST_F(ClipboardImageTest, AnotherPasteboardIsRefusedOnlyWhenAlwaysDenied) {
         EXPECT_TRUE(ClipboardImage::capture(other)) << behavior;
     }
     Control::setPasteboardAccessBehavior(3, "test.capture");
-    EXPECT_EQ(reasonOf([&] { ClipboardImage::capture(other); }), permissionText);
+    EXPECT_EQ(failureOf([&] { ClipboardImage::capture(other); }), permissionText);
 }
 
 TEST_F(ClipboardImageTest, UnreadableClipboardsSayWhatToCheck) {
@@ -138,7 +131,7 @@ TEST_F(ClipboardImageTest, UnreadableClipboardsSayWhatToCheck) {
         Control::setPasteboardAccessBehavior(2);
         Control::copyPNG(png);
         c.arrange();
-        EXPECT_EQ(reasonOf([] { ClipboardImage::capture(); }), c.reason) << c.name;
+        EXPECT_EQ(failureOf([] { ClipboardImage::capture(); }), c.reason) << c.name;
     }
 }
 
@@ -149,7 +142,7 @@ TEST_F(ClipboardImageTest, CapturesUpToAHundredMillionBytes) {
     EXPECT_EQ(image->bytes.size(), 100'000'000u);
     image.reset();
     Control::copyTIFF(Bytes(100'000'001, 0x2a));
-    EXPECT_EQ(reasonOf([] { ClipboardImage::capture(); }), tooLargeText);
+    EXPECT_EQ(failureOf([] { ClipboardImage::capture(); }), tooLargeText);
 }
 
 // Runs `read` once to count its pasteboard reads, then once for each read with another
@@ -166,7 +159,7 @@ std::vector<std::string> withACopyAtEveryRead(const Bytes& png, const std::funct
         Control::setPasteboardAccessBehavior(2);
         Control::copyPNG(png);
         Control::changePasteboardAtRead(k, {{PasteboardEntry{std::string(PasteboardType::png), png}}});
-        outcomes.push_back(reasonOf(read));
+        outcomes.push_back(failureOf(read));
     }
     return outcomes;
 }
@@ -227,7 +220,7 @@ TEST_F(ClipboardImageTest, OnlyOneImageOfTheDeclaredTypeConverts) {
         {"TIFF without a directory", Bytes(tiff.begin(), tiff.begin() + 8), PasteboardType::tiff},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(reasonOf([&] { imageOf(c.bytes, c.type).pngData(ClipboardImage::byteLimit); }), notOneImageText)
+        EXPECT_EQ(failureOf([&] { imageOf(c.bytes, c.type).pngData(ClipboardImage::byteLimit); }), notOneImageText)
             << c.name;
     }
 }
@@ -299,7 +292,7 @@ TEST_F(ClipboardImageTest, HeadersOutOfRangeAreRefused) {
                    Case{"height 0", TIFFTAG_IMAGELENGTH, 0, notOneImageText}}) {
         auto file = testing::makeTIFF(grayPage(4));
         ASSERT_TRUE(setTiffTag(file, c.tag, c.value)) << c.name;
-        EXPECT_EQ(reasonOf([&] { imageOf(file, PasteboardType::tiff).pngData(ClipboardImage::byteLimit); }), c.reason)
+        EXPECT_EQ(failureOf([&] { imageOf(file, PasteboardType::tiff).pngData(ClipboardImage::byteLimit); }), c.reason)
             << c.name;
     }
 }
@@ -333,19 +326,19 @@ TEST_F(ClipboardImageTest, OversizedImagesAreRefusedBeforeDecoding) {
     };
     for (const auto& c : cases) {
         auto before = platform::ImageSource::decodeAttempts();
-        EXPECT_EQ(reasonOf([&] { imageOf(c.bytes, c.type).pngData(ClipboardImage::byteLimit); }), tooLargeText)
+        EXPECT_EQ(failureOf([&] { imageOf(c.bytes, c.type).pngData(ClipboardImage::byteLimit); }), tooLargeText)
             << c.name;
         EXPECT_EQ(platform::ImageSource::decodeAttempts(), before) << c.name << ": nothing was decoded";
     }
     // Just within the estimate, the same kind of header goes on to decoding, which fails.
     auto within = imageOf(header(5000, 5000, PNG_COLOR_TYPE_GRAY, 8), PasteboardType::png);
-    EXPECT_EQ(reasonOf([&] { within.pngData(ClipboardImage::byteLimit); }), decodeText);
+    EXPECT_EQ(failureOf([&] { within.pngData(ClipboardImage::byteLimit); }), decodeText);
 }
 
 TEST_F(ClipboardImageTest, TheLimitItselfIsChecked) {
     auto image = imageOf(png, PasteboardType::png);
     for (std::int64_t limit : {std::int64_t{0}, std::int64_t{-5}, static_cast<std::int64_t>(png.size()) - 1}) {
-        EXPECT_EQ(reasonOf([&] { image.pngData(limit); }), tooLargeText) << limit;
+        EXPECT_EQ(failureOf([&] { image.pngData(limit); }), tooLargeText) << limit;
     }
 }
 
@@ -356,8 +349,8 @@ TEST_F(ClipboardImageTest, TruncatedOrCorruptImagesDoNotDecode) {
     Bytes truncatedPng(bigPng.begin(), bigPng.begin() + static_cast<std::ptrdiff_t>(bigPng.size() / 2));
     Bytes corruptTiff = bigTiff;
     for (std::size_t i = 16; i < 2000; ++i) corruptTiff[i] = static_cast<std::uint8_t>(i * 7);
-    EXPECT_EQ(reasonOf([&] { imageOf(truncatedPng, PasteboardType::png).pngData(ClipboardImage::byteLimit); }), decodeText);
-    EXPECT_EQ(reasonOf([&] { imageOf(corruptTiff, PasteboardType::tiff).pngData(ClipboardImage::byteLimit); }), decodeText);
+    EXPECT_EQ(failureOf([&] { imageOf(truncatedPng, PasteboardType::png).pngData(ClipboardImage::byteLimit); }), decodeText);
+    EXPECT_EQ(failureOf([&] { imageOf(corruptTiff, PasteboardType::tiff).pngData(ClipboardImage::byteLimit); }), decodeText);
 }
 
 TEST_F(ClipboardImageTest, TheEncoderHoldsNoMoreThanTheLimit) {
@@ -368,7 +361,7 @@ TEST_F(ClipboardImageTest, TheEncoderHoldsNoMoreThanTheLimit) {
     EXPECT_EQ(ClipboardImage::encodePNG(image, size), whole);
     // The output would pass the limit: that, not the failed encoding, is the reason.
     for (std::int64_t limit : {size - 1, std::int64_t{100}, std::int64_t{0}, std::int64_t{-1}}) {
-        EXPECT_EQ(reasonOf([&] { ClipboardImage::encodePNG(image, limit); }), tooLargeText) << limit;
+        EXPECT_EQ(failureOf([&] { ClipboardImage::encodePNG(image, limit); }), tooLargeText) << limit;
     }
 }
 
@@ -376,7 +369,7 @@ TEST_F(ClipboardImageTest, AnImageTheEncoderCannotWriteIsNotConverted) {
     auto odd = std::make_shared<platform::Image>(
         platform::Image{.width = 2, .height = 2, .bitsPerComponent = 12, .components = 3, .hasAlpha = false,
                         .bytesPerRow = 9, .pixels = Bytes(18)});
-    EXPECT_EQ(reasonOf([&] { ClipboardImage::encodePNG(odd, ClipboardImage::byteLimit); }), "Cannot convert TIFF to PNG");
+    EXPECT_EQ(failureOf([&] { ClipboardImage::encodePNG(odd, ClipboardImage::byteLimit); }), "Cannot convert TIFF to PNG");
 }
 
 } // namespace

@@ -2,20 +2,16 @@
 #include "paste/model/PasteOperation.h"
 #include "session/LocalTmuxResolver.h"
 #include "session/SSHSessionResolver.h"
-#include "ssh/SessionInspectionError.h"
 #include "support/Eventually.h"
+#include "support/Failures.h"
 #include "support/PrivateNamespace.h"
 #include "support/Processes.h"
 #include "support/TemporaryDirectory.h"
-#include "terminal/TerminalUnavailable.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <fstream>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <thread>
 #include <unistd.h>
 
@@ -29,43 +25,16 @@ const std::string ordinaryText =
 const std::string replayableText = "tmux synchronized input or unsupported client mode — skip paste";
 const std::string noClientText = "No unique attached tmux client matches the foreground PID and TTY";
 
-// The text of whatever `work` throws, or "" when it returns.
-std::string failureOf(const std::function<void()>& work) {
-    try {
-        work();
-        return "";
-    } catch (const SessionInspectionError& error) {
-        return error.reason;
-    } catch (const TerminalUnavailable& error) {
-        return error.reason;
-    } catch (const std::exception& error) {
-        return std::string("other: ") + error.what();
-    }
-}
-
 // The tmux client in the terminal's foreground.
 TerminalProcess tmuxClientOn(const std::string& tty) {
-    auto session = SSHSessionResolver::classify(ProcessInspector().snapshot(tty));
-    auto tmux = session.as<ForegroundSession::LocalTmux>();
+    auto tmux = classifiedAs<ForegroundSession::LocalTmux>(tty);
     if (!tmux) throw std::runtime_error("no tmux client in the foreground of " + tty);
     return tmux->process;
 }
 
-// A socket file whose listener is gone: what a server killed without cleaning up leaves.
-std::string staleSocket(const std::string& path) {
-    int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::close(fd);
-    return path;
-}
-
 bool queryRunningFor(const std::string& socket) {
     for (pid_t pid : otherProcessesInNamespace()) {
-        std::ifstream in("/proc/" + std::to_string(pid) + "/cmdline");
-        std::string arguments((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        auto arguments = readFile("/proc/" + std::to_string(pid) + "/cmdline");
         if (arguments.find("list-clients") != std::string::npos && arguments.find(socket) != std::string::npos)
             return true;
     }
@@ -87,7 +56,16 @@ protected:
 
 TEST(LocalTmuxClientRows, ParseTheListClientsAnswer) {
     auto parse = [](const std::string& text) { return LocalTmuxClient::parse(platform::Bytes(text.begin(), text.end())); };
-    const std::string row = "5427\t/dev/pts/1\t$0\t@0\t%0\t/dev/pts/0\t0\troot\t0\t0\t0\tattached,focused,UTF-8\t0";
+    // A valid row with one field replaced.
+    auto replace = [](std::size_t field, const std::string& value) {
+        std::vector<std::string> values = {"5427", "/dev/pts/1", "$0", "@0", "%0", "/dev/pts/0", "0",
+                                           "root", "0", "0", "0", "attached,focused,UTF-8", "0"};
+        values[field] = value;
+        std::string line = values[0];
+        for (std::size_t i = 1; i < values.size(); ++i) line += "\t" + values[i];
+        return line;
+    };
+    const std::string row = replace(0, "5427");
     auto clients = parse(row + "\n\n" + row + "\n");
     ASSERT_EQ(clients.size(), 2u);
     EXPECT_EQ(clients[0].pid, 5427);
@@ -97,19 +75,6 @@ TEST(LocalTmuxClientRows, ParseTheListClientsAnswer) {
     EXPECT_NO_THROW(clients[0].requireOrdinaryInput());
     EXPECT_TRUE(parse("").empty());
 
-    auto replace = [&](std::size_t field, const std::string& value) {
-        std::vector<std::string> values;
-        std::size_t start = 0;
-        for (std::size_t i = 0; i < 13; ++i) {
-            auto end = row.find('\t', start);
-            values.push_back(row.substr(start, end - start));
-            start = end + 1;
-        }
-        values[field] = value;
-        std::string line = values[0];
-        for (std::size_t i = 1; i < values.size(); ++i) line += "\t" + values[i];
-        return line;
-    };
     const std::vector<std::pair<std::string, std::string>> cases = {
         {row.substr(0, row.rfind('\t')), "Incomplete tmux client query row: expected 13 fields, received 12"},
         {row + "\t0", "Incomplete tmux client query row: expected 13 fields, received 14"},
@@ -216,15 +181,8 @@ TEST_F(LocalTmux, FollowsAnAttachedClientToItsPaneAndTheJobThere) {
     EXPECT_NO_THROW(resolver.revalidate(target, operation));
 
     // The pane runs the server's login shell.
-    std::optional<ForegroundSession::LocalShell> shell;
-    ASSERT_TRUE(waitUntil([&] {
-        try {
-            auto session = SSHSessionResolver::classify(ProcessInspector().snapshot(target.client.paneTTY));
-            if (auto found = session.as<ForegroundSession::LocalShell>()) shell = *found;
-        } catch (const SessionInspectionError&) {
-        }
-        return shell.has_value();
-    }));
+    auto shell = classifiedAs<ForegroundSession::LocalShell>(target.client.paneTTY);
+    ASSERT_TRUE(shell.has_value());
     EXPECT_EQ(shell->process.executable, "/usr/bin/bash");
 
     // A process that is not the terminal's tmux client is refused.
@@ -265,7 +223,7 @@ TEST_F(LocalTmux, ModesGiveAReplayedPasteOrNoPaste) {
 }
 
 TEST_F(LocalTmux, DiscoverySkipsStaleAndSilentServersAndFindsTheLiveOne) {
-    staleSocket(directory + "/a-stale");
+    makeStaleSocket(directory + "/a-stale");
     TmuxServer silent("b-stopped");
     TmuxServer server("c-live");
     auto client = server.attach();
@@ -336,7 +294,7 @@ TEST_F(LocalTmux, ACancelledPasteEndsDiscoveryAndCachesNoRoute) {
     EXPECT_EQ(text, "Paste cancelled — focus or input changed");
 
     // No route was cached: the next paste discovers again, and too many candidates stop it.
-    for (int i = 0; i < 65; ++i) staleSocket(directory + "/z" + std::to_string(i));
+    for (int i = 0; i < 65; ++i) makeStaleSocket(directory + "/z" + std::to_string(i));
     EXPECT_EQ(failureOf([&] { resolver.resolve(client->tty(), process, false, PasteOperation::create()); }),
               "Too many tmux socket candidates");
 }
@@ -348,7 +306,7 @@ TEST_F(LocalTmux, TheCachedRouteIsUsedUntilTheSocketIsReplaced) {
     auto first = resolver.resolve(client->tty(), process, false, nullptr);
 
     // With the route cached the directory is not listed again.
-    for (int i = 0; i < 65; ++i) staleSocket(directory + "/z" + std::to_string(i));
+    for (int i = 0; i < 65; ++i) makeStaleSocket(directory + "/z" + std::to_string(i));
     EXPECT_EQ(resolver.resolve(client->tty(), process, false, nullptr), first);
     for (int i = 0; i < 65; ++i) ::unlink((directory + "/z" + std::to_string(i)).c_str());
 

@@ -1,8 +1,8 @@
 #include "SessionTestSupport.h"
 #include "session/ProcessInspector.h"
 #include "session/SSHSessionResolver.h"
-#include "ssh/SessionInspectionError.h"
 #include "support/Eventually.h"
+#include "support/Failures.h"
 #include "support/PrivateNamespace.h"
 #include "support/Processes.h"
 #include "support/PseudoTerminal.h"
@@ -21,41 +21,9 @@ using Read = InterposedTable::Read;
 
 namespace {
 
-// The reason of the SessionInspectionError a snapshot fails with, or "" when it succeeds.
+// The reason the snapshot fails with, or "" when it succeeds.
 std::string failure(const ProcessInspector& inspector, const std::string& tty) {
-    try {
-        inspector.snapshot(tty);
-        return "";
-    } catch (const SessionInspectionError& error) {
-        return error.reason;
-    }
-}
-
-// Waits until the terminal's foreground job classifies as `Case`, then returns it.
-template <typename Case>
-std::optional<Case> classifiedAs(const std::string& tty, ForegroundSession* last = nullptr) {
-    std::optional<Case> found;
-    ProcessInspector inspector;
-    waitUntil([&] {
-        try {
-            auto session = SSHSessionResolver::classify(inspector.snapshot(tty));
-            if (last) *last = session;
-            if (auto match = session.as<Case>()) found = *match;
-        } catch (const SessionInspectionError&) {
-        }
-        return found.has_value();
-    });
-    return found;
-}
-
-PseudoTerminal::Options fake(const std::string& executable, std::vector<std::string> arguments,
-                             std::vector<std::string> extraEnvironment = {}) {
-    PseudoTerminal::Options options;
-    options.executable = executable;
-    options.arguments = std::move(arguments);
-    options.environment = PseudoTerminal::defaultEnvironment();
-    for (auto& entry : extraEnvironment) options.environment.push_back(std::move(entry));
-    return options;
+    return failureOf([&] { inspector.snapshot(tty); });
 }
 
 const std::string changedReason = "Foreground process changed, stopped, or belongs to another user";
@@ -82,9 +50,7 @@ TEST(ProcessInspector, ATerminalWithoutProcessesHasNoForegroundGroup) {
 }
 
 TEST(ProcessInspector, ALoginShellIsALocalShell) {
-    PseudoTerminal bash(fake("/bin/bash", {"-bash"}));
-    bash.type("echo ready-$((6*7))\n");
-    ASSERT_TRUE(bash.waitForOutput("ready-42"));
+    PseudoTerminal bash(program("/bin/bash", {"-bash"}));
     auto shell = classifiedAs<ForegroundSession::LocalShell>(bash.tty());
     ASSERT_TRUE(shell.has_value());
     EXPECT_EQ(shell->process.executable, "/usr/bin/bash");
@@ -92,16 +58,14 @@ TEST(ProcessInspector, ALoginShellIsALocalShell) {
     EXPECT_EQ(shell->process.identity.pid, bash.pid());
     EXPECT_EQ(shell->process.processGroup, bash.pid());
 
-    PseudoTerminal sh(fake("/bin/sh", {"sh", "-i"}));
-    sh.type("echo ready-$((6*7))\n");
-    ASSERT_TRUE(sh.waitForOutput("ready-42"));
+    PseudoTerminal sh(program("/bin/sh", {"sh", "-i"}));
     auto dash = classifiedAs<ForegroundSession::LocalShell>(sh.tty());
     ASSERT_TRUE(dash.has_value());
     EXPECT_EQ(dash->process.executable, "/usr/bin/dash");
 }
 
 TEST(ProcessInspector, APipelineIsOneLocalApplicationAndAStoppedJobLeavesTheShell) {
-    PseudoTerminal bash(fake("/bin/bash", {"bash", "-i"}));
+    PseudoTerminal bash(program("/bin/bash", {"bash", "-i"}));
     bash.type("sleep 1000 | cat\n");
     ASSERT_TRUE(bash.waitForForegroundJob());
     ProcessInspector inspector;
@@ -133,14 +97,14 @@ TEST(ProcessInspector, APipelineIsOneLocalApplicationAndAStoppedJobLeavesTheShel
 }
 
 TEST(ProcessInspector, AStoppedOrZombieForegroundFailsTheSnapshot) {
-    PseudoTerminal stopped(fake(TARPELIX_FAKE_PROGRAM, {"fake"}));
+    PseudoTerminal stopped(program(TARPELIX_FAKE_PROGRAM, {"fake"}));
     ASSERT_TRUE(stopped.waitForOutput("ready"));
     ASSERT_EQ(failure(ProcessInspector(), stopped.tty()), "");
     ::kill(stopped.pid(), SIGSTOP);
     ASSERT_TRUE(waitUntil([&] { return processStatus(stopped.pid())->state == 'T'; }));
     EXPECT_EQ(failure(ProcessInspector(), stopped.tty()), changedReason);
 
-    PseudoTerminal zombie(fake(TARPELIX_FAKE_PROGRAM, {"fake"}, {"TARPELIX_FAKE_MODE=zombie-foreground"}));
+    PseudoTerminal zombie(program(TARPELIX_FAKE_PROGRAM, {"fake"}, {"TARPELIX_FAKE_MODE=zombie-foreground"}));
     ASSERT_TRUE(zombie.waitForOutput("ready"));
     EXPECT_EQ(failure(ProcessInspector(), zombie.tty()), changedReason);
 }
@@ -150,14 +114,14 @@ TEST(ProcessInspector, AProcessOfAnotherUserFailsTheSnapshot) {
     // Another user altogether, only another real user, only another effective user (as a
     // set-user-ID program runs).
     for (const char* uids : {"--reuid=65534", "--ruid=65534", "--euid=65534"}) {
-        PseudoTerminal other(fake("/usr/bin/setpriv", {"setpriv", uids, "/bin/sleep", "1000"}));
+        PseudoTerminal other(program("/usr/bin/setpriv", {"setpriv", uids, "/bin/sleep", "1000"}));
         ASSERT_TRUE(waitUntil([&] { return executableOf(other.pid()) == "/usr/bin/sleep"; }));
         EXPECT_EQ(failure(ProcessInspector(), other.tty()), changedReason) << uids;
     }
 }
 
 TEST(ProcessInspector, AProcessThatExecsBetweenTheReadsIsCaught) {
-    PseudoTerminal pty(fake(TARPELIX_FAKE_PROGRAM, {"fake"},
+    PseudoTerminal pty(program(TARPELIX_FAKE_PROGRAM, {"fake"},
                             {"TARPELIX_FAKE_MODE=exec-on-usr1", "TARPELIX_FAKE_EXEC=/bin/sleep"}));
     ASSERT_TRUE(pty.waitForOutput("ready"));
     auto table = std::make_shared<InterposedTable>();
@@ -178,7 +142,7 @@ TEST(ProcessInspector, AProcessThatExecsBetweenTheReadsIsCaught) {
 }
 
 TEST(ProcessInspector, AProcessThatExitsMidReadIsCaught) {
-    PseudoTerminal pty(fake(TARPELIX_FAKE_PROGRAM, {"fake"}));
+    PseudoTerminal pty(program(TARPELIX_FAKE_PROGRAM, {"fake"}));
     ASSERT_TRUE(pty.waitForOutput("ready"));
     auto table = std::make_shared<InterposedTable>();
     table->afterRead = [&](Read read, pid_t) {
@@ -189,15 +153,15 @@ TEST(ProcessInspector, AProcessThatExitsMidReadIsCaught) {
 
 TEST(ProcessInspector, AnExecutableRemovedFromDiskIsNotNamed) {
     TemporaryDirectory directory;
-    auto program = installFakeProgram(directory.path(), "vanishing");
-    PseudoTerminal pty(fake(program, {"vanishing"}));
+    auto vanishing = installFakeProgram(directory.path(), "vanishing");
+    PseudoTerminal pty(program(vanishing, {"vanishing"}));
     ASSERT_TRUE(pty.waitForOutput("ready"));
-    ::unlink(program.c_str());
+    ::unlink(vanishing.c_str());
     EXPECT_EQ(failure(ProcessInspector(), pty.tty()), "Cannot read foreground executable path");
 }
 
 TEST(ProcessInspector, FailuresTheKernelOnlyShowsInRacesKeepTheirTexts) {
-    PseudoTerminal pty(fake(TARPELIX_FAKE_PROGRAM, {"fake"}));
+    PseudoTerminal pty(program(TARPELIX_FAKE_PROGRAM, {"fake"}));
     ASSERT_TRUE(pty.waitForOutput("ready"));
     const std::string tty = pty.tty();
     auto realTable = platform::ProcessTable::system();
@@ -272,11 +236,7 @@ TEST(ProcessInspector, DecodesArgumentStringsStrictly) {
     EXPECT_EQ(ProcessInspector::decodeArguments(bytes(std::string_view("\0", 1))), (std::vector<std::string>{""}));
     for (auto bad : {std::string_view(""), std::string_view("ssh\0host", 8), std::string_view("ssh"),
                      std::string_view("ssh\0\xff\0", 6)}) {
-        try {
-            ProcessInspector::decodeArguments(bytes(bad));
-            ADD_FAILURE() << "accepted " << ::testing::PrintToString(std::string(bad));
-        } catch (const SessionInspectionError& error) {
-            EXPECT_EQ(error.reason, "Malformed process arguments");
-        }
+        EXPECT_EQ(failureOf([&] { ProcessInspector::decodeArguments(bytes(bad)); }), "Malformed process arguments")
+            << ::testing::PrintToString(std::string(bad));
     }
 }

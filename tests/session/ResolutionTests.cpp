@@ -4,17 +4,15 @@
 #include "session/LocalTmuxResolver.h"
 #include "session/SSHSessionResolver.h"
 #include "ssh/SSHConfiguration.h"
-#include "ssh/SessionInspectionError.h"
 #include "support/Eventually.h"
+#include "support/Failures.h"
 #include "support/PrivateNamespace.h"
+#include "support/SilentServer.h"
 #include "support/TemporaryDirectory.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <fstream>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,35 +21,18 @@ using namespace tarpelix::testing;
 
 namespace {
 
-// A loopback server that accepts connections and never answers, with the user's alias for
-// it: an ssh to it waits in the foreground for as long as a test needs.
-class SilentServer {
+// A silent server with the user's alias "tarpelix-test" for it: an ssh to the alias waits in
+// the foreground for as long as a test needs.
+class SilentHost : public SilentServer {
 public:
-    SilentServer() {
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(fd_, 16);
-        socklen_t length = sizeof address;
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
+    SilentHost() {
         auto home = platform::LinuxProfile::passwordDatabaseHome();
         ::mkdir((home + "/.ssh").c_str(), 0700);
         std::ofstream(home + "/.ssh/config", std::ios::trunc)
-            << "Host tarpelix-test\n  HostName 127.0.0.1\n  Port " << port_ << "\n  User root\n";
+            << "Host tarpelix-test\n  HostName 127.0.0.1\n  Port " << port() << "\n  User root\n";
         ::chmod((home + "/.ssh/config").c_str(), 0600);
     }
-    ~SilentServer() {
-        ::close(fd_);
-        removeTree(platform::LinuxProfile::passwordDatabaseHome() + "/.ssh");
-    }
-    int port() const { return port_; }
-
-private:
-    int fd_ = -1;
-    int port_ = 0;
+    ~SilentHost() { removeTree(platform::LinuxProfile::passwordDatabaseHome() + "/.ssh"); }
 };
 
 // Resolves until the verdict is of the wanted kind (programs take a moment to start).
@@ -67,19 +48,8 @@ std::optional<SessionResolution> resolvedAs(const std::string& tty, SessionResol
     return found;
 }
 
-std::string failureOf(const std::function<void()>& work) {
-    try {
-        work();
-        return "";
-    } catch (const SessionInspectionError& error) {
-        return error.reason;
-    }
-}
-
 PseudoTerminal::Options interactiveBash() {
-    PseudoTerminal::Options options;
-    options.executable = "/bin/bash";
-    options.arguments = {"bash", "-i"};
+    auto options = program("/bin/bash", {"bash", "-i"});
     options.environment = tmuxEnvironment();
     return options;
 }
@@ -97,7 +67,7 @@ protected:
 } // namespace
 
 TEST_F(Resolution, ADirectSSHIsResolvedAndItsReplacementFailsRevalidation) {
-    SilentServer server;
+    SilentHost server;
     PseudoTerminal bash(interactiveBash());
     bash.type("/usr/bin/ssh tarpelix-test\n");
     SessionResolution last;
@@ -123,7 +93,7 @@ TEST_F(Resolution, ADirectSSHIsResolvedAndItsReplacementFailsRevalidation) {
 }
 
 TEST_F(Resolution, AnSSHInsideLocalTmuxCarriesItsRoute) {
-    SilentServer server;
+    SilentHost server;
     TmuxServer tmux("default");
     tmux.tmux({"send-keys", "-t", "main", "/usr/bin/ssh tarpelix-test", "Enter"});
     auto client = tmux.attach();
@@ -191,10 +161,7 @@ TEST_F(Resolution, LocalShellsApplicationsAndNestedTmux) {
 TEST_F(Resolution, AMoshClientResolvesToItsEmbeddedDestination) {
     TemporaryDirectory programs;
     auto moshClient = installFakeProgram(programs.path(), "mosh-client");
-    PseudoTerminal::Options options;
-    options.executable = moshClient;
-    options.arguments = {"mosh-client", "-# user@host |", "127.0.0.1", "60001"};
-    PseudoTerminal mosh(options);
+    PseudoTerminal mosh(program(moshClient, {"mosh-client", "-# user@host |", "127.0.0.1", "60001"}));
     ASSERT_TRUE(mosh.waitForOutput("ready"));
     auto resolution = resolvedAs<SessionResolution::SSH>(mosh.tty());
     ASSERT_TRUE(resolution.has_value());

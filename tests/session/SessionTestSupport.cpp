@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -83,6 +84,13 @@ std::string installFakeProgram(const std::string& directory, const std::string& 
     return target;
 }
 
+PseudoTerminal::Options program(const std::string& executable, std::vector<std::string> arguments,
+                                std::vector<std::string> extraEnvironment) {
+    PseudoTerminal::Options options{executable, std::move(arguments), PseudoTerminal::defaultEnvironment()};
+    for (auto& entry : extraEnvironment) options.environment.push_back(std::move(entry));
+    return options;
+}
+
 std::vector<std::string> tmuxEnvironment() {
     return {"PATH=/usr/local/bin:/usr/bin:/bin", "HOME=" + platform::LinuxProfile::passwordDatabaseHome(),
             "TERM=xterm-256color", "LANG=C.UTF-8", "SHELL=/bin/bash"};
@@ -114,14 +122,9 @@ TmuxServer::~TmuxServer() {
         ::kill(serverPid_, SIGCONT);
         auto panes = tmux({"list-panes", "-a", "-F", "#{pane_pid}"}).output;
         ::kill(serverPid_, SIGKILL);
-        std::size_t start = 0;
-        while (start < panes.size()) {
-            auto end = panes.find('\n', start);
-            if (end == std::string::npos) end = panes.size();
-            pid_t pane = std::atoi(panes.substr(start, end - start).c_str());
-            if (pane > 0) killSession(pane, -1);
-            start = end + 1;
-        }
+        std::istringstream lines(panes);
+        for (std::string line; std::getline(lines, line);)
+            if (pid_t pane = std::atoi(line.c_str()); pane > 0) killSession(pane, -1);
         waitUntil([&] {
             auto status = processStatus(serverPid_);
             return !status || status->state == 'Z';
@@ -150,16 +153,9 @@ std::unique_ptr<PseudoTerminal> TmuxServer::attach() const {
 }
 
 std::string TmuxServer::clientField(const std::string& tty, const std::string& format) const {
-    auto answer = tmux({"list-clients", "-F", "#{client_tty}\t" + format});
-    std::size_t start = 0;
-    while (start < answer.output.size()) {
-        auto end = answer.output.find('\n', start);
-        if (end == std::string::npos) end = answer.output.size();
-        auto line = answer.output.substr(start, end - start);
-        start = end + 1;
-        auto tab = line.find('\t');
-        if (tab != std::string::npos && line.substr(0, tab) == tty) return line.substr(tab + 1);
-    }
+    std::istringstream lines(tmux({"list-clients", "-F", "#{client_tty}\t" + format}).output);
+    for (std::string line; std::getline(lines, line);)
+        if (line.starts_with(tty + "\t")) return line.substr(tty.size() + 1);
     return "";
 }
 

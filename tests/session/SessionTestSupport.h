@@ -1,11 +1,15 @@
 #pragma once
 
 #include "platform/process/ProcessTable.h"
+#include "session/SSHSessionResolver.h"
+#include "ssh/SessionInspectionError.h"
 #include "support/Command.h"
+#include "support/Eventually.h"
 #include "support/PseudoTerminal.h"
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace tarpelix::testing {
@@ -31,6 +35,29 @@ public:
 
 // A copy of the fake program under another name, executable, inside `directory`.
 std::string installFakeProgram(const std::string& directory, const std::string& name);
+
+// A pseudo-terminal's program: `arguments` is its whole argument vector; the environment is
+// the default one and `extraEnvironment`.
+PseudoTerminal::Options program(const std::string& executable, std::vector<std::string> arguments,
+                                std::vector<std::string> extraEnvironment = {});
+
+// Classifies the terminal's foreground job until it is of the kind `Case` (programs take a
+// moment to start) and returns it; none when it never was. `last` receives the last verdict.
+template <typename Case>
+std::optional<Case> classifiedAs(const std::string& tty, ForegroundSession* last = nullptr) {
+    std::optional<Case> found;
+    ProcessInspector inspector;
+    waitUntil([&] {
+        try {
+            auto session = SSHSessionResolver::classify(inspector.snapshot(tty));
+            if (last) *last = session;
+            if (auto match = session.as<Case>()) found = *match;
+        } catch (const SessionInspectionError&) {
+        }
+        return found.has_value();
+    });
+    return found;
+}
 
 // The environment of the tmux servers and clients of the tests.
 std::vector<std::string> tmuxEnvironment();

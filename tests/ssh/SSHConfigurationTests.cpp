@@ -1,5 +1,5 @@
 #include "ssh/SSHConfiguration.h"
-#include "ssh/SessionInspectionError.h"
+#include "support/Failures.h"
 
 #include <gtest/gtest.h>
 
@@ -10,12 +10,7 @@ namespace {
 platform::Bytes bytes(const std::string& text) { return platform::Bytes(text.begin(), text.end()); }
 
 std::string parseFailure(const std::string& text) {
-    try {
-        SSHConfiguration::parse(bytes(text));
-        return "";
-    } catch (const SessionInspectionError& error) {
-        return error.reason;
-    }
+    return tarpelix::testing::failureOf([&] { SSHConfiguration::parse(bytes(text)); });
 }
 
 const std::string valid = "host alias\nuser bob\nhostname 192.0.2.1\nport 2222\nidentityfile ~/.ssh/a\n"

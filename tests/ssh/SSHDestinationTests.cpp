@@ -107,15 +107,3 @@ TEST(SSHDestination, ReadsTheDestinationTheMoshLauncherEmbedded) {
         EXPECT_EQ(result, c.expected) << ::testing::PrintToString(c.arguments);
     }
 }
-
-TEST(SSHProcess, EqualOnlyForTheSameProcessInstance) {
-    TerminalProcess process{{100, 5, 7}, 34817, 100, "/usr/bin/ssh", {"ssh", "host"}};
-    SSHProcess a("/dev/pts/1", process, SSHDestination({"ssh", "host"}));
-    SSHProcess same = a;
-    EXPECT_EQ(a, same);
-    auto restarted = process;
-    restarted.identity.startMicroseconds = 8; // a reused pid
-    EXPECT_NE(a, SSHProcess("/dev/pts/1", restarted, a.destination));
-    EXPECT_NE(a, SSHProcess("/dev/pts/2", process, a.destination));
-    EXPECT_NE(a, SSHProcess("/dev/pts/1", process, SSHDestination({"ssh", "Host"})));
-}

@@ -4,18 +4,15 @@
 #include "support/Eventually.h"
 #include "support/Processes.h"
 
-#include <csignal>
-#include <cstdlib>
-#include <dirent.h>
-#include <sys/wait.h>
-
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <sched.h>
 #include <stdexcept>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace tarpelix::testing {
@@ -58,12 +55,27 @@ bool enterPrivateMountNamespace(const std::vector<std::string>& keep) {
     const std::string home = platform::LinuxProfile::passwordDatabaseHome();
     const std::vector<std::string> roots = {"/tmp", home};
 
-    // Kept directories are opened before anything is covered, and mounted back afterwards.
+    if (::unshare(CLONE_NEWNS) != 0) {
+        reason = "skipped: " + failure("cannot make a private mount namespace (unshare)");
+        return false;
+    }
+    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+        reason = "skipped: " + failure("cannot make mounts private");
+        return false;
+    }
+    // Kept directories are opened inside the new namespace (a descriptor of the old one cannot be
+    // bind-mounted here) before anything is covered, and mounted back afterwards.
     struct Kept {
         std::string path;
         int fd;
     };
     std::vector<Kept> kept;
+    struct CloseKept {
+        std::vector<Kept>& kept;
+        ~CloseKept() {
+            for (const auto& entry : kept) ::close(entry.fd);
+        }
+    } closeKept{kept};
     for (const auto& path : keep) {
         for (const auto& root : roots) {
             if (!isUnder(path, root)) continue;
@@ -73,14 +85,6 @@ bool enterPrivateMountNamespace(const std::vector<std::string>& keep) {
         }
     }
 
-    if (::unshare(CLONE_NEWNS) != 0) {
-        reason = "skipped: " + failure("cannot make a private mount namespace (unshare)");
-        return false;
-    }
-    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
-        reason = "skipped: " + failure("cannot make mounts private");
-        return false;
-    }
     if (::mount("tmpfs", "/tmp", "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777") != 0) {
         reason = "skipped: " + failure("cannot mount a private /tmp");
         return false;
@@ -97,7 +101,6 @@ bool enterPrivateMountNamespace(const std::vector<std::string>& keep) {
             reason = "skipped: " + failure("cannot keep " + entry.path + " visible");
             return false;
         }
-        ::close(entry.fd);
     }
     reason.clear();
     return true;
@@ -122,22 +125,12 @@ std::string mountNamespaceOf(const std::string& pid) {
 } // namespace
 
 std::vector<pid_t> otherProcessesInNamespace() {
-    std::vector<pid_t> others;
-    if (!privateNamespaceUnavailableReason().empty()) return others;
+    if (!privateNamespaceUnavailableReason().empty()) return {};
     const std::string ours = mountNamespaceOf("self");
     const pid_t self = ::getpid();
-    DIR* dir = ::opendir("/proc");
-    if (!dir) return others;
-    while (dirent* entry = ::readdir(dir)) {
-        char* end = nullptr;
-        long pid = std::strtol(entry->d_name, &end, 10);
-        if (*end != '\0' || pid < 1 || pid == self) continue;
-        auto status = processStatus(static_cast<pid_t>(pid));
-        if (!status || status->state == 'Z' || status->state == 'X') continue;
-        if (mountNamespaceOf(entry->d_name) == ours) others.push_back(static_cast<pid_t>(pid));
-    }
-    ::closedir(dir);
-    return others;
+    return livingProcesses([&](const ProcessStatus& status) {
+        return status.pid != self && mountNamespaceOf(std::to_string(status.pid)) == ours;
+    });
 }
 
 void stopEveryOtherProcessInNamespace() {

@@ -25,9 +25,7 @@ std::optional<ProcessStatus> processStatus(pid_t pid) {
     return status;
 }
 
-namespace {
-template <typename Keep>
-std::vector<pid_t> livingProcesses(Keep keep) {
+std::vector<pid_t> livingProcesses(const std::function<bool(const ProcessStatus&)>& keep) {
     std::vector<pid_t> result;
     DIR* dir = ::opendir("/proc");
     if (!dir) return result;
@@ -41,7 +39,6 @@ std::vector<pid_t> livingProcesses(Keep keep) {
     ::closedir(dir);
     return result;
 }
-} // namespace
 
 std::vector<pid_t> livingProcessesInGroup(pid_t group) {
     return livingProcesses([&](const ProcessStatus& s) { return s.processGroup == group; });

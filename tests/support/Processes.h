@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <sys/types.h>
@@ -17,6 +18,8 @@ struct ProcessStatus {
 };
 
 std::optional<ProcessStatus> processStatus(pid_t pid);
+// Every process (zombies excluded) that `keep` accepts.
+std::vector<pid_t> livingProcesses(const std::function<bool(const ProcessStatus&)>& keep);
 // Every process (zombies excluded) whose group, or session, is the given one.
 std::vector<pid_t> livingProcessesInGroup(pid_t group);
 std::vector<pid_t> livingProcessesInSession(pid_t session);

@@ -5,7 +5,9 @@
 #include <ftw.h>
 #include <sstream>
 #include <stdexcept>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace tarpelix::testing {
@@ -45,6 +47,18 @@ std::string readFile(const std::string& path) {
     std::ostringstream content;
     content << in.rdbuf();
     return content.str();
+}
+
+std::string makeStaleSocket(const std::string& path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) throw std::runtime_error("socket path too long: " + path);
+    path.copy(address.sun_path, path.size());
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int bound = fd < 0 ? -1 : ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    if (fd >= 0) ::close(fd);
+    if (bound != 0) throw std::runtime_error("cannot make a socket at " + path);
+    return path;
 }
 
 } // namespace tarpelix::testing

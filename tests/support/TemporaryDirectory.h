@@ -25,5 +25,8 @@ private:
 // Removes a file or a whole directory tree; missing paths are fine.
 void removeTree(const std::string& path);
 std::string readFile(const std::string& path);
+// Leaves a Unix socket file at `path` whose listener is gone, as a server killed without
+// cleaning up does; returns the path.
+std::string makeStaleSocket(const std::string& path);
 
 } // namespace tarpelix::testing

@@ -44,6 +44,32 @@ void expectSamples(const Image& image, const SampleFunction& samples, int compon
     }
 }
 
+// The file holds one image of these dimensions, which decodes to samples of this layout,
+// packed rows of straight samples; gives the decoded image (none on a failure).
+std::shared_ptr<const Image> decodeOne(const Bytes& file, std::size_t width, std::size_t height, int depth,
+                                       int components, int bits) {
+    auto source = ImageSource::create(file);
+    EXPECT_EQ(source->count(), 1u);
+    auto properties = source->propertiesAtIndex(0);
+    EXPECT_TRUE(properties);
+    if (properties) {
+        EXPECT_EQ(integerProperty(*properties, ImagePropertyPixelWidth), static_cast<std::int64_t>(width));
+        EXPECT_EQ(integerProperty(*properties, ImagePropertyPixelHeight), static_cast<std::int64_t>(height));
+        EXPECT_EQ(integerProperty(*properties, ImagePropertyDepth), depth);
+    }
+    auto image = source->createImageAtIndex(0);
+    EXPECT_TRUE(image);
+    if (!image) return nullptr;
+    EXPECT_EQ(image->width, width);
+    EXPECT_EQ(image->height, height);
+    EXPECT_EQ(image->components, components);
+    EXPECT_EQ(image->bitsPerComponent, bits);
+    EXPECT_EQ(image->hasAlpha, components % 2 == 0);
+    EXPECT_EQ(image->bytesPerRow, width * static_cast<std::size_t>(components * bits / 8));
+    EXPECT_EQ(image->pixels.size(), image->bytesPerRow * height);
+    return image;
+}
+
 struct PngCase {
     const char* name;
     int colorType;
@@ -59,28 +85,12 @@ class PngDecoding : public ::testing::TestWithParam<PngCase> {};
 
 TEST_P(PngDecoding, HeaderAndPixelsMatchTheFile) {
     const auto& param = GetParam();
-    PngSpec spec{.width = 13, .height = 7, .colorType = param.colorType, .bitDepth = param.bitDepth,
-                 .interlaced = param.interlaced, .transparentEntries = param.transparentEntries};
-    auto file = makePNG(spec);
-    auto source = ImageSource::create(file);
-    ASSERT_TRUE(source);
-    EXPECT_EQ(source->type(), std::string(ImageType::png));
-    EXPECT_EQ(source->count(), 1u);
-    auto properties = source->propertiesAtIndex(0);
-    ASSERT_TRUE(properties);
-    EXPECT_EQ(integerProperty(*properties, ImagePropertyPixelWidth), 13);
-    EXPECT_EQ(integerProperty(*properties, ImagePropertyPixelHeight), 7);
-    EXPECT_EQ(integerProperty(*properties, ImagePropertyDepth), param.bitDepth);
-    EXPECT_FALSE(source->propertiesAtIndex(1));
-
-    auto image = source->createImageAtIndex(0);
+    auto file = makePNG(PngSpec{.width = 13, .height = 7, .colorType = param.colorType, .bitDepth = param.bitDepth,
+                                .interlaced = param.interlaced, .transparentEntries = param.transparentEntries});
+    EXPECT_EQ(ImageSource::create(file)->type(), std::string(ImageType::png));
+    EXPECT_FALSE(ImageSource::create(file)->propertiesAtIndex(1));
+    auto image = decodeOne(file, 13, 7, param.bitDepth, param.decodedComponents, param.decodedBits);
     ASSERT_TRUE(image);
-    EXPECT_EQ(image->width, 13u);
-    EXPECT_EQ(image->height, 7u);
-    EXPECT_EQ(image->components, param.decodedComponents);
-    EXPECT_EQ(image->bitsPerComponent, param.decodedBits);
-    EXPECT_EQ(image->bytesPerRow, 13u * param.decodedComponents * param.decodedBits / 8);
-    EXPECT_EQ(image->hasAlpha, param.decodedComponents % 2 == 0);
     if (param.colorType != PNG_COLOR_TYPE_PALETTE && param.bitDepth >= 8) {
         expectSamples(*image, gradientSamples(param.bitDepth), param.decodedComponents);
     }
@@ -139,24 +149,8 @@ TEST_P(TiffDecoding, HeaderAndPixelsMatchTheFile) {
     auto page = param.page;
     page.width = 21;
     page.height = 9;
-    auto file = makeTIFF(page);
-    auto source = ImageSource::create(file);
-    ASSERT_TRUE(source);
-    EXPECT_EQ(source->count(), 1u);
-    auto properties = source->propertiesAtIndex(0);
-    ASSERT_TRUE(properties);
-    EXPECT_EQ(integerProperty(*properties, ImagePropertyPixelWidth), 21);
-    EXPECT_EQ(integerProperty(*properties, ImagePropertyPixelHeight), 9);
-    EXPECT_EQ(integerProperty(*properties, ImagePropertyDepth), page.bitsPerSample);
-
-    auto image = source->createImageAtIndex(0);
+    auto image = decodeOne(makeTIFF(page), 21, 9, page.bitsPerSample, param.decodedComponents, param.decodedBits);
     ASSERT_TRUE(image);
-    EXPECT_EQ(image->width, 21u);
-    EXPECT_EQ(image->height, 9u);
-    EXPECT_EQ(image->components, param.decodedComponents);
-    EXPECT_EQ(image->bitsPerComponent, param.decodedBits);
-    EXPECT_EQ(image->bytesPerRow, 21u * param.decodedComponents * param.decodedBits / 8);
-    ASSERT_EQ(image->pixels.size(), image->bytesPerRow * 9);
     auto written = page.samples ? page.samples : gradientSamples(page.bitsPerSample);
     if (param.exactSamples) expectSamples(*image, written, param.decodedComponents);
 }

@@ -2,12 +2,11 @@
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/LinuxProfile.h"
 #include "ssh/SSHConfiguration.h"
-#include "ssh/SessionInspectionError.h"
 #include "support/Eventually.h"
+#include "support/Failures.h"
 #include "support/PrivateNamespace.h"
 #include "support/Processes.h"
 #include "support/TemporaryDirectory.h"
-#include "terminal/TerminalUnavailable.h"
 
 #include <gtest/gtest.h>
 
@@ -27,17 +26,6 @@ using namespace tarpelix::testing;
 namespace {
 
 constexpr double noDeadline = std::numeric_limits<double>::infinity();
-
-std::string failureOf(const std::function<void()>& work) {
-    try {
-        work();
-        return "";
-    } catch (const SessionInspectionError& error) {
-        return error.reason;
-    } catch (const TerminalUnavailable& error) {
-        return error.reason;
-    }
-}
 
 SSHProcess sessionOf(const std::string& alias, std::uint64_t start) {
     TerminalProcess process{{4242, start, 0}, 34817, 4242, "/usr/bin/ssh", {"ssh", alias}};
@@ -247,12 +235,14 @@ TEST_F(OpenSSHConfiguration, DeadlinesAndCancellationStopTheEvaluation) {
     cancelled->cancel("Paste cancelled");
     EXPECT_EQ(failureOf([&] { evaluate("work", std::nullopt, noDeadline, cancelled); }), "Paste cancelled");
 
+    // Cancelled while ssh runs: the canceller waits for the pid file of this run, so the
+    // earlier run's file goes first.
+    ::unlink(scratch.file("pid").c_str());
     auto operation = PasteOperation::create();
     std::thread canceller([&] {
         waitUntil([&] { return ::access(scratch.file("pid").c_str(), F_OK) == 0; });
         operation->cancel("Paste cancelled — focus or input changed");
     });
-    ::unlink(scratch.file("pid").c_str());
     EXPECT_EQ(failureOf([&] { evaluate("work", std::nullopt, noDeadline, operation); }),
               "Paste cancelled — focus or input changed");
     canceller.join();

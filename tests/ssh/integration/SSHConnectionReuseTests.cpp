@@ -3,17 +3,15 @@
 #include "platform/foundation/LinuxProfile.h"
 #include "ssh/SSHConnectionReuse.h"
 #include "ssh/SSHTransport.h"
+#include "support/Failures.h"
 #include "support/PrivateNamespace.h"
 #include "support/TemporaryDirectory.h"
-#include "terminal/TerminalUnavailable.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <limits>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 using namespace tarpelix;
@@ -35,18 +33,9 @@ const std::string fingerprintB(64, 'b');
 const SSHDestination alias({"ssh", "work"});
 const std::string privateText = "SSH socket directory must be private, owned, and not a symlink";
 
-std::string failureOf(const std::function<void()>& work) {
-    try {
-        work();
-        return "";
-    } catch (const TerminalUnavailable& error) {
-        return error.reason;
-    }
-}
-
-std::vector<std::string> options(const SSHDestination& destination = alias) {
-    return SSHConnectionReuse().options(destination, configuration(fingerprintA),
-                                        std::numeric_limits<double>::infinity(), nullptr);
+std::vector<std::string> options(double deadline = std::numeric_limits<double>::infinity(),
+                                 std::shared_ptr<PasteOperation> operation = nullptr) {
+    return SSHConnectionReuse().options(alias, configuration(fingerprintA), deadline, operation);
 }
 
 class ConnectionReuse : public ::testing::Test {
@@ -120,12 +109,7 @@ TEST_F(ConnectionReuse, RefusesAnythingOthersCouldHavePlanted) {
     std::ofstream(controlPath) << "x";
     EXPECT_EQ(failureOf([] { options(); }), "Unexpected file at SSH control socket path");
     ::unlink(controlPath.c_str());
-    int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", controlPath.c_str());
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ::close(fd);
+    makeStaleSocket(controlPath);
     EXPECT_EQ(failureOf([] { options(); }), "") << "a stale socket of our own is accepted unchanged";
     if (::geteuid() == 0) {
         ASSERT_EQ(::lchown(controlPath.c_str(), 65534, 65534), 0);
@@ -136,15 +120,8 @@ TEST_F(ConnectionReuse, RefusesAnythingOthersCouldHavePlanted) {
 TEST_F(ConnectionReuse, ChecksTheOperationAndTheDeadlineFirst) {
     auto cancelled = PasteOperation::create();
     cancelled->cancel("Paste cancelled");
-    EXPECT_EQ(failureOf([&] {
-                  SSHConnectionReuse().options(alias, configuration(fingerprintA),
-                                               std::numeric_limits<double>::infinity(), cancelled);
-              }),
-              "Paste cancelled");
-    EXPECT_EQ(failureOf([&] {
-                  SSHConnectionReuse().options(alias, configuration(fingerprintA), platform::systemUptime(), nullptr);
-              }),
-              "Upload timed out");
+    EXPECT_EQ(failureOf([&] { options(std::numeric_limits<double>::infinity(), cancelled); }), "Paste cancelled");
+    EXPECT_EQ(failureOf([] { options(platform::systemUptime()); }), "Upload timed out");
     struct stat status {};
     EXPECT_NE(::lstat(directory.c_str(), &status), 0) << "nothing was created";
 }
