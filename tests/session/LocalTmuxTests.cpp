@@ -192,7 +192,7 @@ TEST_F(LocalTmux, FollowsAnAttachedClientToItsPaneAndTheJobThere) {
               "Foreground tmux client detached, changed, or was replaced");
 }
 
-TEST_F(LocalTmux, ModesGiveAReplayedPasteOrNoPaste) {
+TEST_F(LocalTmux, CopyModeAndThePrefixKeyGiveOnlyAReplayedPaste) {
     TmuxServer server("default");
     auto client = server.attach();
     auto process = tmuxClientOn(client->tty());
@@ -213,13 +213,6 @@ TEST_F(LocalTmux, ModesGiveAReplayedPasteOrNoPaste) {
     EXPECT_TRUE(target.client.prefix);
     EXPECT_EQ(failureOf([&] { target.client.requireOrdinaryInput(); }), ordinaryText);
     EXPECT_NO_THROW(target.client.requireReplayableInput());
-    client->type("\x1b");
-    ASSERT_TRUE(waitUntil([&] { return server.clientField(client->tty(), "#{client_prefix}") == "0"; }));
-
-    server.tmux({"set-window-option", "-t", "main", "synchronize-panes", "on"});
-    target = resolver.resolve(client->tty(), process, false, nullptr);
-    EXPECT_TRUE(target.client.synchronized);
-    EXPECT_EQ(failureOf([&] { target.client.requireReplayableInput(); }), replayableText);
 }
 
 TEST_F(LocalTmux, DiscoverySkipsStaleAndSilentServersAndFindsTheLiveOne) {
