@@ -16,20 +16,6 @@ namespace {
 
 [[noreturn]] void fail(const std::string& reason) { throw SessionInspectionError(reason); }
 
-std::vector<std::string_view> split(std::string_view text, char separator) {
-    std::vector<std::string_view> pieces;
-    std::size_t start = 0;
-    while (true) {
-        auto end = text.find(separator, start);
-        if (end == std::string_view::npos) {
-            pieces.push_back(text.substr(start));
-            return pieces;
-        }
-        pieces.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-}
-
 bool allDigits(std::string_view text) {
     return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
@@ -74,9 +60,9 @@ std::vector<LocalTmuxClient> LocalTmuxClient::parse(const platform::Bytes& data)
     if (!platform::text::isValidUTF8(text)) fail("Invalid tmux query encoding");
     const auto& names = fields();
     std::vector<LocalTmuxClient> clients;
-    for (auto line : split(text, '\n')) {
+    for (auto line : platform::text::split(text, '\n')) {
         if (line.empty()) continue;
-        auto values = split(line, '\t');
+        auto values = platform::text::split(line, '\t');
         if (values.size() != names.size())
             fail("Incomplete tmux client query row: expected " + std::to_string(names.size()) + " fields, received " +
                  std::to_string(values.size()));
@@ -99,7 +85,7 @@ std::vector<LocalTmuxClient> LocalTmuxClient::parse(const platform::Bytes& data)
         for (std::size_t index : {8u, 9u, 10u, 12u}) {
             if (values[index] != "0" && values[index] != "1") fail("Invalid tmux field: " + names[index]);
         }
-        for (auto flag : split(values[11], ',')) {
+        for (auto flag : platform::text::split(values[11], ',')) {
             if (flag.empty() || !client.flags.insert(std::string(flag)).second) fail("Invalid tmux field: client_flags");
         }
         client.tty = values[1];

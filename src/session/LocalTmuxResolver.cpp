@@ -1,11 +1,11 @@
 #include "session/LocalTmuxResolver.h"
 
-#include "paste/model/PasteOperation.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/LinuxProfile.h"
 #include "platform/process/ChildProcess.h"
 #include "platform/process/OutputCollector.h"
 #include "session/SSHSessionResolver.h"
+#include "ssh/OperationCheck.h"
 #include "ssh/SessionInspectionError.h"
 #include "terminal/TerminalUnavailable.h"
 
@@ -38,9 +38,6 @@ struct Route {
 std::mutex routeLock;
 std::optional<Route> cachedRoute;
 
-void check(const std::shared_ptr<PasteOperation>& operation) {
-    if (operation) operation->check();
-}
 
 } // namespace
 
@@ -55,7 +52,7 @@ std::vector<std::string> LocalTmuxResolver::queryArguments(const std::string& so
 
 platform::Bytes LocalTmuxResolver::query(const std::string& executable, const std::string& socket, double deadline,
                                          const std::shared_ptr<PasteOperation>& operation) const {
-    check(operation);
+    checkOperation(operation);
     platform::ChildProcess child;
     child.executable = executable;
     child.arguments = queryArguments(socket);
@@ -64,7 +61,7 @@ platform::Bytes LocalTmuxResolver::query(const std::string& executable, const st
     auto collected = platform::runCollectingOutput(
         child, {.deadline = deadline, .maximumBytes = maximumAnswer, .bufferSize = 8192,
                 .pause = std::chrono::milliseconds(5), .runLimit = queryLimit},
-        [&] { check(operation); });
+        [&] { checkOperation(operation); });
     switch (collected.end) {
     case platform::CollectedOutput::End::pipeUnavailable: fail("Cannot read tmux query");
     case platform::CollectedOutput::End::timedOut: fail("tmux query timed out");
@@ -108,7 +105,7 @@ LocalTmuxTarget LocalTmuxResolver::select(const std::vector<LocalTmuxTarget>& ta
 LocalTmuxTarget LocalTmuxResolver::resolve(const std::string& terminalTTY, const TerminalProcess& process,
                                            bool requireOrdinaryInput,
                                            const std::shared_ptr<PasteOperation>& operation) const {
-    check(operation);
+    checkOperation(operation);
     validateProcess(process, terminalTTY);
 
     const std::string directory = platform::LinuxProfile::tmuxSocketDirectory(::getuid());
@@ -143,7 +140,7 @@ LocalTmuxTarget LocalTmuxResolver::resolve(const std::string& terminalTTY, const
             return *selected;
         }
         // The cached route failed: forget it silently and discover again, unless the paste is over.
-        check(operation);
+        checkOperation(operation);
         std::lock_guard guard(routeLock);
         cachedRoute.reset();
     }
@@ -165,7 +162,7 @@ LocalTmuxTarget LocalTmuxResolver::resolve(const std::string& terminalTTY, const
 
     std::vector<LocalTmuxTarget> targets;
     for (const auto& name : names) {
-        check(operation);
+        checkOperation(operation);
         if (platform::systemUptime() >= discoveryDeadline) fail("tmux discovery timed out");
         const std::string path = directory + "/" + name;
         struct stat entry {};
@@ -200,7 +197,7 @@ LocalTmuxTarget LocalTmuxResolver::resolve(const std::string& terminalTTY, const
 }
 
 void LocalTmuxResolver::revalidate(const LocalTmuxTarget& target, const std::shared_ptr<PasteOperation>& operation) const {
-    check(operation);
+    checkOperation(operation);
     validateProcess(target.process, target.terminalTTY);
     auto socket = LocalTmuxSocket::inspect(target.socket.path);
     if (!(socket == target.socket)) fail("tmux socket changed or disappeared");

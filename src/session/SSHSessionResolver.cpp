@@ -1,9 +1,9 @@
 // Session resolution and re-validation.
 #include "session/SSHSessionResolver.h"
 
-#include "paste/model/PasteOperation.h"
 #include "platform/process/PathComponents.h"
 #include "session/LocalTmuxResolver.h"
+#include "ssh/OperationCheck.h"
 #include "ssh/SSHConfiguration.h"
 #include "ssh/SessionInspectionError.h"
 #include "terminal/TerminalUnavailable.h"
@@ -13,18 +13,10 @@
 
 namespace tarpelix {
 
-namespace {
-
-void check(const std::shared_ptr<PasteOperation>& operation) {
-    if (operation) operation->check();
-}
-
-} // namespace
-
 SessionResolution SSHSessionResolver::resolve(const std::string& tty,
                                               const std::shared_ptr<PasteOperation>& operation) const {
     try {
-        check(operation);
+        checkOperation(operation);
         const LocalTmuxResolver tmux{inspector};
         auto foreground = classify(inspector.snapshot(tty));
         std::optional<LocalTmuxTarget> route;
@@ -76,7 +68,7 @@ SessionResolution SSHSessionResolver::resolve(const std::string& tty,
 }
 
 void SSHSessionResolver::revalidate(const SSHSession& session, const std::shared_ptr<PasteOperation>& operation) const {
-    check(operation);
+    checkOperation(operation);
     if (session.localTmux) LocalTmuxResolver{inspector}.revalidate(*session.localTmux, operation);
     if (!matches(session.foreground, inspector.snapshot(session.foreground.tty)))
         throw SessionInspectionError("Foreground SSH process exited, changed, or was replaced");
@@ -84,7 +76,7 @@ void SSHSessionResolver::revalidate(const SSHSession& session, const std::shared
 
 void SSHSessionResolver::revalidate(const LocalForegroundSession& session,
                                     const std::shared_ptr<PasteOperation>& operation) const {
-    check(operation);
+    checkOperation(operation);
     if (!matches(session, inspector.snapshot(session.tty)))
         throw SessionInspectionError("Local foreground processes exited, changed, or were replaced");
 }

@@ -41,12 +41,7 @@ SSHConfiguration SSHConfiguration::parse(const platform::Bytes& output) {
     if (!platform::text::isValidUTF8(text)) fail("OpenSSH returned invalid configuration text");
 
     std::optional<std::string> hostname, user, port, controlPath;
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        auto end = text.find('\n', start);
-        if (end == std::string_view::npos) end = text.size();
-        auto line = text.substr(start, end - start);
-        start = end + 1;
+    for (auto line : platform::text::split(text, '\n')) {
         if (line.empty()) continue;
         auto keyStart = line.find_first_not_of(' ');
         if (keyStart == std::string_view::npos) fail("Malformed OpenSSH configuration output");

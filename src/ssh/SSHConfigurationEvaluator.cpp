@@ -1,10 +1,10 @@
-#include "paste/model/PasteOperation.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/LinuxProfile.h"
 #include "platform/foundation/Text.h"
 #include "platform/process/ChildProcess.h"
 #include "platform/process/OutputCollector.h"
 #include "platform/process/UniqueFd.h"
+#include "ssh/OperationCheck.h"
 #include "ssh/SSHConfiguration.h"
 #include "ssh/SSHTransport.h"
 #include "ssh/SessionInspectionError.h"
@@ -33,9 +33,6 @@ std::optional<SSHConfigurationCache> cache;
 
 [[noreturn]] void fail(const std::string& reason) { throw SessionInspectionError(reason); }
 
-void check(const std::shared_ptr<PasteOperation>& operation) {
-    if (operation) operation->check();
-}
 
 std::vector<std::string> wordsOf(std::string_view line) {
     std::vector<std::string> words;
@@ -61,12 +58,8 @@ bool isStockInclude(const std::vector<std::string>& words) {
 
 // False when the file holds a construct whose effect a byte snapshot cannot capture.
 bool allowsCaching(std::string_view content, bool isSystemConfiguration) {
-    std::size_t start = 0;
-    while (start < content.size()) {
-        auto end = content.find('\n', start);
-        if (end == std::string_view::npos) end = content.size();
-        auto words = wordsOf(content.substr(start, end - start));
-        start = end + 1;
+    for (auto line : platform::text::split(content, '\n')) {
+        auto words = wordsOf(line);
         if (words.empty()) continue;
         auto keyword = platform::text::lowercased(words.front());
         if (keyword == "match") return false;
@@ -141,7 +134,7 @@ std::optional<platform::Bytes> SSHConfigurationEvaluator::cacheInputs() {
 SSHConfiguration SSHConfigurationEvaluator::evaluate(const SSHDestination& destination,
                                                      const std::shared_ptr<PasteOperation>& operation,
                                                      const std::optional<SSHProcess>& session, double deadline) const {
-    check(operation);
+    checkOperation(operation);
     SSHTransport::checkDeadline(deadline);
 
     auto inputs = cacheInputs();
@@ -153,7 +146,7 @@ SSHConfiguration SSHConfigurationEvaluator::evaluate(const SSHDestination& desti
             auto configuration = entry->configuration;
             cache = std::move(entry);
             guard.unlock();
-            check(operation);
+            checkOperation(operation);
             SSHTransport::checkDeadline(deadline);
             return configuration;
         }
@@ -167,7 +160,7 @@ SSHConfiguration SSHConfigurationEvaluator::evaluate(const SSHDestination& desti
     auto collected = platform::runCollectingOutput(
         child, {.deadline = deadline, .maximumBytes = maximumOutput, .bufferSize = 8192,
                 .pause = std::chrono::milliseconds(10), .runLimit = evaluationLimit},
-        [&] { check(operation); });
+        [&] { checkOperation(operation); });
     switch (collected.end) {
     case platform::CollectedOutput::End::timedOut: fail("OpenSSH configuration evaluation timed out");
     case platform::CollectedOutput::End::tooLarge: fail("OpenSSH configuration output is too large");
@@ -178,7 +171,7 @@ SSHConfiguration SSHConfigurationEvaluator::evaluate(const SSHDestination& desti
     if (!child.exitedWithStatusZero())
         fail("OpenSSH configuration evaluation failed (" + std::to_string(child.terminationStatus()) +
              "); check SSH config");
-    check(operation);
+    checkOperation(operation);
     SSHTransport::checkDeadline(deadline);
     auto configuration = SSHConfiguration::parse(collected.bytes);
 

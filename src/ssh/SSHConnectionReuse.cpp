@@ -1,7 +1,7 @@
 #include "ssh/SSHConnectionReuse.h"
 
-#include "paste/model/PasteOperation.h"
 #include "platform/foundation/Crypto.h"
+#include "ssh/OperationCheck.h"
 #include "ssh/SSHTransport.h"
 #include "terminal/TerminalUnavailable.h"
 
@@ -28,7 +28,7 @@ void SSHConnectionReuse::validateDirectory(const std::string& path) {
 std::vector<std::string> SSHConnectionReuse::options(const SSHDestination& destination,
                                                      const SSHConfiguration& configuration, double deadline,
                                                      const std::shared_ptr<PasteOperation>& operation) const {
-    if (operation) operation->check();
+    checkOperation(operation);
     SSHTransport::checkDeadline(deadline);
     const auto path = directory();
     if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)

@@ -1,10 +1,10 @@
 #include "ssh/SSHTransport.h"
 
-#include "paste/model/PasteOperation.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/LinuxProfile.h"
 #include "platform/foundation/Text.h"
 #include "platform/process/ChildProcess.h"
+#include "ssh/OperationCheck.h"
 #include "ssh/SSHConnectionReuse.h"
 #include "terminal/TerminalUnavailable.h"
 
@@ -33,9 +33,6 @@ const std::string markerStart = "TARPELIX_UPLOAD_";
 
 [[noreturn]] void fail(const std::string& reason) { throw TerminalUnavailable(reason); }
 
-void check(const std::shared_ptr<PasteOperation>& operation) {
-    if (operation) operation->check();
-}
 
 // The bundled script, read once: its text, or the failure every upload then reports.
 struct UploadScript {
@@ -151,7 +148,7 @@ std::vector<std::string> SSHTransport::arguments(const SSHDestination& destinati
 platform::Bytes SSHTransport::run(platform::ChildProcess& process, const platform::Bytes& input, double deadline,
                                   const std::shared_ptr<PasteOperation>& operation,
                                   const std::function<void(const platform::Bytes&)>& onSuccessfulExit) {
-    check(operation);
+    checkOperation(operation);
     checkDeadline(deadline);
 
     auto in = platform::Pipe::create();
@@ -202,7 +199,7 @@ platform::Bytes SSHTransport::run(platform::ChildProcess& process, const platfor
                 if (onSuccessfulExit) onSuccessfulExit(output);
             }
             if (!running && outputEnded && errorEnded) break;
-            check(operation);
+            checkOperation(operation);
             checkDeadline(deadline);
             if (!process.isRunning() && !process.exitedWithStatusZero()) break;
             if (in.writeEnd) {
@@ -228,7 +225,7 @@ platform::Bytes SSHTransport::run(platform::ChildProcess& process, const platfor
         if (process.exitedWithStatusZero()) {
             if (written != input.size()) fail("SSH closed before receiving the complete image");
             if (!reported && onSuccessfulExit) onSuccessfulExit(output);
-            check(operation);
+            checkOperation(operation);
             checkDeadline(deadline);
             process.waitUntilExit(); // reaped, and nothing of its group is signalled
             return output;
@@ -254,14 +251,8 @@ std::string SSHTransport::completedPath(const platform::Bytes& output, const pla
     if (!platform::text::isValidUTF8(text)) fail("Invalid upload response encoding");
 
     std::vector<std::string_view> markers;
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        auto end = text.find('\n', start);
-        if (end == std::string_view::npos) end = text.size();
-        auto line = text.substr(start, end - start);
-        if (line.substr(0, markerStart.size()) == markerStart) markers.push_back(line);
-        start = end + 1;
-    }
+    for (auto line : platform::text::split(text, '\n'))
+        if (line.starts_with(markerStart)) markers.push_back(line);
     if (markers.size() != 1 || markers[0].substr(0, prefix.size()) != prefix || text.empty() || text.back() != '\n')
         fail("Missing or ambiguous upload completion marker");
 
@@ -274,15 +265,8 @@ std::string SSHTransport::completedPath(const platform::Bytes& output, const pla
 
     std::string_view home(path.data(), path.size() - suffix.size());
     if (home.empty()) fail("Unsupported remote home path");
-    auto rest = home.substr(1);
-    std::size_t position = 0;
-    while (true) {
-        auto slash = rest.find('/', position);
-        auto piece = rest.substr(position, slash == std::string_view::npos ? std::string_view::npos : slash - position);
+    for (auto piece : platform::text::split(home.substr(1), '/'))
         if (piece.empty() || piece == "." || piece == "..") fail("Unsupported remote home path");
-        if (slash == std::string_view::npos) break;
-        position = slash + 1;
-    }
     return path;
 }
 
@@ -290,7 +274,7 @@ std::string SSHTransport::upload(const platform::Bytes& image, const SSHDestinat
                                  const std::shared_ptr<PasteOperation>& operation,
                                  const std::optional<SSHConfiguration>& configuration, platform::Uuid id,
                                  const std::function<void(const std::string&)>& confirmedUpload) const {
-    check(operation);
+    checkOperation(operation);
     checkDeadline(deadline);
     if (image.empty()) fail("Empty image");
     const auto& script = uploadScript();

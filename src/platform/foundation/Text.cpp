@@ -35,6 +35,16 @@ std::string validUTF8(std::string_view text) {
     return out;
 }
 
+std::vector<std::string_view> split(std::string_view text, char separator) {
+    std::vector<std::string_view> pieces;
+    while (true) {
+        auto end = text.find(separator);
+        pieces.push_back(text.substr(0, end));
+        if (end == std::string_view::npos) return pieces;
+        text.remove_prefix(end + 1);
+    }
+}
+
 std::string replacingOccurrences(std::string_view text, std::string_view target, std::string_view replacement) {
     std::string out(text);
     if (target.empty()) return out;

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Unicode text helpers on ICU. Strings are UTF-8; lengths that the descriptions count in
 // characters are counted in grapheme clusters or UTF-16 units here, never in bytes.
@@ -14,6 +15,10 @@ bool anyCodePoint(std::string_view text, bool (*test)(char32_t codePoint));
 // The text itself when it is valid UTF-8; otherwise a copy in which every invalid sequence is
 // replaced by U+FFFD, as a Foundation string would hold it.
 std::string validUTF8(std::string_view text);
+
+// The pieces of the text between the separators, empty pieces kept: "a,,b" gives "a", ""
+// and "b"; an empty text gives one empty piece. The pieces view the text.
+std::vector<std::string_view> split(std::string_view text, char separator);
 
 // Every occurrence of `target` replaced by `replacement` (exact, case-sensitive), left to right.
 std::string replacingOccurrences(std::string_view text, std::string_view target, std::string_view replacement);

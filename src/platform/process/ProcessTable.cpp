@@ -1,5 +1,6 @@
 #include "platform/process/ProcessTable.h"
 
+#include "platform/foundation/Text.h"
 #include "platform/process/UniqueFd.h"
 
 #include <algorithm>
@@ -238,13 +239,8 @@ std::optional<ProcessStatFields> parseProcessStat(std::string_view line) {
 }
 
 std::optional<std::pair<uid_t, uid_t>> parseProcessStatusUids(std::string_view status) {
-    std::size_t position = 0;
-    while (position < status.size()) {
-        auto end = status.find('\n', position);
-        if (end == std::string_view::npos) end = status.size();
-        auto line = status.substr(position, end - position);
-        position = end + 1;
-        if (line.substr(0, 4) != "Uid:") continue;
+    for (auto line : text::split(status, '\n')) {
+        if (!line.starts_with("Uid:")) continue;
         line.remove_prefix(4);
         uid_t values[2] = {};
         for (auto& value : values) {
