@@ -1,11 +1,15 @@
 #include "platform/process/ProcessTable.h"
+#include "support/TemporaryDirectory.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace tarpelix::platform;
@@ -70,6 +74,37 @@ TEST(ProcessTable, AMissingProcRootIsAListingError) {
         EXPECT_EQ(error.stage, ProcessTableError::Stage::listing);
         EXPECT_EQ(error.error, ENOENT);
     }
+}
+
+TEST(ProcessTable, DescriptorsHeldWhileListingAreCloseOnExec) {
+    // A process whose stat file is a FIFO holds the listing open until the test writes it, so
+    // the descriptors held meanwhile can be inspected: a child started now by another thread
+    // must inherit none of them.
+    tarpelix::testing::TemporaryDirectory root;
+    ASSERT_EQ(::mkdir(root.file("42").c_str(), 0755), 0);
+    ASSERT_EQ(::mkfifo(root.file("42/stat").c_str(), 0644), 0);
+    std::vector<ProcessTableEntry> listed;
+    std::thread lister([&] { listed = ProcessTable::at(root.path())->processesOnTerminal(makedev(136, 1)); });
+    int writer = ::open(root.file("42/stat").c_str(), O_WRONLY | O_CLOEXEC); // waits for the reader
+    ASSERT_GE(writer, 0);
+    int onRoot = 0;
+    DIR* fds = ::opendir("/proc/self/fd");
+    while (dirent* entry = ::readdir(fds)) {
+        char target[4096];
+        auto link = std::string("/proc/self/fd/") + entry->d_name;
+        ssize_t n = ::readlink(link.c_str(), target, sizeof target);
+        if (n <= 0 || std::string(target, static_cast<std::size_t>(n)) != root.path()) continue;
+        ++onRoot;
+        EXPECT_TRUE(::fcntl(std::atoi(entry->d_name), F_GETFD) & FD_CLOEXEC) << "descriptor " << entry->d_name;
+    }
+    ::closedir(fds);
+    EXPECT_GE(onRoot, 2) << "the root and the listing of it";
+    std::string line = "42 (x) S 1 42 42 34817 42 0 0 0 0 0 0 0 0 0 20 0 1 0 5 0 0\n";
+    EXPECT_EQ(::write(writer, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+    ::close(writer);
+    lister.join();
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed[0].pid, 42);
 }
 
 TEST(ProcessTable, TerminalNumbersDecodeLikeTheDeviceNumbers) {
