@@ -30,17 +30,6 @@ const std::string focusedWindowChanged = "AXFocusedWindowChanged";
 
 } // namespace
 
-std::string errorDescription(const std::exception_ptr& error) {
-    if (!error) return "Unknown error";
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& caught) {
-        return caught.what();
-    } catch (...) {
-        return "Unknown error";
-    }
-}
-
 // MARK: Construction
 
 std::shared_ptr<PasteCoordinator> PasteCoordinator::create(Dependencies dependencies) {

@@ -72,19 +72,20 @@ public:
     // new permission gate, the ssh upload, the adapter's insertion). Storage and diagnostics
     // have no default: without them nothing is stored or logged.
     struct Dependencies {
-        std::shared_ptr<PasteOperationState> operations;
-        std::shared_ptr<TransferStorage> storage;
-        std::shared_ptr<DiagnosticStore> diagnostics;
-        std::shared_ptr<PastePermissionGate> permissionGate;
-        UploadTransport uploadTransport;
-        Insertion insertion;
+        std::shared_ptr<PasteOperationState> operations{};
+        std::shared_ptr<TransferStorage> storage{};
+        std::shared_ptr<DiagnosticStore> diagnostics{};
+        std::shared_ptr<PastePermissionGate> permissionGate{};
+        UploadTransport uploadTransport{};
+        Insertion insertion{};
     };
 
     static inline const std::string queueLabel = "com.tarpelix.paste";
     static constexpr double permissionPollInterval = 1.0;
     static constexpr double messagingTimeout = 0.2;
 
-    static std::shared_ptr<PasteCoordinator> create(Dependencies dependencies = {});
+    static std::shared_ptr<PasteCoordinator> create(Dependencies dependencies);
+    static std::shared_ptr<PasteCoordinator> create() { return create(Dependencies{}); }
     // Removes its observers, stops its timer and its tap thread.
     ~PasteCoordinator();
     PasteCoordinator(const PasteCoordinator&) = delete;
@@ -233,8 +234,5 @@ private:
     std::vector<platform::WorkspaceObserver> powerObservers_;
     bool enabled_ = false;
 };
-
-// The sentence of a caught error: its reason for the errors of the paste road.
-std::string errorDescription(const std::exception_ptr& error);
 
 } // namespace tarpelix

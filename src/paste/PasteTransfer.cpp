@@ -13,6 +13,17 @@ namespace tarpelix {
 
 using platform::MonotonicInstant;
 
+std::string errorDescription(const std::exception_ptr& error) {
+    if (!error) return "Unknown error";
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& caught) {
+        return caught.what();
+    } catch (...) {
+        return "Unknown error";
+    }
+}
+
 PasteTransfer::PasteTransfer(std::shared_ptr<PasteOperation> operation, const platform::Bytes& png,
                              const std::optional<std::string>& terminal, const std::string& transport,
                              const std::string& destinationIdentity, std::shared_ptr<TransferStorage> storage,

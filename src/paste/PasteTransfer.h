@@ -88,4 +88,7 @@ private:
     bool uploadLogged_ = false;
 };
 
+// The sentence of a caught error: its reason, for the errors of the paste road.
+std::string errorDescription(const std::exception_ptr& error);
+
 } // namespace tarpelix

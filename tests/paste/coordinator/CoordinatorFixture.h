@@ -15,19 +15,16 @@
 #include "platform/foundation/LinuxProfile.h"
 #include "support/MainLoop.h"
 #include "support/PrivateNamespace.h"
+#include "support/SilentServer.h"
 #include "support/TemporaryDirectory.h"
 #include "support/TestImages.h"
 #include "terminal/TerminalUnavailable.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -98,32 +95,6 @@ private:
     std::optional<std::string> fail_;
 };
 
-// A port on 127.0.0.1 whose connections wait in the kernel's backlog and are never answered:
-// an ssh client connecting to it waits for the server's greeting for good.
-class SilentServer {
-public:
-    SilentServer() {
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof(address);
-        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(fd_, 16) != 0 ||
-            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-            throw std::runtime_error("cannot listen on 127.0.0.1");
-        }
-        port_ = ntohs(address.sin_port);
-    }
-    ~SilentServer() { ::close(fd_); }
-    SilentServer(const SilentServer&) = delete;
-    SilentServer& operator=(const SilentServer&) = delete;
-    int port() const { return port_; }
-
-private:
-    int fd_ = -1;
-    int port_ = 0;
-};
-
 // Replaces ~/.ssh/config of the (private) home directory.
 inline void writeSSHConfig(const std::string& content) {
     const std::filesystem::path directory = platform::LinuxProfile::passwordDatabaseHome() + "/.ssh";
@@ -154,9 +125,9 @@ protected:
         platform::DesktopControl::reset();
         platform::InputEventsControl::setAccessibilityTrusted(true);
         platform::DesktopControl::setPasteboardAccessBehavior(2);
-        platform::AppleEventsControl::setAutomationPermission(platform::GhosttyControl::bundleIdentifier,
+        terminal = SimulatedTerminal::launch(terminalKind);
+        platform::AppleEventsControl::setAutomationPermission(terminal->bundleIdentifier(),
                                                               platform::AutomationAnswer::granted);
-        terminal = platform::GhosttyControl::launch();
         pane = terminal->openWindow(localShell);
         TransferStorage::Options storageOptions;
         storageOptions.root = directory.file("store");
@@ -188,7 +159,7 @@ protected:
         if (!dependencies.storage) dependencies.storage = storage;
         if (!dependencies.diagnostics) dependencies.diagnostics = diagnostics;
         if (!dependencies.permissionGate) dependencies.permissionGate = gate;
-        if (!dependencies.uploadTransport) dependencies.uploadTransport = transport.function();
+        if (!dependencies.uploadTransport && blockingTransport) dependencies.uploadTransport = transport.function();
         coordinator = PasteCoordinator::create(std::move(dependencies));
         coordinator->report = [this](const std::string& text) { reports.push_back(text); };
         coordinator->reportFeedback = [this](const PasteFeedback& feedback) { feedbacks.push_back(feedback); };
@@ -226,7 +197,7 @@ protected:
         return runMainUntil([&] {
             coordinator->refreshPermissions();
             return platform::InputEventsControl::liveTaps() > 0 &&
-                   gate->allows({pid, platform::GhosttyControl::bundleIdentifier}) && !coordinator->permissionStatus();
+                   gate->allows({pid, terminal->bundleIdentifier()}) && !coordinator->permissionStatus();
         });
     }
 
@@ -289,6 +260,11 @@ protected:
         if (feedbacks.empty()) return std::nullopt;
         return feedbacks.back();
     }
+
+    // Set before SetUp: the terminal the test pastes in, and whether uploads go to the
+    // blocking transport (or over ssh).
+    SimulatedTerminal::Kind terminalKind = SimulatedTerminal::Kind::ghostty;
+    bool blockingTransport = true;
 
     TemporaryDirectory directory{"tarpelix-coordinator"};
     std::unique_ptr<SilentServer> silentServer;

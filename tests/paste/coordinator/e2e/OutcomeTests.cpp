@@ -1,0 +1,191 @@
+#include "PasteOverSSHFixture.h"
+
+#include <filesystem>
+#include <fstream>
+
+using namespace tarpelix;
+using namespace tarpelix::platform;
+using namespace tarpelix::testing;
+
+namespace {
+
+using Stage = DiagnosticStage;
+using Outcome = TransferOutcome;
+using Category = TransferFailureCategory;
+using Shown = PasteFeedback::Outcome;
+using Events = std::vector<std::pair<Stage, Outcome>>;
+
+const std::string focusOrInputChanged = "Paste cancelled — focus or input changed";
+const std::string uploadWaiting = "/tmp/upload-waiting";
+const std::string uploadGo = "/tmp/upload-go";
+
+// What one paste left behind, checked against one row of how a paste can end.
+struct Ending {
+    Shown shown;
+    std::string reason; // what the feedback's explanation is made from
+    bool uploadConfirmed;
+    Outcome upload;
+    Outcome insertion;
+    std::optional<Category> category;
+};
+
+class PasteEndings : public PasteOverSSH {
+protected:
+    // The feedback, the record, the events and the latest attempt all tell the same ending,
+    // also after the storage service is opened again.
+    void expectEnding(const platform::Uuid& id, const Ending& ending) {
+        auto seen = feedbackOf(id);
+        ASSERT_FALSE(seen.empty());
+        const auto& last = seen.back();
+        EXPECT_EQ(last.outcome, ending.shown);
+        EXPECT_EQ(last.explanation, explanationFor(ending.shown, ending.reason, ending.uploadConfirmed));
+        EXPECT_EQ(last.uploadConfirmed, ending.uploadConfirmed);
+
+        auto record = storage->latestRetainedImage();
+        ASSERT_TRUE(record);
+        EXPECT_EQ(record->id, id);
+        EXPECT_EQ(record->uploadOutcome, ending.upload);
+        EXPECT_EQ(record->insertionOutcome, ending.insertion);
+        EXPECT_EQ(record->failureCategory, ending.category);
+        EXPECT_EQ(record->confirmedRemotePath.has_value(), ending.uploadConfirmed);
+        const auto path = uploads() + "/" + id.uuidString() + ".png";
+        EXPECT_EQ(exists(path), ending.uploadConfirmed);
+
+        EXPECT_EQ(eventsOf(id), (Events{{Stage::capture, Outcome::succeeded},
+                                        {Stage::resolution, Outcome::succeeded},
+                                        {Stage::upload, ending.upload},
+                                        {Stage::insertion, ending.insertion}}));
+        for (const auto& event : eventValuesOf(id)) {
+            if (event.stage == Stage::upload) {
+                // Logged when the upload ended: a confirmed upload had no failure then.
+                EXPECT_EQ(event.failureCategory, ending.uploadConfirmed ? std::nullopt : ending.category);
+            } else if (event.stage == Stage::insertion) {
+                EXPECT_EQ(event.failureCategory, ending.category);
+            }
+        }
+
+        auto attempt = latestAttempt();
+        ASSERT_TRUE(attempt);
+        EXPECT_EQ(attempt->id, id);
+        EXPECT_EQ(attempt->feedback, last);
+        restartStorage();
+        EXPECT_EQ(latestAttempt(), attempt);
+        EXPECT_EQ(storage->latestRetainedImage(), record);
+    }
+
+    // A pane running ssh to the server, its shell waiting for a line, and the tap armed.
+    std::string remoteReadingALine() {
+        auto remote = openPane({"ssh", SSHServer::alias});
+        EXPECT_TRUE(shellAnswers(remote));
+        shellReadsALine(remote);
+        startArmed();
+        return remote;
+    }
+
+    // Starts the paste and waits until its upload waits at the remote end.
+    platform::Uuid startGatedPaste() {
+        DesktopControl::copyPNG(png);
+        const auto begun = origins.size();
+        EXPECT_TRUE(pressControlV().swallowed);
+        EXPECT_TRUE(runMainUntil([&] { return origins.size() > begun && exists(uploadWaiting); }, 30));
+        return origins.empty() ? Uuid() : origins.back().first;
+    }
+
+    static void openGate() { std::ofstream(uploadGo) << "go"; }
+};
+
+class GatedPasteEndings : public PasteEndings {
+protected:
+    void SetUp() override {
+        std::filesystem::remove(uploadWaiting);
+        std::filesystem::remove(uploadGo);
+        serverOptions = gatedServer();
+        PasteEndings::SetUp();
+    }
+    void TearDown() override {
+        PasteEndings::TearDown();
+        std::filesystem::remove(uploadWaiting);
+        std::filesystem::remove(uploadGo);
+    }
+};
+
+} // namespace
+
+TEST_F(GatedPasteEndings, AKeyPressDuringTheUploadCancelsItAndNothingIsTyped) {
+    auto remote = remoteReadingALine();
+    auto id = startGatedPaste();
+    pressKey(keyA);
+    ASSERT_TRUE(waitIdle());
+    EXPECT_TRUE(reported(focusOrInputChanged));
+    EXPECT_EQ(lineTheShellReceived(remote), "");
+    expectEnding(id, {Shown::cancelled, focusOrInputChanged, false, Outcome::cancelled, Outcome::cancelled,
+                      Category::cancellation});
+}
+
+TEST_F(GatedPasteEndings, AForegroundJobThatChangesDuringTheUploadLeavesItUploadedButNotTyped) {
+    terminal->focusPane(pane);
+    terminal->type(pane, "ssh " + SSHServer::alias + "\n");
+    ASSERT_TRUE(shellAnswers(pane));
+    startArmed();
+    auto id = startGatedPaste();
+    terminal->type(pane, "exit\n"); // the remote shell ends, and with it ssh
+    ASSERT_TRUE(runMainUntil([&] { return foregroundIs(terminal->pane(pane).tty, "/usr/bin/dash"); }, 30));
+    openGate();
+    ASSERT_TRUE(runMainUntil([&] { return !coordinator->isBusy(); }, 30));
+    ASSERT_FALSE(reports.empty());
+    const auto reason = reports.back();
+    EXPECT_NE(reason, "Image path inserted");
+    expectEnding(id, {Shown::uploadedWithoutInsertion, reason, true, Outcome::succeeded, Outcome::failed,
+                      Category::insertion});
+}
+
+TEST_F(GatedPasteEndings, APassedDeadlineEndsTheUpload) {
+    auto remote = remoteReadingALine();
+    auto id = startGatedPaste();
+    // The remote end never lets the upload through: the operation's 30 seconds run out.
+    ASSERT_TRUE(runMainUntil([&] { return !coordinator->isBusy(); }, 60));
+    EXPECT_TRUE(reported(PasteOperation::timedOutReason));
+    EXPECT_EQ(lineTheShellReceived(remote), "");
+    expectEnding(id, {Shown::cancelled, PasteOperation::timedOutReason, false, Outcome::cancelled, Outcome::cancelled,
+                      Category::cancellation});
+}
+
+TEST_F(PasteEndings, FocusLostJustBeforeTypingLeavesTheImageUploadedButNotTyped) {
+    makeCoordinator({.insertion = [this](const std::string& text, TerminalAdapter& adapter, const TerminalTarget& target,
+                                         const std::function<void()>& before) {
+        terminal->focusSearchField();
+        adapter.insert(text, target, before);
+    }});
+    auto remote = remoteReadingALine();
+    auto id = paste();
+    const std::string notContent = "Focus terminal content; search fields and dialogs are unsupported";
+    EXPECT_TRUE(reported(notContent)) << ::testing::PrintToString(reports);
+    terminal->focusPane(remote);
+    EXPECT_EQ(lineTheShellReceived(remote), "");
+    expectEnding(id, {Shown::uploadedWithoutInsertion, notContent, true, Outcome::succeeded, Outcome::failed,
+                      Category::insertion});
+}
+
+TEST_F(PasteEndings, AnUploadTheRemoteRefusesFails) {
+    auto remote = remoteReadingALine();
+    server->refuseClientKey();
+    auto id = paste();
+    ASSERT_FALSE(reports.empty());
+    const auto reason = reports.back();
+    EXPECT_EQ(reason.rfind("SSH upload failed (255)", 0), 0u) << reason;
+    EXPECT_NE(reason.find("Permission denied"), std::string::npos) << reason;
+    EXPECT_EQ(lineTheShellReceived(remote), "");
+    expectEnding(id, {Shown::failed, reason, false, Outcome::failed, Outcome::failed, Category::upload});
+}
+
+TEST_F(PasteEndings, AMoshPasteWhoseSSHUploadFailsSaysSSHIsNeeded) {
+    auto mosh = openPane({TARPELIX_MOSH_CLIENT, "-# " + SSHServer::alias + " |", "127.0.0.1", "60001"});
+    ASSERT_TRUE(shellAnswers(mosh));
+    startArmed();
+    server->refuseClientKey();
+    auto id = paste();
+    ASSERT_FALSE(reports.empty());
+    const auto reason = reports.back();
+    EXPECT_EQ(reason.rfind("Mosh image paste requires working SSH: SSH upload failed (255)", 0), 0u) << reason;
+    expectEnding(id, {Shown::failed, reason, false, Outcome::failed, Outcome::failed, Category::upload});
+}

@@ -1,0 +1,142 @@
+#pragma once
+
+#include "paste/PasteTransfer.h"
+#include "paste/coordinator/CoordinatorFixture.h"
+#include "session/LocalTmuxResolver.h"
+#include "ssh/SSHConfiguration.h"
+#include "support/SSHServer.h"
+
+#include <sys/stat.h>
+
+namespace tarpelix::testing {
+
+// Whole pastes on the simulated desktop whose panes run ssh, tmux or a mosh-client stand-in
+// against a private sshd on 127.0.0.1; the upload goes over real ssh, the path is typed into
+// the real remote shell.
+class PasteOverSSH : public CoordinatorTest {
+protected:
+    void SetUp() override {
+        blockingTransport = false;
+        CoordinatorTest::SetUp();
+        if (!privateNamespaceUnavailableReason().empty()) GTEST_SKIP() << privateNamespaceUnavailableReason();
+        LocalTmuxResolver::clearCachedRoute();
+        SSHConfigurationEvaluator::clearCache();
+        server = std::make_unique<SSHServer>(serverOptions);
+        png = screenshotPNG(320, 200);
+    }
+
+    void TearDown() override {
+        CoordinatorTest::TearDown();
+        server.reset();
+    }
+
+    // A new tab running the program, focused.
+    std::string openPane(const SimulatedTerminal::Program& program) { return terminal->openTab(pane, program); }
+
+    // Waits until the shell at the end of the pane answers with the word (typed split in two,
+    // so that its echo does not count).
+    bool shellAnswers(const std::string& handle, const std::string& word = "READY") {
+        terminal->type(handle, "echo " + word.substr(0, 2) + "''" + word.substr(2) + "\n");
+        return terminal->waitForOutput(handle, word, 30);
+    }
+
+    // The shell waits for one line and prints it between "GOT[" and "]".
+    void shellReadsALine(const std::string& handle) {
+        terminal->type(handle, "IFS= read -r line; echo \"GO\"\"T[$line]\"\n");
+    }
+
+    // Ends the line the shell waits for and returns what it received.
+    std::string lineTheShellReceived(const std::string& handle) {
+        platform::InputEventsControl::waitUntilDelivered();
+        terminal->type(handle, "\n");
+        std::string text;
+        runMainUntil(
+            [&] {
+                text = terminal->output(handle);
+                auto start = text.rfind("GOT[");
+                return start != std::string::npos && text.find(']', start) != std::string::npos;
+            },
+            30);
+        auto start = text.rfind("GOT[");
+        if (start == std::string::npos) return "<nothing: " + text + ">";
+        start += 4;
+        return text.substr(start, text.find(']', start) - start);
+    }
+
+    // Presses Control+V with the image on the clipboard and waits until the paste is over.
+    platform::Uuid paste() {
+        platform::DesktopControl::copyPNG(png);
+        const auto begun = origins.size();
+        EXPECT_TRUE(pressControlV().swallowed);
+        EXPECT_TRUE(runMainUntil([&] { return origins.size() > begun; }));
+        EXPECT_TRUE(runMainUntil([&] { return !coordinator->isBusy(); }, 60));
+        return origins.empty() ? platform::Uuid() : origins.back().first;
+    }
+
+    // The feedback values published for one paste.
+    std::vector<PasteFeedback> feedbackOf(const platform::Uuid& id) const {
+        std::vector<PasteFeedback> found;
+        for (const auto& feedback : feedbacks) {
+            if (feedback.operationID == id) found.push_back(feedback);
+        }
+        return found;
+    }
+
+    // Stage and outcome of each diagnostic event of one paste, in order.
+    std::vector<std::pair<DiagnosticStage, TransferOutcome>> eventsOf(const platform::Uuid& id) {
+        std::vector<std::pair<DiagnosticStage, TransferOutcome>> found;
+        for (const auto& event : diagnosticEvents()) {
+            if (event.operationID == id) found.emplace_back(event.stage, event.outcome);
+        }
+        return found;
+    }
+    std::vector<DiagnosticEvent> eventValuesOf(const platform::Uuid& id) {
+        std::vector<DiagnosticEvent> found;
+        for (const auto& event : diagnosticEvents()) {
+            if (event.operationID == id) found.push_back(event);
+        }
+        return found;
+    }
+
+    // The latest attempt as storage answers it.
+    std::optional<PasteAttempt> latestAttempt() {
+        std::optional<TransferStorage::LatestAttemptResult> result;
+        storage->loadLatestAttempt([&](TransferStorage::LatestAttemptResult loaded) { result = std::move(loaded); });
+        runMainUntil([&] { return result.has_value(); });
+        return result ? result->attempt : std::nullopt;
+    }
+
+    // Drops the coordinator and the storage service, and opens the storage again.
+    void restartStorage() {
+        coordinator.reset();
+        storage.reset();
+        TransferStorage::Options options;
+        options.root = directory.file("store");
+        options.scheduleMaintenance = false;
+        storage = TransferStorage::create(options);
+    }
+
+    std::string destination() const { return "root@127.0.0.1:" + std::to_string(server->port()); }
+    std::string uploads() const { return server->home() + "/.cache/tarpelix/uploads"; }
+    static bool exists(const std::string& path) {
+        struct stat status{};
+        return ::stat(path.c_str(), &status) == 0;
+    }
+
+    SSHServer::Options serverOptions;
+    std::unique_ptr<SSHServer> server;
+    platform::Bytes png;
+};
+
+// An sshd whose upload sessions wait, after touching "/tmp/upload-waiting", until the test
+// creates "/tmp/upload-go"; interactive sessions get a plain shell.
+inline SSHServer::Options gatedServer() {
+    SSHServer::Options options;
+    options.forceCommand = "if [ -z \"$SSH_ORIGINAL_COMMAND\" ]; then exec /bin/sh -i; fi\n"
+                           "touch /tmp/upload-waiting\n"
+                           "while [ ! -e /tmp/upload-go ]; do sleep 0.02; done\n"
+                           "exec /bin/sh -c \"$SSH_ORIGINAL_COMMAND\"";
+    return options;
+}
+
+} // namespace tarpelix::testing
