@@ -1,7 +1,7 @@
 #include "ssh/SSHTransport.h"
 
 #include "platform/foundation/Clock.h"
-#include "platform/foundation/LinuxProfile.h"
+#include "platform/foundation/Bundle.h"
 #include "platform/foundation/Text.h"
 #include "platform/process/ChildProcess.h"
 #include "ssh/OperationCheck.h"
@@ -43,12 +43,12 @@ struct UploadScript {
 const UploadScript& uploadScript() {
     static const UploadScript script = [] {
         UploadScript result;
-        auto path = platform::LinuxProfile::bundleResourcePath("upload", "sh");
-        struct stat status {};
-        if (::stat(path.c_str(), &status) != 0 && errno == ENOENT) {
+        auto found = platform::Bundle::urlForResource("upload", "sh");
+        if (!found) {
             result.failure = std::make_exception_ptr(TerminalUnavailable("Bundled upload script is missing"));
             return result;
         }
+        const std::string& path = *found;
         std::ifstream in(path, std::ios::binary);
         std::ostringstream content;
         content << in.rdbuf();

@@ -1,7 +1,7 @@
 #include "terminal/TerminalAdapterBase.h"
 
 #include "platform/desktop/Accessibility.h"
-#include "platform/desktop/Bundle.h"
+#include "platform/foundation/Bundle.h"
 #include "platform/desktop/Workspace.h"
 #include "platform/foundation/LinuxProfile.h"
 #include "platform/foundation/MainThread.h"

@@ -1,7 +1,7 @@
 #include "TerminalFixture.h"
 
 #include "platform/desktop/AccessibilityControl.h"
-#include "platform/desktop/Bundle.h"
+#include "platform/foundation/Bundle.h"
 #include "platform/desktop/WorkspaceControl.h"
 #include "support/TemporaryDirectory.h"
 

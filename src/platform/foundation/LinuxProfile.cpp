@@ -92,8 +92,4 @@ std::string applicationSupportDirectory() { return xdgDirectory("XDG_DATA_HOME",
 
 std::string userDefaultsDirectory() { return xdgDirectory("XDG_CONFIG_HOME", "/.config"); }
 
-std::string bundleResourcePath(std::string_view name, std::string_view extension) {
-    return std::string(TARPELIX_SOURCE_DIR) + "/resources/" + std::string(name) + "." + std::string(extension);
-}
-
 } // namespace tarpelix::platform::LinuxProfile

@@ -39,8 +39,4 @@ std::string applicationSupportDirectory();
 // The directory of the application's user-defaults file: $XDG_CONFIG_HOME or ~/.config.
 std::string userDefaultsDirectory();
 
-// The path of a resource the application bundle ships (the source tree's resources/ folder
-// stands for the bundle's Resources here), e.g. ("upload", "sh") -> ".../resources/upload.sh".
-std::string bundleResourcePath(std::string_view name, std::string_view extension);
-
 } // namespace tarpelix::platform::LinuxProfile

@@ -1,6 +1,7 @@
 #include "paste/model/PasteOperation.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/LinuxProfile.h"
+#include "platform/foundation/Bundle.h"
 #include "ssh/SSHConnectionReuse.h"
 #include "ssh/SSHTransport.h"
 #include "support/Failures.h"
@@ -147,8 +148,7 @@ TEST(SSHUploadEntry, AMissingBundledScriptFailsEveryUpload) {
     EXPECT_EXIT(
         {
             TemporaryDirectory empty;
-            auto resources = platform::LinuxProfile::bundleResourcePath("upload", "sh");
-            bindMount(empty.path(), resources.substr(0, resources.rfind('/')));
+            platform::BundleControl::setResourceDirectory(empty.path());
             for (int attempt = 0; attempt < 2; ++attempt) {
                 auto text = failureOf([] {
                     SSHTransport().upload({1}, alias, platform::systemUptime() + 30, nullptr, configuration(fingerprintA));

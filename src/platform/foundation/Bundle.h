@@ -17,4 +17,7 @@ namespace tarpelix::platform::BundleControl {
 // resources/ folder. Tests point it elsewhere to provide or withhold a resource.
 void setResourceDirectory(const std::string& directory);
 
+// Back to the default directory (the simulated desktop's reset does this too).
+void reset();
+
 } // namespace tarpelix::platform::BundleControl

@@ -1,6 +1,4 @@
-#include "platform/desktop/Bundle.h"
-
-#include "platform/desktop/Desktop.h"
+#include "platform/foundation/Bundle.h"
 
 #include <mutex>
 #include <sys/stat.h>
@@ -18,13 +16,6 @@ struct BundleState {
 
 BundleState& bundle() {
     static auto* state = new BundleState(); // lives as long as the process
-    static std::once_flag once;
-    std::call_once(once, [] {
-        Desktop::shared().addResetHandler([] {
-            std::lock_guard lock(state->mutex);
-            state->resourceDirectory = defaultResourceDirectory;
-        });
-    });
     return *state;
 }
 
@@ -47,5 +38,7 @@ void BundleControl::setResourceDirectory(const std::string& directory) {
     std::lock_guard lock(state.mutex);
     state.resourceDirectory = directory;
 }
+
+void BundleControl::reset() { setResourceDirectory(defaultResourceDirectory); }
 
 } // namespace tarpelix::platform
