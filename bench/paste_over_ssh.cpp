@@ -5,8 +5,8 @@
 // typed into the remote shell. Runs in a private mount namespace with a private sshd on
 // 127.0.0.1, as the end-to-end tests do; bench/paste_over_ssh_vs_ssh prints the ratios.
 
-#include "diagnostics/DiagnosticStore.h"
 #include "paste/PasteCoordinator.h"
+#include "paste/coordinator/LocalStores.h"
 #include "platform/desktop/AppleEventsControl.h"
 #include "platform/desktop/DesktopControl.h"
 #include "platform/desktop/GhosttyControl.h"
@@ -15,7 +15,6 @@
 #include "platform/dispatch/RunLoop.h"
 #include "platform/foundation/MainThread.h"
 #include "ssh/SSHConnectionReuse.h"
-#include "storage/TransferStorage.h"
 #include "support/Command.h"
 #include "support/PrivateNamespace.h"
 #include "support/SSHServer.h"
@@ -61,14 +60,8 @@ public:
         terminal->type(pane, "echo RE''ADY; while IFS= read -r line; do :; done\n");
         if (!terminal->waitForOutput(pane, "READY", 60)) throw std::runtime_error("the remote shell did not answer");
 
-        TransferStorage::Options storageOptions;
-        storageOptions.root = data.file("store");
-        storageOptions.scheduleMaintenance = false;
-        storage = TransferStorage::create(storageOptions);
-        DiagnosticStore::Options diagnosticOptions;
-        diagnosticOptions.root = data.file("store/diagnostics");
-        diagnosticOptions.scheduleMaintenance = false;
-        diagnostics = DiagnosticStore::create(diagnosticOptions);
+        storage = transferStorageIn(data.file("store"));
+        diagnostics = diagnosticStoreIn(data.file("store"));
         coordinator = PasteCoordinator::create({.storage = storage, .diagnostics = diagnostics});
         coordinator->report = [this](const std::string& text) {
             if (text == PasteEventTap::readyReport) tapReady = true;

@@ -4,8 +4,8 @@
 // starts lives in a private mount namespace (its own /tmp and home directory) and is stopped
 // before it exits.
 
-#include "diagnostics/DiagnosticStore.h"
 #include "paste/PasteCoordinator.h"
+#include "paste/coordinator/LocalStores.h"
 #include "platform/desktop/AppleEventsControl.h"
 #include "platform/desktop/DesktopControl.h"
 #include "platform/desktop/GhosttyControl.h"
@@ -13,7 +13,6 @@
 #include "platform/desktop/PasteboardControl.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/foundation/MainThread.h"
-#include "storage/TransferStorage.h"
 #include "support/PrivateNamespace.h"
 #include "support/SSHServer.h"
 #include "support/TemporaryDirectory.h"
@@ -106,14 +105,8 @@ int run(const Bytes& image, const std::string& imageDescription) {
     // The remote shell waits for one line, then shows it: what arrives in its input line.
     terminal->type(pane, "IFS= read -r line; echo \"GO\"\"T[$line]\"\n");
 
-    TransferStorage::Options storageOptions;
-    storageOptions.root = data.file("Tarpelix");
-    storageOptions.scheduleMaintenance = false;
-    auto storage = TransferStorage::create(storageOptions);
-    DiagnosticStore::Options diagnosticOptions;
-    diagnosticOptions.root = data.file("Tarpelix/diagnostics");
-    diagnosticOptions.scheduleMaintenance = false;
-    auto diagnostics = DiagnosticStore::create(diagnosticOptions);
+    auto storage = testing::transferStorageIn(data.file("Tarpelix"));
+    auto diagnostics = testing::diagnosticStoreIn(data.file("Tarpelix"));
 
     auto coordinator = PasteCoordinator::create({.storage = storage, .diagnostics = diagnostics});
     std::optional<PasteFeedback> last;

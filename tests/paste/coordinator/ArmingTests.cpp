@@ -12,8 +12,6 @@ const std::string accessibilityRequired = "Native paste — Accessibility access
 const std::string clipboardRequired = "Native paste — Clipboard Always Allow required";
 const std::string automationPending = "Native paste — checking or awaiting terminal Automation access";
 
-void copyText(const std::string& text) { DesktopControl::copyData(PasteboardType::string, Bytes(text.begin(), text.end())); }
-
 class ArmingTest : public CoordinatorTest {
 protected:
     // Control+V went past the tap to the terminal, unmarked.

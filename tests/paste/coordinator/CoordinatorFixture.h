@@ -1,6 +1,6 @@
 #pragma once
 
-#include "diagnostics/DiagnosticStore.h"
+#include "paste/coordinator/LocalStores.h"
 #include "paste/PasteCoordinator.h"
 #include "platform/desktop/AccessibilityControl.h"
 #include "platform/desktop/AppleEventsControl.h"
@@ -38,6 +38,8 @@ using platform::SimulatedTerminal;
 
 inline constexpr std::uint16_t keyV = 9;
 inline constexpr std::uint16_t keyA = 0;
+
+inline const std::string focusOrInputChanged = "Paste cancelled — focus or input changed";
 
 // A small screenshot-like PNG.
 inline platform::Bytes screenshotPNG(std::uint32_t width = 64, std::uint32_t height = 40) {
@@ -129,14 +131,8 @@ protected:
         platform::AppleEventsControl::setAutomationPermission(terminal->bundleIdentifier(),
                                                               platform::AutomationAnswer::granted);
         pane = terminal->openWindow(localShell);
-        TransferStorage::Options storageOptions;
-        storageOptions.root = directory.file("store");
-        storageOptions.scheduleMaintenance = false;
-        storage = TransferStorage::create(storageOptions);
-        DiagnosticStore::Options diagnosticOptions;
-        diagnosticOptions.root = directory.file("diagnostics");
-        diagnosticOptions.scheduleMaintenance = false;
-        diagnostics = DiagnosticStore::create(diagnosticOptions);
+        storage = transferStorageIn(directory.file("store"));
+        diagnostics = diagnosticStoreIn(directory.file("store"));
         gate = PastePermissionGate::create();
     }
 
@@ -225,6 +221,11 @@ protected:
         auto delivery = platform::InputEventsControl::deliver(platform::InputEventsControl::keyEvent(code, true));
         platform::InputEventsControl::deliver(platform::InputEventsControl::keyEvent(code, false));
         return delivery;
+    }
+
+    // Another application copies text.
+    static void copyText(const std::string& text) {
+        platform::DesktopControl::copyData(platform::PasteboardType::string, platform::Bytes(text.begin(), text.end()));
     }
 
     // Key downs the terminal received that carry the marker: replayed pastes.

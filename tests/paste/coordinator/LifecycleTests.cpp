@@ -14,9 +14,6 @@ const std::string disabledReason = "Paste cancelled — Tarpelix disabled";
 const std::string alreadyInProgress = "Uploading — request already in progress";
 const std::string cancellingPrevious = "Cancelling previous paste…";
 const std::string clearing = "Clearing local data — paste again";
-const std::string focusOrInputChanged = "Paste cancelled — focus or input changed";
-
-void copyText(const std::string& text) { DesktopControl::copyData(PasteboardType::string, Bytes(text.begin(), text.end())); }
 
 // A coordinator armed for a pane whose foreground job is ssh; pastes into it stay in flight
 // in the upload until the test releases the transport.

@@ -1,6 +1,5 @@
-#include "diagnostics/DiagnosticStore.h"
 #include "paste/PasteTransfer.h"
-#include "storage/TransferStorage.h"
+#include "paste/coordinator/LocalStores.h"
 #include "support/TemporaryDirectory.h"
 #include "terminal/TerminalUnavailable.h"
 
@@ -19,14 +18,8 @@ std::string describe(const std::exception_ptr& error) { return error ? errorDesc
 class PasteTransferTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        TransferStorage::Options storageOptions;
-        storageOptions.root = directory.file("store");
-        storageOptions.scheduleMaintenance = false;
-        storage = TransferStorage::create(storageOptions);
-        DiagnosticStore::Options diagnosticOptions;
-        diagnosticOptions.root = directory.file("diagnostics");
-        diagnosticOptions.scheduleMaintenance = false;
-        diagnostics = DiagnosticStore::create(diagnosticOptions);
+        storage = tarpelix::testing::transferStorageIn(directory.file("store"));
+        diagnostics = tarpelix::testing::diagnosticStoreIn(directory.file("store"));
     }
 
     std::unique_ptr<PasteTransfer> transfer(bool withServices = true) {

@@ -6,10 +6,7 @@ using namespace tarpelix::testing;
 
 namespace {
 
-const std::string focusOrInputChanged = "Paste cancelled — focus or input changed";
 const std::string clipboardChanged = "Clipboard changed during image capture — paste again";
-
-void copyText(const std::string& text) { DesktopControl::copyData(PasteboardType::string, Bytes(text.begin(), text.end())); }
 
 class ReceiveTest : public CoordinatorTest {
 protected:

@@ -15,7 +15,6 @@ using Category = TransferFailureCategory;
 using Shown = PasteFeedback::Outcome;
 using Events = std::vector<std::pair<Stage, Outcome>>;
 
-const std::string focusOrInputChanged = "Paste cancelled — focus or input changed";
 const std::string uploadWaiting = "/tmp/upload-waiting";
 const std::string uploadGo = "/tmp/upload-go";
 

@@ -110,10 +110,7 @@ protected:
     void restartStorage() {
         coordinator.reset();
         storage.reset();
-        TransferStorage::Options options;
-        options.root = directory.file("store");
-        options.scheduleMaintenance = false;
-        storage = TransferStorage::create(options);
+        storage = transferStorageIn(directory.file("store"));
     }
 
     std::string destination() const { return "root@127.0.0.1:" + std::to_string(server->port()); }
