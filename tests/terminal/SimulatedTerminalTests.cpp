@@ -17,7 +17,7 @@ using tarpelix::testing::TerminalTest;
 
 TEST(PseudoTerminalSession, StoppingEndsEveryProcessOfThePaneAndReapsIt) {
     auto session = std::make_unique<PseudoTerminalSession>(PseudoTerminalSession::Options{
-        {"sh", "-c", "sleep 300 & sleep 300 & echo STARTED; exec sleep 300"}, {}});
+        {"sh", "-c", "sleep 300 & sleep 300 & echo STARTED; exec sleep 300"}, {}, {}});
     ASSERT_TRUE(session->waitForOutput("STARTED"));
     EXPECT_EQ(session->tty().rfind("/dev/pts/", 0), 0u);
     pid_t leader = session->pid();
@@ -29,10 +29,10 @@ TEST(PseudoTerminalSession, StoppingEndsEveryProcessOfThePaneAndReapsIt) {
 }
 
 TEST(PseudoTerminalSession, AProgramThatPrintsALotNeverBlocksOnItsTerminal) {
-    PseudoTerminalSession session({{"sh", "-c", "head -c 2000000 /dev/zero | tr '\\0' x; echo; echo DONE"}, {}});
+    PseudoTerminalSession session({{"sh", "-c", "head -c 2000000 /dev/zero | tr '\\0' x; echo; echo DONE"}, {}, {}});
     EXPECT_TRUE(session.waitForOutput("DONE"));
     EXPECT_GE(session.output().size(), 2'000'000u);
-    EXPECT_THROW(PseudoTerminalSession({{}, {}}), std::system_error);
+    EXPECT_THROW(PseudoTerminalSession({{}, {}, {}}), std::system_error);
 }
 
 TEST_P(TerminalTest, KeyboardTextReachesTheFocusedPaneOnly) {

@@ -74,7 +74,8 @@ PseudoTerminalSession::PseudoTerminalSession(Options options) {
     }
     // Everything the child needs is made before the fork: after it, only async-signal-safe
     // calls until exec.
-    const std::string executable = resolveExecutable(options.arguments[0]);
+    const std::string executable =
+        options.executable.empty() ? resolveExecutable(options.arguments[0]) : options.executable;
     std::vector<char*> argv;
     for (auto& argument : options.arguments) argv.push_back(argument.data());
     argv.push_back(nullptr);
@@ -161,6 +162,12 @@ bool PseudoTerminalSession::waitForOutput(std::string_view text, double timeoutS
     std::unique_lock lock(mutex_);
     return printed_.wait_for(lock, std::chrono::duration<double>(timeoutSeconds),
                              [&] { return output_.find(text) != std::string::npos; });
+}
+
+pid_t PseudoTerminalSession::foregroundGroup() const {
+    std::lock_guard lock(writeMutex_); // the terminal is closed under this lock
+    if (stopped_) return -1;
+    return ::tcgetpgrp(master_);
 }
 
 void PseudoTerminalSession::stop() {

@@ -22,6 +22,8 @@ public:
         std::vector<std::string> arguments;
         // "NAME=value" entries; empty: this process's environment with TERM set.
         std::vector<std::string> environment;
+        // The file to run when argument 0 is not its path (a login shell's "-bash", say).
+        std::string executable;
     };
 
     // Throws std::system_error when the program cannot be started.
@@ -42,6 +44,9 @@ public:
     // Waits until what was printed contains `text`.
     bool waitForOutput(std::string_view text, double timeoutSeconds = 10.0) const;
 
+    // The terminal's foreground process group; -1 once the session has stopped.
+    pid_t foregroundGroup() const;
+
     // Kills the session's processes, reaps the program and closes the terminal; idempotent.
     void stop();
 
@@ -53,7 +58,7 @@ private:
     pid_t pid_ = -1;
     std::string tty_;
     std::thread reader_;
-    std::mutex writeMutex_; // one write at a time
+    mutable std::mutex writeMutex_; // one write at a time; the terminal closes under it
     std::atomic<bool> stopped_{false};
     mutable std::mutex mutex_; // guards output_
     mutable std::condition_variable printed_;

@@ -149,7 +149,7 @@ std::string SimulatedTerminal::addPaneLocked(Window& window, Tab& tab, Program p
     auto pane = std::make_shared<Pane>();
     pane->handle = "pane-" + std::to_string(nextPane_++);
     pane->uniqueID = Uuid::random().uuidString();
-    pane->session = std::make_shared<PseudoTerminalSession>(PseudoTerminalSession::Options{std::move(program), {}});
+    pane->session = std::make_shared<PseudoTerminalSession>(PseudoTerminalSession::Options{std::move(program), {}, {}});
     pane->node = AccessibilityControl::createElement(pid_);
     const auto& profile = profileOf(kind_);
     AccessibilityControl::setAttribute(pid_, pane->node, "AXRole", std::string("AXTextArea"));
@@ -301,7 +301,7 @@ void SimulatedTerminal::closePane(const std::string& pane) {
 
 void SimulatedTerminal::restartPane(const std::string& pane, Program program) {
     if (program.empty()) program = {"/bin/sh"};
-    auto session = std::make_shared<PseudoTerminalSession>(PseudoTerminalSession::Options{std::move(program), {}});
+    auto session = std::make_shared<PseudoTerminalSession>(PseudoTerminalSession::Options{std::move(program), {}, {}});
     {
         std::lock_guard lock(mutex_);
         std::swap(paneLocked(pane).session, session);
