@@ -149,20 +149,49 @@ TEST_F(GatedPasteEndings, APassedDeadlineEndsTheUpload) {
                       Category::cancellation});
 }
 
-TEST_F(PasteEndings, FocusLostJustBeforeTypingLeavesTheImageUploadedButNotTyped) {
-    makeCoordinator({.insertion = [this](const std::string& text, TerminalAdapter& adapter, const TerminalTarget& target,
-                                         const std::function<void()>& before) {
-        terminal->focusSearchField();
-        adapter.insert(text, target, before);
-    }});
-    auto remote = remoteReadingALine();
-    auto id = paste();
+TEST_F(PasteEndings, HowTheInsertionEndsDecidesWhatTheUploadedPasteBecomes) {
     const std::string notContent = "Focus terminal content; search fields and dialogs are unsupported";
-    EXPECT_TRUE(reported(notContent)) << ::testing::PrintToString(reports);
-    terminal->focusPane(remote);
-    EXPECT_EQ(lineTheShellReceived(remote), "");
-    expectEnding(id, {Shown::uploadedWithoutInsertion, notContent, true, Outcome::succeeded, Outcome::failed,
-                      Category::insertion});
+    const std::string stopped = "Terminal stopped responding";
+    struct Row {
+        const char* name;
+        std::function<void(TerminalAdapter&, const TerminalTarget&, const std::function<void()>&)> insertion;
+        Ending ending;
+    };
+    const Row rows[] = {
+        {"focus lost just before typing",
+         [&](TerminalAdapter& adapter, const TerminalTarget& target, const std::function<void()>& before) {
+             terminal->focusSearchField();
+             adapter.insert(uploads() + "/x.png", target, before);
+         },
+         {Shown::uploadedWithoutInsertion, notContent, true, Outcome::succeeded, Outcome::failed, Category::insertion}},
+        {"the terminal never takes the handoff", [](TerminalAdapter&, const TerminalTarget&, const std::function<void()>&) {},
+         {Shown::uploadedWithoutInsertion, PasteTransfer::noHandoffReason, true, Outcome::succeeded, Outcome::failed,
+          Category::insertion}},
+        {"the terminal fails after the handoff",
+         [&](TerminalAdapter&, const TerminalTarget&, const std::function<void()>& before) {
+             before();
+             throw TerminalUnavailable(stopped);
+         },
+         {Shown::ambiguous, stopped, true, Outcome::succeeded, Outcome::ambiguous, Category::insertion}},
+    };
+    auto remote = openPane({"ssh", SSHServer::alias});
+    ASSERT_TRUE(shellAnswers(remote));
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        coordinator.reset();
+        storage = transferStorageIn(directory.file("store"));
+        makeCoordinator({.insertion = [&](const std::string&, TerminalAdapter& adapter, const TerminalTarget& target,
+                                          const std::function<void()>& before) { row.insertion(adapter, target, before); }});
+        terminal->focusPane(remote);
+        shellReadsALine(remote);
+        startArmed();
+        auto id = paste();
+        EXPECT_TRUE(reported(row.ending.reason)) << ::testing::PrintToString(reports);
+        terminal->focusPane(remote);
+        EXPECT_EQ(lineTheShellReceived(remote), "");
+        expectEnding(id, row.ending);
+        reports.clear();
+    }
 }
 
 TEST_F(PasteEndings, AnUploadTheRemoteRefusesFails) {
