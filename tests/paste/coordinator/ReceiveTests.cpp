@@ -39,31 +39,6 @@ TEST_F(ReceiveTest, TextOnTheClipboardReachesTheShellAsANormalPasteWithoutFeedba
     EXPECT_EQ(transport.calls(), 0);
 }
 
-TEST_F(ReceiveTest, AnImageForALocalShellIsHandedBackAsANormalPasteAndNothingIsUploaded) {
-    startArmed();
-    shellReadsALine();
-    DesktopControl::copyPNG(screenshotPNG());
-    EXPECT_TRUE(pressControlV().swallowed);
-    ASSERT_TRUE(waitReported("Normal paste"));
-    ASSERT_TRUE(runMainUntil([&] { return replays() == 1; }));
-    EXPECT_TRUE(shellReceivedControlV());
-    ASSERT_TRUE(waitIdle());
-    EXPECT_EQ(transport.calls(), 0);
-    EXPECT_TRUE(feedbacks.empty()) << "a local destination opens no feedback";
-    // The overlay was placed over the terminal's window.
-    ASSERT_EQ(origins.size(), 1u);
-    EXPECT_EQ(origins[0].second, (PasteCoordinator::Rect{{80, 60}, {960, 640}}));
-    // One resolution event, and no transfer record.
-    auto events = diagnosticEvents();
-    ASSERT_EQ(events.size(), 1u);
-    EXPECT_EQ(events[0].stage, DiagnosticStage::resolution);
-    EXPECT_EQ(events[0].outcome, TransferOutcome::succeeded);
-    EXPECT_EQ(events[0].transport, DiagnosticTransport::unknown);
-    EXPECT_EQ(events[0].terminal, DiagnosticTerminal::ghostty);
-    EXPECT_EQ(events[0].operationID, origins[0].first);
-    EXPECT_FALSE(storage->latestConfirmedUpload());
-}
-
 TEST_F(ReceiveTest, AChangeBetweenTheKeyPressAndThePreparationFailsThePaste) {
     struct Row {
         const char* name;

@@ -155,7 +155,15 @@ TEST_F(Destinations, ALocalShellGetsANormalPasteAndNothingIsUploaded) {
     EXPECT_EQ(lineTheShellReceived(pane), "\x16") << "the terminal's own Control+V";
     EXPECT_FALSE(exists(uploads() + "/" + id.uuidString() + ".png"));
     EXPECT_FALSE(storage->latestRetainedImage());
-    EXPECT_TRUE(feedbacks.empty());
+    EXPECT_TRUE(feedbacks.empty()) << "a local destination opens no feedback";
+    // The overlay was placed over the terminal's window, and the resolution was logged.
+    EXPECT_EQ(origins.back().second, (PasteCoordinator::Rect{{80, 60}, {960, 640}}));
+    auto events = eventValuesOf(id);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].stage, Stage::resolution);
+    EXPECT_EQ(events[0].outcome, Outcome::succeeded);
+    EXPECT_EQ(events[0].transport, DiagnosticTransport::unknown);
+    EXPECT_EQ(events[0].terminal, DiagnosticTerminal::ghostty);
 }
 
 TEST_F(Destinations, NestedLocalTmuxIsRefusedAndNothingIsTyped) {
