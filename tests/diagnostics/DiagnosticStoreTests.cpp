@@ -37,20 +37,8 @@ protected:
         options.clock = [this] { return Date{now.load()}; };
         options.policy = policy;
         options.scheduleMaintenance = false;
-        options.fileOperation = [this](DiagnosticFileOperation operation, const std::filesystem::path& path) {
-            std::function<void(DiagnosticFileOperation, const std::filesystem::path&)> current;
-            {
-                std::lock_guard lock(hookMutex);
-                current = hook;
-            }
-            if (current) current(operation, path);
-        };
+        options.fileOperation = std::ref(hook);
         return DiagnosticStore::create(options);
-    }
-
-    void setHook(DiagnosticStore::FileHook newHook) {
-        std::lock_guard lock(hookMutex);
-        hook = std::move(newHook);
     }
 
     DiagnosticEvent event(double age = 10, std::optional<std::int64_t> duration = std::nullopt) {
@@ -71,8 +59,7 @@ protected:
 
     ScratchDirectory scratch;
     std::atomic<double> now{800'000'000};
-    std::mutex hookMutex;
-    DiagnosticStore::FileHook hook;
+    GuardedHook<DiagnosticFileOperation> hook;
 };
 
 } // namespace
@@ -98,47 +85,33 @@ TEST_F(DiagnosticStoreTest, AppendedEventsReachASegmentFileAndTheSnapshot) {
 
 TEST_F(DiagnosticStoreTest, AtMostTheNewestHundredEventsWaitForADrain) {
     // Hold the worker inside a snapshot (its clock read) while 150 events arrive.
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool holding = false, release = false;
+    Gate gate;
     DiagnosticStore::Options options;
     options.root = root();
     options.scheduleMaintenance = false;
-    std::atomic<bool> armed{false};
     options.clock = [&] {
-        if (armed.exchange(false)) {
-            std::unique_lock lock(mutex);
-            holding = true;
-            changed.notify_all();
-            changed.wait(lock, [&] { return release; });
-        }
+        gate.pass();
         return Date{now.load()};
     };
     auto store = DiagnosticStore::create(options);
-    armed = true;
+    gate.arm();
     std::thread blocker([&] { store->snapshot(); });
-    {
-        std::unique_lock lock(mutex);
-        ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(30), [&] { return holding; }));
-    }
+    bool held = gate.awaitHeld();
     std::vector<DiagnosticEvent> appended;
     for (int i = 0; i < 150; ++i) {
         appended.push_back(event(1000 - i));
         store->append(appended.back());
     }
-    {
-        std::lock_guard lock(mutex);
-        release = true;
-    }
-    changed.notify_all();
+    gate.release();
     blocker.join();
+    ASSERT_TRUE(held) << "the worker never read the clock";
     auto snapshot = store->snapshot();
     EXPECT_EQ(snapshot.events, std::vector<DiagnosticEvent>(appended.begin() + 50, appended.end()));
 }
 
 TEST_F(DiagnosticStoreTest, EventsTheDiskRefusesWaitInTheFallbackAndAreWrittenFirstLater) {
     auto store = open();
-    setHook([](DiagnosticFileOperation operation, const std::filesystem::path&) {
+    hook.set([](DiagnosticFileOperation operation, const std::filesystem::path&) {
         if (operation == DiagnosticFileOperation::write) throw std::runtime_error("no space");
     });
     std::vector<DiagnosticEvent> refused;
@@ -155,7 +128,7 @@ TEST_F(DiagnosticStoreTest, EventsTheDiskRefusesWaitInTheFallbackAndAreWrittenFi
     EXPECT_TRUE(segmentFiles(root()).empty());
 
     // A snapshot with nothing pending does not write the fallback.
-    setHook(nullptr);
+    hook.set(nullptr);
     store->snapshot();
     EXPECT_TRUE(segmentFiles(root()).empty());
 
@@ -175,12 +148,12 @@ TEST_F(DiagnosticStoreTest, ExpiredFallbackEventsAreNeitherShownNorWritten) {
     DiagnosticPolicy policy;
     policy.maxAge = 100;
     auto store = open(policy);
-    setHook([](DiagnosticFileOperation, const std::filesystem::path&) { throw std::runtime_error("no"); });
+    hook.set([](DiagnosticFileOperation, const std::filesystem::path&) { throw std::runtime_error("no"); });
     auto old = event(50);
     store->append(old);
     EXPECT_EQ(store->snapshot().events.size(), 1u);
     now = now + 60; // the event is now 110 seconds old
-    setHook(nullptr);
+    hook.set(nullptr);
     EXPECT_TRUE(store->snapshot().events.empty());
     store->maintain();
     EXPECT_TRUE(segmentFiles(root()).empty());
@@ -196,7 +169,7 @@ TEST_F(DiagnosticStoreTest, OutOfBoundsEventsAreDroppedAndNoted) {
     EXPECT_EQ(snapshot.health.lastFailure, DiagnosticError::invalidEvent);
 
     // When the same drain also fails on the disk, the disk failure is what is recorded.
-    setHook([](DiagnosticFileOperation, const std::filesystem::path&) { throw std::runtime_error("no"); });
+    hook.set([](DiagnosticFileOperation, const std::filesystem::path&) { throw std::runtime_error("no"); });
     store->append(event(10, 5));
     store->append(event(10, -1));
     EXPECT_EQ(store->snapshot().health.lastFailure, DiagnosticError::writeFailed);
@@ -220,8 +193,7 @@ TEST_F(DiagnosticStoreTest, ClearTouchesOnlyTheStoresOwnFiles) {
     store->append(event());
     store->snapshot();
     auto id = platform::Uuid::random().uuidString();
-    std::string lower = id;
-    for (auto& c : lower) c = static_cast<char>(std::tolower(c));
+    auto lower = lowerCase(id);
     const std::vector<std::string> foreign = {"diagnostic-" + lower + ".jsonl", "diagnostic-" + id + ".json",
                                               "notes.jsonl", "diagnostic-x.jsonl"};
     for (const auto& name : foreign) writeFile(root() / name, "keep");
@@ -241,12 +213,7 @@ TEST_F(DiagnosticStoreTest, AnUnusablePolicyIsRecordedAndThrownByMaintain) {
     DiagnosticPolicy policy;
     policy.segmentByteLimit = 0;
     auto store = open(policy);
-    try {
-        store->maintain();
-        ADD_FAILURE() << "maintain succeeded";
-    } catch (const DiagnosticError& error) {
-        EXPECT_EQ(error, DiagnosticError::unavailable);
-    }
+    EXPECT_EQ(errorOf<DiagnosticError>([&] { store->maintain(); }), DiagnosticError::unavailable);
     EXPECT_EQ(store->snapshot().health.lastFailure, DiagnosticError::unavailable);
 }
 

@@ -3,7 +3,6 @@
 #include "storage/StorageTestSupport.h"
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 using namespace tarpelix;
 using namespace tarpelix::testing;
@@ -21,19 +20,11 @@ protected:
         return TransferStore::open(options);
     }
 
-    void execute(const std::string& sql) {
-        sqlite3* db = nullptr;
-        ASSERT_EQ(sqlite3_open((scratch / "Tarpelix" / "transfers.sqlite3").c_str(), &db), SQLITE_OK);
-        EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
-        sqlite3_close(db);
-    }
+    void execute(const std::string& sql) { runSQL(scratch / "Tarpelix" / "transfers.sqlite3", sql); }
 
     ScratchDirectory scratch;
     platform::TimeZone zone{"UTC"};
 };
-
-// 2026-01-05 22:30 UTC (23:30 in Berlin).
-const double lateEvening = Date::fromUnixSeconds(1767652200).secondsSinceReferenceDate;
 
 } // namespace
 
@@ -85,7 +76,7 @@ TEST_F(PasteUsageStoreTest, TheBackfillCountsOlderRecordsAndKeepsTheEarliestFirs
     store->create(succeeded(makeRecord(2000)), std::nullopt);
     store.reset();
     auto older = succeeded(makeRecord(1000), "other.example");
-    execute("INSERT INTO transfers VALUES('" + older.id.uuidString() + "', 1, CAST('" + older.json() + "' AS BLOB));");
+    execute(insertRow(older));
     store = open();
     auto usage = store->pasteUsage();
     EXPECT_EQ(usage.successfulPastes, 2);
@@ -102,12 +93,7 @@ TEST_F(PasteUsageStoreTest, AFailedCountKeepsTheRecordAndStopsTheFiguresUntilACl
     auto record = store->create(makeRecord(2), std::nullopt);
     EXPECT_EQ(store->update(succeeded(record)), succeeded(record));
     EXPECT_EQ(store->record(record.id)->uploadOutcome, TransferOutcome::succeeded);
-    try {
-        store->pasteUsage();
-        ADD_FAILURE() << "the figures were read";
-    } catch (const StorageError& error) {
-        EXPECT_EQ(error, StorageError::databaseFailure);
-    }
+    EXPECT_EQ(errorOf<StorageError>([&] { store->pasteUsage(); }), StorageError::databaseFailure);
     store->clear();
     EXPECT_EQ(store->pasteUsage().successfulPastes, 0);
 }

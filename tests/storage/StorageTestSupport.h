@@ -1,18 +1,31 @@
 #pragma once
 
+#include "paste/model/PasteAttempt.h"
 #include "paste/model/TransferRecord.h"
 #include "platform/foundation/Bytes.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
+#include <optional>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <mutex>
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
+#include <vector>
+
+extern char** environ;
 
 namespace tarpelix::testing {
 
@@ -67,6 +80,135 @@ inline unsigned modeOf(const std::filesystem::path& path) {
     return status.st_mode & 07777;
 }
 
+inline std::string lowerCase(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+    return text;
+}
+
+// The error a call throws, or nothing when it returns.
+template <typename Error, typename Call>
+std::optional<Error> errorOf(Call&& call) {
+    try {
+        call();
+    } catch (const Error& error) {
+        return error;
+    }
+    return std::nullopt;
+}
+
+// Runs statements directly on a database file, as another program would.
+inline void runSQL(const std::filesystem::path& file, const std::string& statements) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, statements.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    sqlite3_close(db);
+}
+
+// The first column of every row a query returns.
+inline std::vector<std::string> queryColumn(const std::filesystem::path& file, const std::string& query) {
+    std::vector<std::string> values;
+    sqlite3* db = nullptr;
+    sqlite3_open(file.c_str(), &db);
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(db, query.c_str(), -1, &statement, nullptr) == SQLITE_OK) {
+        while (sqlite3_step(statement) == SQLITE_ROW) {
+            auto* text = sqlite3_column_text(statement, 0);
+            values.emplace_back(text ? reinterpret_cast<const char*>(text) : "");
+        }
+    }
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+    return values;
+}
+
+inline std::string querySingle(const std::filesystem::path& file, const std::string& query) {
+    auto values = queryColumn(file, query);
+    return values.empty() ? std::string() : values.front();
+}
+
+inline std::string sqlQuoted(const std::string& text) {
+    std::string out = "'";
+    for (char c : text) out += c == '\'' ? std::string("''") : std::string(1, c);
+    return out + "'";
+}
+
+// A transfers row written behind the store's back.
+inline std::string insertRow(const TransferRecord& record, const std::string& payload) {
+    return "INSERT INTO transfers(id, created_at, payload) VALUES(" + sqlQuoted(record.id.uuidString()) + ", " +
+           std::to_string(record.createdAt.unixSeconds()) + ", CAST(" + sqlQuoted(payload) + " AS BLOB));";
+}
+inline std::string insertRow(const TransferRecord& record) { return insertRow(record, record.json()); }
+
+// A file hook the test may replace while worker threads call it.
+template <typename Operation>
+class GuardedHook {
+public:
+    using Function = std::function<void(Operation, const std::filesystem::path&)>;
+    void set(Function function) {
+        std::lock_guard lock(mutex_);
+        function_ = std::move(function);
+    }
+    void operator()(Operation operation, const std::filesystem::path& path) const {
+        Function current;
+        {
+            std::lock_guard lock(mutex_);
+            current = function_;
+        }
+        if (current) current(operation, path);
+    }
+
+private:
+    mutable std::mutex mutex_;
+    Function function_;
+};
+
+// Once armed, holds the next thread that passes until the test releases it.
+class Gate {
+public:
+    void arm() {
+        std::lock_guard lock(mutex_);
+        armed_ = true;
+    }
+    void pass() {
+        std::unique_lock lock(mutex_);
+        if (!armed_) return;
+        armed_ = false;
+        held_ = true;
+        changed_.notify_all();
+        changed_.wait(lock, [&] { return released_; });
+    }
+    bool awaitHeld() {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(30), [&] { return held_; });
+    }
+    void release() {
+        {
+            std::lock_guard lock(mutex_);
+            released_ = true;
+        }
+        changed_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool armed_ = false, held_ = false, released_ = false;
+};
+
+// Runs this test program again as a child with one more environment variable and a filter.
+struct SelfRun {
+    SelfRun(const std::string& variable, const std::string& filter)
+        : self(std::filesystem::read_symlink("/proc/self/exe")), filterArgument("--gtest_filter=" + filter),
+          setting(variable) {
+        for (char** entry = environ; *entry; ++entry) environment.push_back(*entry);
+        environment.push_back(setting.data());
+        environment.push_back(nullptr);
+        arguments = {self.data(), filterArgument.data(), nullptr};
+    }
+    std::string self, filterArgument, setting;
+    std::vector<char*> environment, arguments;
+};
+
 // Deterministic bytes standing in for a PNG of a record.
 inline platform::Bytes pngBytes(std::size_t size, std::uint8_t seed = 1) {
     platform::Bytes bytes(size);
@@ -74,8 +216,10 @@ inline platform::Bytes pngBytes(std::size_t size, std::uint8_t seed = 1) {
     return bytes;
 }
 
-inline TransferRecord makeRecord(double createdAt, std::int64_t imageSize = 0) {
+inline TransferRecord makeRecord(double createdAt, std::int64_t imageSize = 0,
+                                 std::optional<platform::Uuid> id = std::nullopt) {
     TransferRecord record;
+    if (id) record.id = *id;
     record.createdAt = platform::Date{createdAt};
     record.updatedAt = record.createdAt;
     record.terminal = "com.mitchellh.ghostty";
@@ -84,6 +228,19 @@ inline TransferRecord makeRecord(double createdAt, std::int64_t imageSize = 0) {
     record.imageSize = imageSize;
     return record;
 }
+
+inline PasteAttempt attemptFor(const platform::Uuid& id, double createdAt, double updatedAt,
+                               PasteFeedback::Stage stage = PasteFeedback::Stage::preparing,
+                               std::optional<PasteFeedback::Outcome> outcome = std::nullopt) {
+    PasteFeedback feedback;
+    feedback.operationID = id;
+    feedback.stage = stage;
+    if (outcome) feedback.finish(*outcome, std::nullopt, false);
+    return PasteAttempt(feedback, platform::Date{createdAt}, platform::Date{updatedAt}, "ghostty", "ssh");
+}
+
+// 2026-01-05 22:30 UTC, which is 23:30 in Berlin.
+inline const double lateEvening = platform::Date::fromUnixSeconds(1767652200).secondsSinceReferenceDate;
 
 // A record that counts as a successful paste.
 inline TransferRecord succeeded(TransferRecord record, const std::string& identity = "me@example.org") {

@@ -34,10 +34,8 @@ TEST(TransferStorageConcurrency, ManyTransfersAndLoadsAtOnce) {
                 std::optional<platform::Bytes> png;
                 if (record.imageSize) png = pngBytes(64, static_cast<std::uint8_t>(i));
                 auto stored = storage->create(record, png);
-                PasteFeedback feedback;
-                feedback.operationID = record.id;
-                feedback.stage = PasteFeedback::Stage::uploading;
-                storage->saveLatestAttempt(PasteAttempt(feedback, record.createdAt, record.createdAt, "ghostty", "ssh"));
+                auto at = record.createdAt.secondsSinceReferenceDate;
+                storage->saveLatestAttempt(attemptFor(record.id, at, at, PasteFeedback::Stage::uploading));
                 storage->update(succeeded(stored));
                 if (i % 4 == 0) (void)storage->status();
                 storage->endOperation(record.id);

@@ -5,7 +5,6 @@
 #include "support/MainLoop.h"
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <atomic>
 #include <csignal>
@@ -14,21 +13,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-extern char** environ;
-
 using namespace tarpelix;
 using namespace tarpelix::testing;
 using platform::Date;
 using Storage = TransferStorage;
 
 namespace {
-
-void runSQL(const std::filesystem::path& file, const std::string& statements) {
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
-    EXPECT_EQ(sqlite3_exec(db, statements.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
-    sqlite3_close(db);
-}
 
 // Runs an asynchronous load and waits on the main run loop for its one completion.
 template <typename Value, typename Start>
@@ -45,14 +35,32 @@ Value await(Start start) {
     return std::move(*result);
 }
 
-PasteAttempt attemptFor(const platform::Uuid& id, double createdAt, double updatedAt,
-                        PasteFeedback::Stage stage = PasteFeedback::Stage::preparing,
-                        std::optional<PasteFeedback::Outcome> outcome = std::nullopt) {
-    PasteFeedback feedback;
-    feedback.operationID = id;
-    feedback.stage = stage;
-    if (outcome) feedback.finish(*outcome, std::nullopt, false);
-    return PasteAttempt(feedback, Date{createdAt}, Date{updatedAt}, "ghostty", "ssh");
+// The service's status in one line: where it keeps records, its warning, and its figures.
+std::string describe(Storage& storage) {
+    auto status = storage.status();
+    std::string text = status.memoryOnly ? "memory" : "disk";
+    if (status.warning) text += std::string(" warning=") + status.warning->what();
+    if (status.usage) text += " records=" + std::to_string(status.usage->recordCount);
+    if (status.pasteUsage) text += " pastes=" + std::to_string(status.pasteUsage->successfulPastes);
+    if (status.clearPending) text += " clear-pending";
+    return text;
+}
+
+std::optional<platform::Bytes> readImage(Storage& storage, const platform::Uuid& id) {
+    return await<std::optional<platform::Bytes>>([&](auto done) { storage.readImage(id, done); });
+}
+Storage::LatestAttemptResult latestAttempt(Storage& storage) {
+    return await<Storage::LatestAttemptResult>([&](auto done) { storage.loadLatestAttempt(done); });
+}
+std::optional<Storage::LatestImageSnapshot> latestImage(Storage& storage) {
+    return await<std::optional<Storage::LatestImageSnapshot>>([&](auto done) { storage.loadLatestImage(done); });
+}
+std::optional<Storage::ConfirmedUploadSnapshot> confirmedUpload(Storage& storage) {
+    return await<std::optional<Storage::ConfirmedUploadSnapshot>>(
+        [&](auto done) { storage.loadLatestConfirmedUpload(done); });
+}
+std::optional<StorageError> save(Storage& storage, const PasteAttempt& attempt) {
+    return await<std::optional<StorageError>>([&](auto done) { storage.saveLatestAttempt(attempt, done); });
 }
 
 class TransferStorageTest : public ::testing::Test {
@@ -63,21 +71,9 @@ protected:
         options.clock = [this] { return Date{now += 1}; };
         options.scheduleMaintenance = false;
         options.policy = policy;
-        options.fileOperation = [this](StorageFileOperation operation, const std::filesystem::path& path) {
-            std::function<void(StorageFileOperation, const std::filesystem::path&)> current;
-            {
-                std::lock_guard lock(hookMutex);
-                current = hook;
-            }
-            if (current) current(operation, path);
-        };
+        options.fileOperation = std::ref(hook);
         options.timeZone = [] { return platform::TimeZone{"UTC"}; };
         return Storage::create(options);
-    }
-
-    void setHook(StorageFileHook newHook) {
-        std::lock_guard lock(hookMutex);
-        hook = std::move(newHook);
     }
 
     // A store opened separately on the same files, to see what really reached the disk.
@@ -100,8 +96,7 @@ protected:
     ScratchDirectory scratch;
     StoragePolicy policy{};
     std::atomic<double> now{800'000'000};
-    std::mutex hookMutex;
-    StorageFileHook hook;
+    GuardedHook<StorageFileOperation> hook;
     TransferStore::Identifiers inspectProtecting;
 };
 
@@ -110,24 +105,17 @@ protected:
 TEST_F(TransferStorageTest, AStoreThatCannotOpenLeavesTheServiceServingFromMemory) {
     makeNewerSchema();
     auto storage = make();
-    auto status = storage->status();
-    EXPECT_TRUE(status.memoryOnly);
-    EXPECT_EQ(status.warning, StorageError::unsupportedSchema);
-    EXPECT_FALSE(status.usage);
-    EXPECT_FALSE(status.pasteUsage);
+    EXPECT_EQ(describe(*storage), "memory warning=unsupportedSchema");
 
     auto record = storage->create(succeeded(makeRecord(1000, 3)), pngBytes(3));
     EXPECT_FALSE(record.localFilename);
     EXPECT_EQ(storage->latestConfirmedUpload(), record);
     EXPECT_EQ(storage->currentImageData(), pngBytes(3));
-    auto image = await<std::optional<Storage::LatestImageSnapshot>>(
-        [&](auto done) { storage->loadLatestImage(done); });
+    auto image = latestImage(*storage);
     ASSERT_TRUE(image);
     EXPECT_EQ(image->record.id, record.id);
-    EXPECT_EQ(await<std::optional<platform::Bytes>>([&](auto done) { storage->readImage(record.id, done); }),
-              pngBytes(3));
-    EXPECT_FALSE(await<std::optional<platform::Bytes>>(
-        [&](auto done) { storage->readImage(platform::Uuid::random(), done); }));
+    EXPECT_EQ(readImage(*storage, record.id), pngBytes(3));
+    EXPECT_FALSE(readImage(*storage, platform::Uuid::random()));
 }
 
 TEST_F(TransferStorageTest, ADatabaseFailureMakesTheServiceMemoryOnlyAndRetryWritesEverythingBack) {
@@ -139,24 +127,17 @@ TEST_F(TransferStorageTest, ADatabaseFailureMakesTheServiceMemoryOnlyAndRetryWri
     auto changed = first;
     changed.insertionOutcome = TransferOutcome::failed;
     storage->update(changed);
-    auto status = storage->status();
-    EXPECT_TRUE(status.memoryOnly);
-    EXPECT_EQ(status.warning, StorageError::databaseFailure);
+    EXPECT_EQ(describe(*storage), "memory warning=databaseFailure");
 
     auto second = storage->create(makeRecord(900), std::nullopt); // older, written only by the retry
     auto third = storage->create(makeRecord(1100), std::nullopt);
-    EXPECT_TRUE(storage->status().memoryOnly);
-
     // The bad row stays bad: the retry fails and keeps everything.
     EXPECT_FALSE(storage->retryStorage());
-    EXPECT_TRUE(storage->status().memoryOnly);
+    EXPECT_EQ(describe(*storage), "memory warning=databaseFailure");
 
     std::filesystem::remove(database());
     EXPECT_TRUE(storage->retryStorage());
-    status = storage->status();
-    EXPECT_FALSE(status.memoryOnly);
-    EXPECT_FALSE(status.warning);
-    EXPECT_EQ(status.usage->recordCount, 3);
+    EXPECT_EQ(describe(*storage), "disk records=3 pastes=0");
 
     inspectProtecting = {first.id, second.id, third.id}; // keep recovery from restamping them
     auto store = inspect();
@@ -170,44 +151,33 @@ TEST_F(TransferStorageTest, ADatabaseFailureMakesTheServiceMemoryOnlyAndRetryWri
 
 TEST_F(TransferStorageTest, AnImageWriteFailureKeepsTheStoreAndTheRecord) {
     auto storage = make();
-    setHook([](StorageFileOperation operation, const std::filesystem::path&) {
+    hook.set([](StorageFileOperation operation, const std::filesystem::path&) {
         if (operation == StorageFileOperation::writeImage) throw std::runtime_error("disk says no");
     });
     auto record = storage->create(makeRecord(1000, 5), pngBytes(5));
-    auto status = storage->status();
-    EXPECT_FALSE(status.memoryOnly);
-    EXPECT_EQ(status.warning, StorageError::imageWriteFailed);
-    EXPECT_EQ(status.usage->recordCount, 0);
+    EXPECT_EQ(describe(*storage), "disk warning=imageWriteFailed records=0 pastes=0");
 
-    setHook(nullptr);
-    auto done = succeeded(record);
-    auto updated = storage->update(done); // the row never existed: it is created, with the image
-    EXPECT_TRUE(updated.localFilename);
-    status = storage->status();
-    EXPECT_EQ(status.usage->recordCount, 1);
-    EXPECT_EQ(status.warning, StorageError::imageWriteFailed); // sticky until a clear or retry
-    EXPECT_EQ(status.pasteUsage->successfulPastes, 1);
+    hook.set(nullptr);
+    // The row never existed: the update creates it, with the image.
+    EXPECT_TRUE(storage->update(succeeded(record)).localFilename);
+    // The warning is sticky until a clear or a retry.
+    EXPECT_EQ(describe(*storage), "disk warning=imageWriteFailed records=1 pastes=1");
     EXPECT_TRUE(storage->retryStorage());
-    EXPECT_FALSE(storage->status().warning);
+    EXPECT_EQ(describe(*storage), "disk records=1 pastes=1");
     EXPECT_EQ(inspect()->readRetainedImage(record.id), pngBytes(5));
 }
 
 TEST_F(TransferStorageTest, ADeleteVetoedByTheHookMakesTheServiceMemoryOnly) {
     auto storage = make();
     storage->create(makeRecord(1000, 4), pngBytes(4));
-    setHook([](StorageFileOperation operation, const std::filesystem::path&) {
+    hook.set([](StorageFileOperation operation, const std::filesystem::path&) {
         if (operation == StorageFileOperation::deleteFile) throw std::runtime_error("vetoed");
     });
     EXPECT_THROW(storage->clear(), StorageError);
-    auto status = storage->status();
-    EXPECT_TRUE(status.memoryOnly);
-    EXPECT_EQ(status.warning, StorageError::unavailable);
-    setHook(nullptr);
+    EXPECT_EQ(describe(*storage), "memory warning=unavailable");
+    hook.set(nullptr);
     EXPECT_EQ(storage->clear(), Storage::ClearResult::cleared); // the memory-only clear, then a fresh store
-    status = storage->status();
-    EXPECT_FALSE(status.memoryOnly);
-    EXPECT_FALSE(status.warning);
-    EXPECT_EQ(status.usage->recordCount, 0);
+    EXPECT_EQ(describe(*storage), "disk records=0 pastes=0");
 }
 
 // A full disk: every write of a file fails (RLIMIT_FSIZE of 0 applies to root as well).
@@ -224,9 +194,7 @@ TEST_F(TransferStorageTest, AFullDiskFallsBackToMemoryAndLosesNothing) {
     full.rlim_cur = 0;
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &full), 0);
 
-    auto record = makeRecord(2000, 6);
-    record.id = id;
-    auto kept = storage->create(record, pngBytes(6)); // the image cannot be written
+    auto kept = storage->create(makeRecord(2000, 6, id), pngBytes(6)); // the image cannot be written
     auto done = succeeded(kept);
     storage->update(done); // nor can the row
     storage->saveLatestAttempt(attemptFor(id, 2000, 2001, PasteFeedback::Stage::inserting));
@@ -238,13 +206,13 @@ TEST_F(TransferStorageTest, AFullDiskFallsBackToMemoryAndLosesNothing) {
     EXPECT_TRUE(status.memoryOnly);
     EXPECT_TRUE(status.warning == StorageError::databaseFailure || status.warning == StorageError::unavailable);
     // The current paste is still served from memory.
-    auto latest = await<Storage::LatestAttemptResult>([&](auto done) { storage->loadLatestAttempt(done); });
+    auto latest = latestAttempt(*storage);
     ASSERT_TRUE(latest.attempt);
     EXPECT_EQ(latest.attempt->id, id);
     EXPECT_TRUE(latest.memoryOnly);
     ASSERT_TRUE(latest.upload);
     ASSERT_TRUE(latest.image); // the memory image of this paste
-    EXPECT_EQ(await<std::optional<platform::Bytes>>([&](auto d) { storage->readImage(id, d); }), pngBytes(6));
+    EXPECT_EQ(readImage(*storage, id), pngBytes(6));
 
     EXPECT_TRUE(storage->retryStorage());
     storage->endOperation(id);
@@ -260,28 +228,22 @@ TEST_F(TransferStorageTest, AClearDuringAnOperationIsDeferredUntilItEnds) {
     auto storage = make();
     auto operation = platform::Uuid::random();
     storage->beginOperation(operation);
-    auto record = makeRecord(1000, 3);
-    record.id = operation;
-    storage->create(succeeded(record), pngBytes(3));
+    storage->create(succeeded(makeRecord(1000, 3, operation)), pngBytes(3));
     storage->saveLatestAttempt(attemptFor(operation, 1000, 1001));
 
     EXPECT_EQ(storage->clear(), Storage::ClearResult::deferred);
     EXPECT_TRUE(storage->status().clearPending);
-    EXPECT_FALSE(await<std::optional<platform::Bytes>>([&](auto d) { storage->readImage(operation, d); }));
-    EXPECT_FALSE(await<std::optional<Storage::LatestImageSnapshot>>([&](auto d) { storage->loadLatestImage(d); }));
-    auto latest = await<Storage::LatestAttemptResult>([&](auto d) { storage->loadLatestAttempt(d); });
+    EXPECT_FALSE(readImage(*storage, operation));
+    EXPECT_FALSE(latestImage(*storage));
+    auto latest = latestAttempt(*storage);
     EXPECT_TRUE(latest.attempt);
     EXPECT_FALSE(latest.upload);
     EXPECT_FALSE(latest.image);
-    EXPECT_TRUE(await<std::optional<Storage::ConfirmedUploadSnapshot>>(
-        [&](auto d) { storage->loadLatestConfirmedUpload(d); }));
+    EXPECT_TRUE(confirmedUpload(*storage));
 
     storage->endOperation(operation);
-    auto status = storage->status();
-    EXPECT_FALSE(status.clearPending);
-    EXPECT_FALSE(status.warning);
-    EXPECT_EQ(status.usage->recordCount, 0);
-    EXPECT_FALSE(await<Storage::LatestAttemptResult>([&](auto d) { storage->loadLatestAttempt(d); }).attempt);
+    EXPECT_EQ(describe(*storage), "disk records=0 pastes=0");
+    EXPECT_FALSE(latestAttempt(*storage).attempt);
     EXPECT_FALSE(storage->currentImageData());
 }
 
@@ -294,13 +256,10 @@ TEST_F(TransferStorageTest, TheClearWaitsForTheLastOfOperationsAndAttempts) {
     storage->beginAttempt(attempt);
     EXPECT_EQ(storage->clear(), Storage::ClearResult::deferred); // sees the attempt begun before it
     storage->endOperation(operation);
-    EXPECT_TRUE(storage->status().clearPending);
-    EXPECT_EQ(storage->status().usage->recordCount, 1);
+    EXPECT_EQ(describe(*storage), "disk records=1 pastes=0 clear-pending");
 
-    auto warning = await<std::optional<StorageError>>([&](auto d) { storage->endAttempt(attempt, d); });
-    EXPECT_FALSE(warning);
-    EXPECT_FALSE(storage->status().clearPending);
-    EXPECT_EQ(storage->status().usage->recordCount, 0);
+    EXPECT_FALSE(await<std::optional<StorageError>>([&](auto d) { storage->endAttempt(attempt, d); }));
+    EXPECT_EQ(describe(*storage), "disk records=0 pastes=0");
 }
 
 TEST_F(TransferStorageTest, TheMemoryOnlyClearRemovesOnlyOwnedFiles) {
@@ -309,8 +268,7 @@ TEST_F(TransferStorageTest, TheMemoryOnlyClearRemovesOnlyOwnedFiles) {
     ASSERT_TRUE(storage->status().memoryOnly);
     auto images = root() / "images";
     auto id = platform::Uuid::random().uuidString();
-    std::string lower = id;
-    for (auto& c : lower) c = static_cast<char>(std::tolower(c));
+    auto lower = lowerCase(id);
     for (const std::string& name : std::vector<std::string>{id + ".png", "." + id + ".tmp", lower + ".png", "picture.png", "notes"}) {
         writeFile(images / name, "x");
     }
@@ -325,9 +283,7 @@ TEST_F(TransferStorageTest, TheMemoryOnlyClearRemovesOnlyOwnedFiles) {
     }
     EXPECT_TRUE(std::filesystem::exists(root() / "other"));
     EXPECT_FALSE(std::filesystem::exists(root() / "transfers.sqlite3-journal"));
-    auto status = storage->status();
-    EXPECT_FALSE(status.memoryOnly);
-    EXPECT_FALSE(status.warning);
+    EXPECT_EQ(describe(*storage), "disk records=0 pastes=0");
 }
 
 TEST_F(TransferStorageTest, AMemoryOnlyClearFailsOnADirectoryNamedLikeAnImage) {
@@ -337,24 +293,9 @@ TEST_F(TransferStorageTest, AMemoryOnlyClearFailsOnADirectoryNamedLikeAnImage) {
     auto operation = platform::Uuid::random();
     storage->beginOperation(operation);
     EXPECT_EQ(storage->clear(), Storage::ClearResult::deferred);
-    try {
-        storage->endOperation(operation);
-        ADD_FAILURE() << "the clear succeeded";
-    } catch (const StorageError& error) {
-        EXPECT_EQ(error, StorageError::unavailable);
-    }
-    auto status = storage->status();
-    EXPECT_TRUE(status.clearPending); // tried again at the next chance
-    EXPECT_EQ(status.warning, StorageError::unavailable);
+    EXPECT_EQ(errorOf<StorageError>([&] { storage->endOperation(operation); }), StorageError::unavailable);
+    EXPECT_EQ(describe(*storage), "memory warning=unavailable clear-pending"); // tried again at the next chance
     EXPECT_TRUE(std::filesystem::exists(database()));
-}
-
-TEST_F(TransferStorageTest, AnUpdateOfAnUnwrittenRecordCreatesItsRow) {
-    auto storage = make();
-    auto record = makeRecord(1000);
-    auto stored = storage->update(record);
-    inspectProtecting = {record.id};
-    EXPECT_EQ(inspect()->record(record.id), stored);
 }
 
 TEST_F(TransferStorageTest, TheNewestConfirmedUploadIsKeptAndTiesGoToTheGreaterIdentifier) {
@@ -367,8 +308,7 @@ TEST_F(TransferStorageTest, TheNewestConfirmedUploadIsKeptAndTiesGoToTheGreaterI
     storage->create(high, std::nullopt);
     storage->create(low, std::nullopt);
     storage->create(emptyPath, std::nullopt);
-    auto snapshot = await<std::optional<Storage::ConfirmedUploadSnapshot>>(
-        [&](auto d) { storage->loadLatestConfirmedUpload(d); });
+    auto snapshot = confirmedUpload(*storage);
     ASSERT_TRUE(snapshot);
     EXPECT_EQ(snapshot->record.id, high.id);
     EXPECT_EQ(storage->latestConfirmedUpload()->id, high.id);
@@ -378,16 +318,13 @@ TEST_F(TransferStorageTest, TheFirstSaveAfterLaunchAsksTheStoredAttempt) {
     auto id = platform::Uuid::random();
     {
         auto storage = make();
-        await<std::optional<StorageError>>([&](auto d) {
-            storage->saveLatestAttempt(attemptFor(id, 1000, 1010, PasteFeedback::Stage::uploading), d);
-        });
+        save(*storage, attemptFor(id, 1000, 1010, PasteFeedback::Stage::uploading));
     }
     auto storage = make();
     // An older state of the same paste is refused by the stored one; the completion still runs.
-    auto warning = await<std::optional<StorageError>>(
-        [&](auto d) { storage->saveLatestAttempt(attemptFor(id, 1000, 1011, PasteFeedback::Stage::resolving), d); });
+    auto warning = save(*storage, attemptFor(id, 1000, 1011, PasteFeedback::Stage::resolving));
     EXPECT_FALSE(warning);
-    auto latest = await<Storage::LatestAttemptResult>([&](auto d) { storage->loadLatestAttempt(d); });
+    auto latest = latestAttempt(*storage);
     EXPECT_EQ(latest.attempt->feedback.stage, PasteFeedback::Stage::uploading);
     EXPECT_FALSE(latest.memoryOnly);
 }
@@ -395,14 +332,13 @@ TEST_F(TransferStorageTest, TheFirstSaveAfterLaunchAsksTheStoredAttempt) {
 TEST_F(TransferStorageTest, AnUnwrittenHeldAttemptWinsOverTheStoredVersion) {
     auto storage = make();
     auto id = platform::Uuid::random();
-    await<std::optional<StorageError>>(
-        [&](auto d) { storage->saveLatestAttempt(attemptFor(id, 1000, 1001), d); });
+    save(*storage, attemptFor(id, 1000, 1001));
     // Make the next write fail without dropping the store: an attempt the store refuses to hold.
     auto tooLong = attemptFor(id, 1000, 1002, PasteFeedback::Stage::resolving);
     tooLong.terminal = std::string(300, 't');
-    auto warning = await<std::optional<StorageError>>([&](auto d) { storage->saveLatestAttempt(tooLong, d); });
+    auto warning = save(*storage, tooLong);
     EXPECT_EQ(warning, StorageError::invalidRecord);
-    auto latest = await<Storage::LatestAttemptResult>([&](auto d) { storage->loadLatestAttempt(d); });
+    auto latest = latestAttempt(*storage);
     EXPECT_EQ(latest.attempt->feedback.stage, PasteFeedback::Stage::resolving);
     EXPECT_TRUE(latest.memoryOnly);
 }
@@ -411,34 +347,31 @@ TEST_F(TransferStorageTest, AttemptSnapshotsComeFromItsOwnRecord) {
     policy.imageByteLimit = 4;
     auto storage = make();
     auto retainedId = platform::Uuid::random();
-    auto retained = makeRecord(1000, 3);
-    retained.id = retainedId;
-    storage->create(succeeded(retained), pngBytes(3));
+    storage->create(succeeded(makeRecord(1000, 3, retainedId)), pngBytes(3));
     storage->saveLatestAttempt(attemptFor(retainedId, 1000, 1001));
-    auto result = await<Storage::LatestAttemptResult>([&](auto d) { storage->loadLatestAttempt(d); });
+    auto result = latestAttempt(*storage);
     EXPECT_TRUE(result.image);
     EXPECT_TRUE(result.upload);
     EXPECT_EQ(result.attempt->feedback.outcome, PasteFeedback::Outcome::success); // reconciled with its record
 
     // Over the budget: the image is held only in memory, and offered from there while current.
     auto memoryId = platform::Uuid::random();
-    auto big = makeRecord(2000, 5);
-    big.id = memoryId;
+    auto big = makeRecord(2000, 5, memoryId);
     big.uploadOutcome = TransferOutcome::succeeded;
     big.confirmedRemotePath = ""; // no confirmed path: no upload snapshot
     EXPECT_FALSE(storage->create(big, pngBytes(5)).localFilename);
     storage->saveLatestAttempt(attemptFor(memoryId, 2000, 2001));
-    result = await<Storage::LatestAttemptResult>([&](auto d) { storage->loadLatestAttempt(d); });
+    result = latestAttempt(*storage);
     EXPECT_TRUE(result.image);
     EXPECT_FALSE(result.upload);
-    EXPECT_EQ(await<std::optional<platform::Bytes>>([&](auto d) { storage->readImage(memoryId, d); }), pngBytes(5));
+    EXPECT_EQ(readImage(*storage, memoryId), pngBytes(5));
 
     // A newer paste replaces the current image: the attempt, without a retained file, gets none.
     storage->create(makeRecord(3000, 2), pngBytes(2));
-    result = await<Storage::LatestAttemptResult>([&](auto d) { storage->loadLatestAttempt(d); });
+    result = latestAttempt(*storage);
     EXPECT_EQ(result.attempt->id, memoryId);
     EXPECT_FALSE(result.image);
-    EXPECT_FALSE(await<std::optional<platform::Bytes>>([&](auto d) { storage->readImage(memoryId, d); }));
+    EXPECT_FALSE(readImage(*storage, memoryId));
 }
 
 TEST_F(TransferStorageTest, TheFinalOutcomeIsStoredWhenTheWallClockStepsBack) {
@@ -446,7 +379,7 @@ TEST_F(TransferStorageTest, TheFinalOutcomeIsStoredWhenTheWallClockStepsBack) {
     auto id = platform::Uuid::random();
     storage->saveLatestAttempt(attemptFor(id, 5000, 5005, PasteFeedback::Stage::uploading));
     auto final = attemptFor(id, 5000, 5005 - 3600, PasteFeedback::Stage::inserting, PasteFeedback::Outcome::failed);
-    auto warning = await<std::optional<StorageError>>([&](auto d) { storage->saveLatestAttempt(final, d); });
+    auto warning = save(*storage, final);
     EXPECT_FALSE(warning);
     auto stored = inspect()->latestAttempt();
     ASSERT_TRUE(stored);
@@ -460,13 +393,11 @@ TEST_F(TransferStorageTest, AFailedUsageReadShowsAsTheStoresWarningUntilTheNextW
     runSQL(database(), "UPDATE paste_usage SET payload = CAST('{}' AS BLOB);");
     storage->create(succeeded(makeRecord(2)), std::nullopt); // the count fails, the record is kept
 
-    auto first = storage->status();
-    EXPECT_FALSE(first.pasteUsage);
-    EXPECT_FALSE(first.memoryOnly);
-    auto second = storage->status(); // the store remembered the failed figures read
-    EXPECT_EQ(second.warning, StorageError::databaseFailure);
+    EXPECT_EQ(describe(*storage), "disk records=2");
+    // The store remembered the failed read of the figures.
+    EXPECT_EQ(describe(*storage), "disk warning=databaseFailure records=2");
     storage->create(makeRecord(3), std::nullopt);
-    EXPECT_FALSE(storage->status().warning);
+    EXPECT_EQ(describe(*storage), "disk records=3");
 }
 
 namespace {
@@ -489,23 +420,18 @@ void runReadOnlyScenario(const std::filesystem::path& root) {
     auto second = storage->create(makeRecord(2000, 4), pngBytes(4, 2)); // the image cannot be written
     EXPECT_EQ(storage->status().warning, StorageError::imageWriteFailed);
     storage->create(makeRecord(3000), std::nullopt); // no journal can be made: a database failure
-    auto status = storage->status();
-    EXPECT_TRUE(status.memoryOnly);
-    EXPECT_EQ(status.warning, StorageError::databaseFailure);
+    EXPECT_EQ(describe(*storage), "memory warning=databaseFailure");
     storage->update(succeeded(second));
     EXPECT_EQ(storage->latestConfirmedUpload()->id, second.id);
-    EXPECT_EQ(await<std::optional<platform::Bytes>>([&](auto d) { storage->readImage(second.id, d); }),
-              pngBytes(4, 2));
+    EXPECT_EQ(readImage(*storage, second.id), pngBytes(4, 2));
 
     EXPECT_FALSE(storage->retryStorage()); // still read-only
     ASSERT_EQ(::chmod(root.c_str(), 0700), 0);
     ASSERT_EQ(::chmod((root / "images").c_str(), 0700), 0);
     EXPECT_TRUE(storage->retryStorage());
-    EXPECT_FALSE(storage->status().memoryOnly);
-    EXPECT_EQ(storage->status().usage->recordCount, 3);
+    EXPECT_EQ(describe(*storage), "disk records=3 pastes=1");
     EXPECT_EQ(storage->latestRetainedImage()->id, second.id);
-    EXPECT_EQ(await<std::optional<platform::Bytes>>([&](auto d) { storage->readImage(second.id, d); }),
-              pngBytes(4, 2));
+    EXPECT_EQ(readImage(*storage, second.id), pngBytes(4, 2));
 }
 
 } // namespace
@@ -517,20 +443,13 @@ TEST(TransferStorageReadOnly, ADirectoryThatTurnsReadOnlyFallsBackToMemoryAndRec
 
     // Root ignores file modes: the scenario runs in a child under the unprivileged uid 65534.
     ASSERT_EQ(::chown(scratch.path().c_str(), 65534, 65534), 0);
-    std::string self = std::filesystem::read_symlink("/proc/self/exe");
-    std::string filter = "--gtest_filter=TransferStorageReadOnly.*";
-    std::string variable = std::string(readOnlyRootVariable) + "=" + (scratch / "Tarpelix").string();
-    std::vector<char*> environment;
-    for (char** entry = environ; *entry; ++entry) environment.push_back(*entry);
-    environment.push_back(variable.data());
-    environment.push_back(nullptr);
-    char* arguments[] = {self.data(), filter.data(), nullptr};
+    SelfRun run(std::string(readOnlyRootVariable) + "=" + (scratch / "Tarpelix").string(), "TransferStorageReadOnly.*");
     pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
         gid_t group = 65534;
         if (::setgroups(1, &group) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(125);
-        ::execve(self.c_str(), arguments, environment.data());
+        ::execve(run.self.c_str(), run.arguments.data(), run.environment.data());
         ::_exit(126);
     }
     int status = 0;

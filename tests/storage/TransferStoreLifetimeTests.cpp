@@ -5,7 +5,6 @@
 #include "support/MainLoop.h"
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <condition_variable>
 #include <csignal>
@@ -15,8 +14,6 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 using namespace tarpelix;
 using namespace tarpelix::testing;
@@ -49,20 +46,6 @@ std::uint8_t seedFor(const platform::Uuid& id) { return id.bytes()[1]; }
     }
 }
 
-std::vector<std::string> recordIds(const std::filesystem::path& database) {
-    std::vector<std::string> ids;
-    sqlite3* db = nullptr;
-    sqlite3_open(database.c_str(), &db);
-    sqlite3_stmt* statement = nullptr;
-    sqlite3_prepare_v2(db, "SELECT id FROM transfers", -1, &statement, nullptr);
-    while (sqlite3_step(statement) == SQLITE_ROW) {
-        ids.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)));
-    }
-    sqlite3_finalize(statement);
-    sqlite3_close(db);
-    return ids;
-}
-
 } // namespace
 
 TEST(TransferStoreCrash, AKilledWriterLeavesTheOldOrTheNewStateNeverATornOne) {
@@ -70,14 +53,8 @@ TEST(TransferStoreCrash, AKilledWriterLeavesTheOldOrTheNewStateNeverATornOne) {
 
     ScratchDirectory scratch;
     auto root = scratch / "Tarpelix";
-    std::string variable = std::string(crashRootVariable) + "=" + root.string();
-    std::vector<char*> environment;
-    for (char** entry = environ; *entry; ++entry) environment.push_back(*entry);
-    environment.push_back(variable.data());
-    environment.push_back(nullptr);
-    std::string self = std::filesystem::read_symlink("/proc/self/exe");
-    std::string filter = "--gtest_filter=TransferStoreCrash.AKilledWriterLeavesTheOldOrTheNewStateNeverATornOne";
-    char* arguments[] = {self.data(), filter.data(), nullptr};
+    SelfRun run(std::string(crashRootVariable) + "=" + root.string(),
+                "TransferStoreCrash.AKilledWriterLeavesTheOldOrTheNewStateNeverATornOne");
 
     std::size_t committed = 0;
     for (int round = 0; round < 5; ++round) {
@@ -89,7 +66,7 @@ TEST(TransferStoreCrash, AKilledWriterLeavesTheOldOrTheNewStateNeverATornOne) {
         posix_spawn_file_actions_adddup2(&actions, progress[1], progressDescriptor);
         posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
         pid_t child = 0;
-        ASSERT_EQ(posix_spawn(&child, self.c_str(), &actions, nullptr, arguments, environment.data()), 0);
+        ASSERT_EQ(posix_spawn(&child, run.self.c_str(), &actions, nullptr, run.arguments.data(), run.environment.data()), 0);
         posix_spawn_file_actions_destroy(&actions);
         ::close(progress[1]);
 
@@ -115,7 +92,7 @@ TEST(TransferStoreCrash, AKilledWriterLeavesTheOldOrTheNewStateNeverATornOne) {
         options.root = root;
         options.scheduleMaintenance = false;
         auto store = TransferStore::open(options);
-        auto ids = recordIds(root / "transfers.sqlite3");
+        auto ids = queryColumn(root / "transfers.sqlite3", "SELECT id FROM transfers");
         EXPECT_GE(ids.size(), committed);
         EXPECT_LE(ids.size(), committed + 1);
         std::set<std::string> referenced;
@@ -137,9 +114,7 @@ TEST(TransferStoreCrash, AKilledWriterLeavesTheOldOrTheNewStateNeverATornOne) {
 
 TEST(TransferStoreTimer, ReleasingTheLastReferenceWhileTheTimerRunsIsSafe) {
     ScratchDirectory scratch;
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool armed = false, running = false, released = false;
+    Gate gate;
 
     TransferStore::Options options;
     options.root = scratch / "Tarpelix";
@@ -147,28 +122,17 @@ TEST(TransferStoreTimer, ReleasingTheLastReferenceWhileTheTimerRunsIsSafe) {
     // The clock is read once per maintenance run; once armed it holds the timer's run until
     // the test has dropped its own reference, so the run's reference is the last one.
     options.clock = [&] {
-        std::unique_lock lock(mutex);
-        if (armed && !running) {
-            running = true;
-            changed.notify_all();
-            changed.wait(lock, [&] { return released; });
-        }
+        gate.pass();
         return platform::Date::now();
     };
     auto store = TransferStore::open(options);
     store->create(makeRecord(1000, 3), pngBytes(3));
     std::weak_ptr<TransferStore> weak = store;
-    {
-        std::unique_lock lock(mutex);
-        armed = true;
-        ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(30), [&] { return running; }));
-    }
+    gate.arm();
+    bool held = gate.awaitHeld();
     store.reset();
-    {
-        std::lock_guard lock(mutex);
-        released = true;
-    }
-    changed.notify_all();
+    gate.release();
+    EXPECT_TRUE(held) << "the timer never ran";
     EXPECT_TRUE(runMainUntil([&] { return weak.expired(); }, 30));
     // The files the released store left are whole: a new store opens them.
     options.clock = platform::Date::now;

@@ -3,53 +3,12 @@
 #include "storage/StorageTestSupport.h"
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
-
-#include <sys/stat.h>
-#include <unistd.h>
 
 using namespace tarpelix;
 using namespace tarpelix::testing;
 using platform::Date;
 
 namespace {
-
-// Runs statements directly on a database file, as another program would.
-void runSQL(const std::filesystem::path& file, const std::string& statements) {
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
-    char* message = nullptr;
-    int result = sqlite3_exec(db, statements.c_str(), nullptr, nullptr, &message);
-    EXPECT_EQ(result, SQLITE_OK) << (message ? message : "");
-    sqlite3_free(message);
-    sqlite3_close(db);
-}
-
-std::string querySingle(const std::filesystem::path& file, const std::string& query) {
-    sqlite3* db = nullptr;
-    sqlite3_open(file.c_str(), &db);
-    sqlite3_stmt* statement = nullptr;
-    std::string value;
-    if (sqlite3_prepare_v2(db, query.c_str(), -1, &statement, nullptr) == SQLITE_OK &&
-        sqlite3_step(statement) == SQLITE_ROW) {
-        auto* text = sqlite3_column_text(statement, 0);
-        value = text ? reinterpret_cast<const char*>(text) : "";
-    }
-    sqlite3_finalize(statement);
-    sqlite3_close(db);
-    return value;
-}
-
-std::string sqlQuoted(const std::string& text) {
-    std::string out = "'";
-    for (char c : text) out += c == '\'' ? std::string("''") : std::string(1, c);
-    return out + "'";
-}
-
-std::string insertRow(const TransferRecord& record) {
-    return "INSERT INTO transfers(id, created_at, payload) VALUES(" + sqlQuoted(record.id.uuidString()) + ", " +
-           std::to_string(record.createdAt.unixSeconds()) + ", CAST(" + sqlQuoted(record.json()) + " AS BLOB));";
-}
 
 class TransferStoreTest : public ::testing::Test {
 protected:
@@ -67,14 +26,8 @@ protected:
         return TransferStore::open(options);
     }
 
-    StorageError openFailure(StoragePolicy policy = {}) {
-        try {
-            open(policy);
-        } catch (const StorageError& error) {
-            return error;
-        }
-        ADD_FAILURE() << "the store opened";
-        return StorageError::busy;
+    std::optional<StorageError> openFailure(StoragePolicy policy = {}) {
+        return errorOf<StorageError>([&] { open(policy); });
     }
 
     std::filesystem::path root() const { return scratch / "Tarpelix"; }
@@ -104,12 +57,7 @@ TEST_F(TransferStoreTest, AFreshRootGetsPrivateDirectoriesAndTheCurrentSchema) {
 TEST_F(TransferStoreTest, OlderSchemasMigrateAndKeepEveryRow) {
     auto first = makeRecord(1000);
     auto second = succeeded(makeRecord(2000));
-    PasteFeedback feedback;
-    feedback.operationID = second.id;
-    feedback.stage = PasteFeedback::Stage::inserting;
-    feedback.finish(PasteFeedback::Outcome::success, std::nullopt, true);
-    feedback.destination = "example.org";
-    PasteAttempt attempt(feedback, Date{2000}, Date{2001}, "ghostty", "ssh");
+    auto attempt = attemptFor(second.id, 2000, 2001, PasteFeedback::Stage::inserting, PasteFeedback::Outcome::success);
 
     const std::string version1 =
         "CREATE TABLE transfers (id TEXT PRIMARY KEY NOT NULL, created_at REAL NOT NULL, payload BLOB NOT NULL);"
@@ -164,6 +112,15 @@ TEST_F(TransferStoreTest, NewerOrNegativeSchemasAndForeignFilesAreRefusedUntouch
         {"version -1", [&] { runSQL(database(), "CREATE TABLE t(x); PRAGMA user_version=-1;"); },
          StorageError::unsupportedSchema},
         {"not a database", [&] { writeFile(database(), std::string(4096, 'x')); }, StorageError::databaseFailure},
+        {"a transfers row that does not decode",
+         [&] {
+             open().reset();
+             auto record = makeRecord(1000);
+             auto payload = record.json();
+             payload.replace(payload.find("\"terminal\""), 10, "\"Terminal\"");
+             runSQL(database(), insertRow(record, payload));
+         },
+         StorageError::databaseFailure},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -214,16 +171,6 @@ TEST_F(TransferStoreTest, UnusableRootsAndDatabasePathsAreUnavailable) {
     EXPECT_EQ(openFailure(StoragePolicy{-1}), StorageError::invalidRecord);
 }
 
-TEST_F(TransferStoreTest, ABadTransfersRowFailsTheOpenWithADatabaseFailure) {
-    open().reset();
-    auto record = makeRecord(1000);
-    auto payload = record.json();
-    payload.replace(payload.find("\"terminal\""), 10, "\"Terminal\"");
-    runSQL(database(), "INSERT INTO transfers VALUES(" + sqlQuoted(record.id.uuidString()) + ", 1, CAST(" + sqlQuoted(payload) +
-                           " AS BLOB));");
-    EXPECT_EQ(openFailure(), StorageError::databaseFailure);
-}
-
 TEST_F(TransferStoreTest, AnUnreadableLatestAttemptIsNotedAndReplacedByTheNextSave) {
     open().reset();
     runSQL(database(), "INSERT INTO latest_attempt VALUES(1, CAST('not json' AS BLOB));");
@@ -231,9 +178,7 @@ TEST_F(TransferStoreTest, AnUnreadableLatestAttemptIsNotedAndReplacedByTheNextSa
     EXPECT_EQ(store->health().lastFailure, StorageError::invalidRecord);
     EXPECT_THROW(store->latestAttempt(), StorageError);
 
-    PasteFeedback feedback;
-    feedback.operationID = platform::Uuid::random();
-    PasteAttempt attempt(feedback, Date{now}, Date{now}, "ghostty", "unknown");
+    auto attempt = attemptFor(platform::Uuid::random(), now, now);
     store->saveLatestAttempt(attempt);
     EXPECT_EQ(store->latestAttempt(), attempt);
     EXPECT_FALSE(store->health().lastFailure);
@@ -258,17 +203,7 @@ TEST_F(TransferStoreTest, UpdatesMustMatchTheStoredRow) {
         auto changed = stored;
         changed.insertionOutcome = TransferOutcome::failed;
         c.change(changed);
-        EXPECT_THROW(
-            {
-                try {
-                    store->update(changed);
-                } catch (const StorageError& error) {
-                    EXPECT_EQ(error, StorageError::invalidRecord);
-                    throw;
-                }
-            },
-            StorageError)
-            << c.name;
+        EXPECT_EQ(errorOf<StorageError>([&] { store->update(changed); }), StorageError::invalidRecord) << c.name;
     }
     EXPECT_EQ(store->record(stored.id), stored);
     EXPECT_EQ(store->health().lastFailure, StorageError::invalidRecord);
@@ -388,8 +323,7 @@ TEST_F(TransferStoreTest, RecoveryRemovesLeftoversAndEndsPendingTransfers) {
     store.reset();
 
     auto stray = platform::Uuid::random().uuidString();
-    std::string lower = stray;
-    for (auto& ch : lower) ch = static_cast<char>(std::tolower(ch));
+    auto lower = lowerCase(stray);
     writeFile(images() / ("." + stray + ".tmp"), "half");
     writeFile(images() / (stray + ".png"), "unreferenced");
     writeFile(images() / (lower + ".png"), "lower case");
@@ -442,12 +376,7 @@ TEST_F(TransferStoreTest, TheFileHookCanVetoWritesAndDeletions) {
         }
     };
     auto record = makeRecord(1000, 4);
-    try {
-        store->create(record, pngBytes(4));
-        ADD_FAILURE() << "the create succeeded";
-    } catch (const StorageError& error) {
-        EXPECT_EQ(error, StorageError::imageWriteFailed);
-    }
+    EXPECT_EQ(errorOf<StorageError>([&] { store->create(record, pngBytes(4)); }), StorageError::imageWriteFailed);
     EXPECT_FALSE(store->record(record.id)); // the row was rolled back
     EXPECT_TRUE(std::filesystem::is_empty(images()));
 
@@ -456,24 +385,14 @@ TEST_F(TransferStoreTest, TheFileHookCanVetoWritesAndDeletions) {
     hook = [](StorageFileOperation operation, const std::filesystem::path&) {
         if (operation == StorageFileOperation::deleteFile) throw std::runtime_error("no");
     };
-    try {
-        store->clear();
-        ADD_FAILURE() << "the clear succeeded";
-    } catch (const StorageError& error) {
-        EXPECT_EQ(error, StorageError::unavailable);
-    }
+    EXPECT_EQ(errorOf<StorageError>([&] { store->clear(); }), StorageError::unavailable);
     EXPECT_TRUE(std::filesystem::exists(images() / *kept.localFilename));
 }
 
 TEST_F(TransferStoreTest, OperationsFailWhenTheDirectoriesGoAway) {
     auto store = open();
     std::filesystem::remove_all(images());
-    try {
-        store->record(platform::Uuid::random());
-        ADD_FAILURE();
-    } catch (const StorageError& error) {
-        EXPECT_EQ(error, StorageError::unavailable);
-    }
+    EXPECT_EQ(errorOf<StorageError>([&] { store->record(platform::Uuid::random()); }), StorageError::unavailable);
     EXPECT_THROW(store->health(), StorageError);
     std::filesystem::create_directories(images());
     EXPECT_EQ(store->health().lastFailure, StorageError::unavailable);

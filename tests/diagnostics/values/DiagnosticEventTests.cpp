@@ -1,12 +1,14 @@
 #include "diagnostics/DiagnosticEvent.h"
 
 #include "platform/foundation/JsonReader.h"
+#include "storage/StorageTestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 
 using namespace tarpelix;
+using tarpelix::testing::errorOf;
 using platform::Date;
 
 namespace {
@@ -20,16 +22,6 @@ DiagnosticEvent sampleEvent() {
     event.stage = DiagnosticStage::upload;
     event.outcome = TransferOutcome::failed;
     return event;
-}
-
-template <typename Decode>
-std::optional<DiagnosticError> diagnosticErrorOf(Decode decode) {
-    try {
-        decode();
-    } catch (const DiagnosticError& error) {
-        return error;
-    }
-    return std::nullopt;
 }
 
 } // namespace
@@ -79,7 +71,7 @@ TEST(DiagnosticEventLine, BoundsAreCheckedOnReading) {
         event.durationMilliseconds = c.duration;
         event.byteCount = c.bytes;
         EXPECT_EQ(event.isWithinBounds(), c.valid);
-        auto error = diagnosticErrorOf([&] { DiagnosticEvent::decode(event.json()); });
+        auto error = errorOf<DiagnosticError>([&] { DiagnosticEvent::decode(event.json()); });
         EXPECT_EQ(error.has_value(), !c.valid);
         if (error) {
             EXPECT_EQ(*error, DiagnosticError::invalidEvent);
@@ -97,7 +89,7 @@ TEST(DiagnosticEventLine, TheStrictReaderTellsCorruptionFromBadValues) {
 
     // Any key the event does not have: corrupt, whatever its value and whatever else is valid.
     for (const char* extra : {R"("host":"example.org")", R"("Terminal":"iterm2")", R"("x":null)"}) {
-        auto error = diagnosticErrorOf([&] { DiagnosticEvent::decode("{" + id + "," + rest + "," + extra + "}"); });
+        auto error = errorOf<DiagnosticError>([&] { DiagnosticEvent::decode("{" + id + "," + rest + "," + extra + "}"); });
         EXPECT_EQ(error, DiagnosticError::corruptLog) << extra;
     }
     // A bad value is the decoder's own error.
@@ -130,14 +122,4 @@ TEST(DiagnosticEventLine, TheTimestampCountsFromTwoThousandOne) {
     line.replace(at, 13, "1764307200");
     auto event = DiagnosticEvent::decode(line);
     EXPECT_EQ(event.timestamp.unixSeconds(), 1764307200.0 + Date::referenceDateOffsetFrom1970);
-}
-
-TEST(DiagnosticEnumerations, AcceptExactlyTheirRawValues) {
-    EXPECT_EQ(diagnosticTerminalFrom("iterm2"), DiagnosticTerminal::iterm2);
-    EXPECT_FALSE(diagnosticTerminalFrom("iTerm2"));
-    EXPECT_FALSE(diagnosticTerminalFrom(" ghostty"));
-    EXPECT_EQ(diagnosticTransportFrom("mosh"), DiagnosticTransport::mosh);
-    EXPECT_EQ(diagnosticStageFrom("resolution"), DiagnosticStage::resolution);
-    EXPECT_FALSE(diagnosticStageFrom("Resolution"));
-    EXPECT_EQ(rawValue(DiagnosticTerminal::unknown), "unknown");
 }

@@ -2,26 +2,19 @@
 
 #include "platform/foundation/Crypto.h"
 #include "platform/foundation/JsonReader.h"
+#include "storage/StorageTestSupport.h"
 
 #include <gtest/gtest.h>
 
 using namespace tarpelix;
+using namespace tarpelix::testing;
 using platform::Date;
 using platform::TimeZone;
 
 namespace {
 
-// 2026-01-05 22:30:00 UTC, which is 23:30 in Berlin.
-const double lateEvening = Date::fromUnixSeconds(1767652200).secondsSinceReferenceDate;
-
 TransferRecord pasted(double createdAt, const std::string& identity = "me@example.org") {
-    TransferRecord record;
-    record.createdAt = Date{createdAt};
-    record.destinationIdentity = identity;
-    record.confirmedRemotePath = "/home/me/x.png";
-    record.uploadOutcome = TransferOutcome::succeeded;
-    record.insertionOutcome = TransferOutcome::succeeded;
-    return record;
+    return succeeded(makeRecord(createdAt), identity);
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 #include "storage/RecordChecks.h"
 #include "storage/StorageError.h"
-#include "storage/StoragePolicy.h"
+#include "storage/StorageTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -8,35 +8,15 @@
 #include <functional>
 
 using namespace tarpelix;
+using namespace tarpelix::testing;
 using platform::Date;
 
 namespace {
 
-TransferRecord validRecord() {
-    TransferRecord record;
-    record.createdAt = Date{100};
-    record.updatedAt = Date{100};
-    record.terminal = "com.apple.Terminal";
-    record.transport = "ssh";
-    record.destinationIdentity = "host";
-    record.imageSize = 0;
-    return record;
-}
-
-PasteAttempt validAttempt() {
-    PasteFeedback feedback;
-    feedback.operationID = platform::Uuid::random();
-    return PasteAttempt(feedback, Date{100}, Date{100}, "terminal", "ssh");
-}
-
 bool refused(const std::function<void()>& check) {
-    try {
-        check();
-        return false;
-    } catch (const StorageError& error) {
-        EXPECT_EQ(error, StorageError::invalidRecord);
-        return true;
-    }
+    auto error = errorOf<StorageError>(check);
+    EXPECT_TRUE(!error || *error == StorageError::invalidRecord);
+    return error.has_value();
 }
 
 // n user-perceived characters, each a two-code-point cluster (e + combining acute).
@@ -55,7 +35,6 @@ TEST(RecordCheck, AcceptsAndRefusesAsTheRulesSay) {
         bool refused;
     } cases[] = {
         {"valid", [](TransferRecord&) {}, false},
-        {"size zero, no file", [](TransferRecord& r) { r.imageSize = 0; }, false},
         {"negative size", [](TransferRecord& r) { r.imageSize = -1; }, true},
         {"upper-case file name", [](TransferRecord& r) { r.localFilename = r.id.uuidString() + ".png"; }, false},
         {"lower-case file name",
@@ -71,7 +50,7 @@ TEST(RecordCheck, AcceptsAndRefusesAsTheRulesSay) {
         {"update before creation", [](TransferRecord& r) { r.updatedAt = Date{50}; }, false},
     };
     for (const auto& c : cases) {
-        auto record = validRecord();
+        auto record = makeRecord(100);
         c.change(record);
         EXPECT_EQ(refused([&] { checkRecord(record); }), c.refused) << c.name;
     }
@@ -97,15 +76,13 @@ TEST(LatestAttemptCheck, CountsGraphemesAndTimes) {
         {"other feedback id", [](PasteAttempt& a) { a.feedback.operationID = platform::Uuid::random(); }, true},
     };
     for (const auto& c : cases) {
-        auto attempt = validAttempt();
+        auto attempt = attemptFor(platform::Uuid::random(), 100, 100);
         c.change(attempt);
         EXPECT_EQ(refused([&] { checkLatestAttempt(attempt); }), c.refused) << c.name;
     }
 }
 
-TEST(StorageValues, DefaultsAndNames) {
-    EXPECT_EQ(StoragePolicy().imageByteLimit, 1'000'000'000);
-    EXPECT_STREQ(StorageError::unsupportedSchema.what(), "unsupportedSchema");
+TEST(StorageError, ForeignFailuresCountAsUnavailable) {
     EXPECT_EQ(storageErrorFrom(std::make_exception_ptr(StorageError::busy)), StorageError::busy);
     EXPECT_EQ(storageErrorFrom(std::make_exception_ptr(std::runtime_error("disk"))), StorageError::unavailable);
 }
@@ -113,14 +90,9 @@ TEST(StorageValues, DefaultsAndNames) {
 // The wall clock steps back an hour in the middle of a paste: the final state must still be
 // accepted over the stored one, and pass the latest-attempt check.
 TEST(AttemptTime, AClockSteppingBackDoesNotLoseTheFinalOutcome) {
-    PasteFeedback feedback;
-    feedback.operationID = platform::Uuid::random();
-    feedback.stage = PasteFeedback::Stage::uploading;
-    PasteAttempt stored(feedback, Date{1000}, Date{1005}, "ghostty", "ssh");
-
-    feedback.stage = PasteFeedback::Stage::inserting;
-    feedback.finish(PasteFeedback::Outcome::success, std::nullopt, true);
-    PasteAttempt final(feedback, Date{1000}, Date{1005 - 3600}, "ghostty", "ssh");
+    auto id = platform::Uuid::random();
+    auto stored = attemptFor(id, 1000, 1005, PasteFeedback::Stage::uploading);
+    auto final = attemptFor(id, 1000, 1005 - 3600, PasteFeedback::Stage::inserting, PasteFeedback::Outcome::success);
     ASSERT_FALSE(stored.acceptsUpdate(final)); // as the ordering rule is written
 
     auto adjusted = attemptKeepingTimeForward(final, stored);
@@ -128,11 +100,9 @@ TEST(AttemptTime, AClockSteppingBackDoesNotLoseTheFinalOutcome) {
     EXPECT_TRUE(stored.acceptsUpdate(adjusted));
     EXPECT_NO_THROW(checkLatestAttempt(adjusted));
     // Nothing changes for an attempt of another paste, or one that is already in order.
-    PasteFeedback other;
-    other.operationID = platform::Uuid::random();
-    PasteAttempt newer(other, Date{2000}, Date{2001}, "ghostty", "ssh");
+    auto newer = attemptFor(platform::Uuid::random(), 2000, 2001);
     EXPECT_EQ(attemptKeepingTimeForward(newer, stored), newer);
     // A first state whose update time fell behind its creation is lifted to it.
-    PasteAttempt first(other, Date{2000}, Date{1990}, "ghostty", "ssh");
+    auto first = attemptFor(newer.id, 2000, 1990);
     EXPECT_EQ(attemptKeepingTimeForward(first, std::nullopt).updatedAt, Date{2000});
 }
