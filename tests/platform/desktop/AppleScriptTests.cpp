@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 
 using namespace tarpelix::platform;
 
@@ -152,25 +150,5 @@ TEST(AppleScriptCompilation, BrokenSourcesDoNotCompile) {
         EXPECT_FALSE(AppleScript::create(source)->compile(&error));
         ASSERT_TRUE(error.has_value());
         EXPECT_EQ(std::get<std::int64_t>(error->at(AppleScriptErrorKey::number)), -2741);
-    }
-}
-
-TEST(AppleScriptCompilation, TheShippedTerminalScriptsCompileWithTheirHandlers) {
-    const std::pair<const char*, std::vector<std::string>> scripts[] = {
-        {"Ghostty", {"capturetarget", "inserttext"}},
-        {"iTerm2", {"capturetarget", "inserttext"}},
-        {"Terminal", {"capturetarget"}},
-    };
-    for (const auto& [name, handlers] : scripts) {
-        SCOPED_TRACE(name);
-        std::ifstream file(std::string(TARPELIX_SOURCE_DIR "/resources/") + name + ".applescript");
-        std::stringstream source;
-        source << file.rdbuf();
-        std::optional<ScriptErrorDictionary> error;
-        EXPECT_TRUE(AppleScript::create(source.str())->compile(&error));
-        EXPECT_FALSE(error.has_value());
-        for (const auto& handler : handlers) {
-            EXPECT_NE(source.str().find("on " + handler + "("), std::string::npos);
-        }
     }
 }

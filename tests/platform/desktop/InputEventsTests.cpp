@@ -252,13 +252,7 @@ TEST_F(InputEventsTest, TapCreationNeedsPermissionAndInjectedFailuresFailOnce) {
     tap->invalidate();
     EXPECT_FALSE(tap->isValid());
 
-    InputEventsControl::failNext(InputEventsControl::Failure::eventSource, 1);
-    EXPECT_EQ(EventSource::create(EventSourceStateID::privateState), nullptr);
-    auto source = EventSource::create(EventSourceStateID::privateState);
-    ASSERT_NE(source, nullptr);
-    InputEventsControl::failNext(InputEventsControl::Failure::keyboardEvent, 1);
-    EXPECT_EQ(Event::createKeyboardEvent(source, keyV, true), nullptr);
-    auto event = Event::createKeyboardEvent(source, keyV, true);
+    auto event = Event::createKeyboardEvent(EventSource::create(EventSourceStateID::privateState), keyV, true);
     ASSERT_NE(event, nullptr);
     InputEventsControl::failNext(InputEventsControl::Failure::eventCopy, 2);
     EXPECT_EQ(event->copy(), nullptr);

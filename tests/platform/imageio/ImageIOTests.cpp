@@ -155,13 +155,6 @@ TEST_P(TiffDecoding, HeaderAndPixelsMatchTheFile) {
     if (param.exactSamples) expectSamples(*image, written, param.decodedComponents);
 }
 
-// Alpha fully opaque, so that premultiplied and straight samples are the same.
-SampleFunction opaque(int bits, int alphaChannel) {
-    return [bits, alphaChannel](std::uint32_t x, std::uint32_t y, int c) -> std::uint32_t {
-        return c == alphaChannel ? (1u << bits) - 1 : gradientSamples(bits)(x, y, c);
-    };
-}
-
 INSTANTIATE_TEST_SUITE_P(
     Layouts, TiffDecoding,
     ::testing::Values(
@@ -172,8 +165,6 @@ INSTANTIATE_TEST_SUITE_P(
         TiffCase{"rgba16", TiffPage{.bitsPerSample = 16}, 4, 16, true},
         TiffCase{"gray8", TiffPage{.samplesPerPixel = 1, .photometric = PHOTOMETRIC_MINISBLACK}, 1, 8, true},
         TiffCase{"grayAlpha8", TiffPage{.samplesPerPixel = 2, .photometric = PHOTOMETRIC_MINISBLACK}, 2, 8, true},
-        TiffCase{"rgbaPremultipliedOpaque",
-                 TiffPage{.extraSample = EXTRASAMPLE_ASSOCALPHA, .samples = opaque(8, 3)}, 4, 8, true},
         TiffCase{"tiledRgbOpaque", TiffPage{.samplesPerPixel = 3, .tileSize = 16}, 3, 8, true},
         TiffCase{"palette4", TiffPage{.samplesPerPixel = 1, .bitsPerSample = 4, .photometric = PHOTOMETRIC_PALETTE},
                  3, 8, false},
