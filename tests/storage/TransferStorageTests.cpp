@@ -151,11 +151,15 @@ TEST_F(TransferStorageTest, ADatabaseFailureMakesTheServiceMemoryOnlyAndRetryWri
 
 TEST_F(TransferStorageTest, AnImageWriteFailureKeepsTheStoreAndTheRecord) {
     auto storage = make();
-    hook.set([](StorageFileOperation operation, const std::filesystem::path&) {
-        if (operation == StorageFileOperation::writeImage) throw std::runtime_error("disk says no");
+    hook.set([](StorageFileOperation operation, const std::filesystem::path& path) {
+        if (operation != StorageFileOperation::writeImage) return;
+        EXPECT_EQ(path.filename().string().front(), '.'); // a temporary name, renamed when whole
+        throw std::runtime_error("disk says no");
     });
     auto record = storage->create(makeRecord(1000, 5), pngBytes(5));
+    // The row was rolled back and nothing is left in the directory.
     EXPECT_EQ(describe(*storage), "disk warning=imageWriteFailed records=0 pastes=0");
+    EXPECT_TRUE(std::filesystem::is_empty(root() / "images"));
 
     hook.set(nullptr);
     // The row never existed: the update creates it, with the image.
@@ -169,11 +173,12 @@ TEST_F(TransferStorageTest, AnImageWriteFailureKeepsTheStoreAndTheRecord) {
 
 TEST_F(TransferStorageTest, ADeleteVetoedByTheHookMakesTheServiceMemoryOnly) {
     auto storage = make();
-    storage->create(makeRecord(1000, 4), pngBytes(4));
+    auto kept = storage->create(makeRecord(1000, 4), pngBytes(4));
     hook.set([](StorageFileOperation operation, const std::filesystem::path&) {
         if (operation == StorageFileOperation::deleteFile) throw std::runtime_error("vetoed");
     });
-    EXPECT_THROW(storage->clear(), StorageError);
+    EXPECT_EQ(errorOf<StorageError>([&] { storage->clear(); }), StorageError::unavailable);
+    EXPECT_TRUE(std::filesystem::exists(root() / "images" / *kept.localFilename));
     EXPECT_EQ(describe(*storage), "memory warning=unavailable");
     hook.set(nullptr);
     EXPECT_EQ(storage->clear(), Storage::ClearResult::cleared); // the memory-only clear, then a fresh store

@@ -18,9 +18,6 @@ protected:
         options.clock = [this] { return Date{now}; };
         options.policy = policy;
         options.scheduleMaintenance = false;
-        options.fileOperation = [this](StorageFileOperation operation, const std::filesystem::path& path) {
-            if (hook) hook(operation, path);
-        };
         options.initiallyActiveOperations = active;
         options.timeZone = [] { return platform::TimeZone{"UTC"}; };
         return TransferStore::open(options);
@@ -36,7 +33,6 @@ protected:
 
     ScratchDirectory scratch;
     double now = 800'000'000;
-    StorageFileHook hook;
     TransferStore::Identifiers active;
 };
 
@@ -365,28 +361,6 @@ TEST_F(TransferStoreTest, ClearingIsRefusedWhileBusyAndOtherwiseRemovesOnlyOwned
     EXPECT_TRUE(std::filesystem::exists(images() / "keep.txt"));
     EXPECT_EQ(store->pasteUsage().successfulPastes, 0);
     EXPECT_FALSE(store->health().lastFailure);
-}
-
-TEST_F(TransferStoreTest, TheFileHookCanVetoWritesAndDeletions) {
-    auto store = open();
-    hook = [](StorageFileOperation operation, const std::filesystem::path& path) {
-        if (operation == StorageFileOperation::writeImage) {
-            EXPECT_EQ(path.filename().string().front(), '.');
-            throw std::runtime_error("vetoed");
-        }
-    };
-    auto record = makeRecord(1000, 4);
-    EXPECT_EQ(errorOf<StorageError>([&] { store->create(record, pngBytes(4)); }), StorageError::imageWriteFailed);
-    EXPECT_FALSE(store->record(record.id)); // the row was rolled back
-    EXPECT_TRUE(std::filesystem::is_empty(images()));
-
-    hook = nullptr;
-    auto kept = store->create(record, pngBytes(4));
-    hook = [](StorageFileOperation operation, const std::filesystem::path&) {
-        if (operation == StorageFileOperation::deleteFile) throw std::runtime_error("no");
-    };
-    EXPECT_EQ(errorOf<StorageError>([&] { store->clear(); }), StorageError::unavailable);
-    EXPECT_TRUE(std::filesystem::exists(images() / *kept.localFilename));
 }
 
 TEST_F(TransferStoreTest, OperationsFailWhenTheDirectoriesGoAway) {

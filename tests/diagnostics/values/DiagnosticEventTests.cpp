@@ -26,31 +26,39 @@ DiagnosticEvent sampleEvent() {
 
 } // namespace
 
-TEST(DiagnosticEventLine, WritesSortedKeysAndLeavesOutAbsentValues) {
-    auto event = sampleEvent();
-    EXPECT_EQ(event.json(), R"({"operationID":"0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D","outcome":"failed",)"
-                            R"("stage":"upload","terminal":"iterm2","timestamp":786000000.125,"transport":"mosh"})");
-    event.failureCategory = TransferFailureCategory::timeout;
-    event.durationMilliseconds = 1500;
-    event.byteCount = 0;
-    EXPECT_EQ(event.json(), R"({"byteCount":0,"durationMilliseconds":1500,"failureCategory":"timeout",)"
-                            R"("operationID":"0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D","outcome":"failed",)"
-                            R"("stage":"upload","terminal":"iterm2","timestamp":786000000.125,"transport":"mosh"})");
-    event.timestamp = Date{800000000};
-    EXPECT_NE(event.json().find(R"("timestamp":800000000,)"), std::string::npos);
-}
-
-TEST(DiagnosticEventLine, RoundTripsToTheSameBytes) {
-    auto sparse = sampleEvent();
-    auto full = sampleEvent();
-    full.timestamp = Date{1.0 / 3.0};
-    full.failureCategory = TransferFailureCategory::authentication;
-    full.durationMilliseconds = DiagnosticEvent::maxDurationMilliseconds;
-    full.byteCount = DiagnosticEvent::maxByteCount;
-    for (const auto& event : {sparse, full}) {
-        auto line = event.json();
+TEST(DiagnosticEventLine, WritesSortedKeysWithoutAbsentValuesAndReadsBackTheSameBytes) {
+    const std::string keys = R"("operationID":"0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D","outcome":"failed",)"
+                             R"("stage":"upload","terminal":"iterm2","timestamp":)";
+    auto optionals = sampleEvent();
+    optionals.failureCategory = TransferFailureCategory::timeout;
+    optionals.durationMilliseconds = 1500;
+    optionals.byteCount = 0;
+    auto wholeSeconds = optionals;
+    wholeSeconds.timestamp = Date{800000000};
+    auto extremes = sampleEvent();
+    extremes.timestamp = Date{1.0 / 3.0};
+    extremes.failureCategory = TransferFailureCategory::authentication;
+    extremes.durationMilliseconds = DiagnosticEvent::maxDurationMilliseconds;
+    extremes.byteCount = DiagnosticEvent::maxByteCount;
+    const std::string counted = R"({"byteCount":0,"durationMilliseconds":1500,"failureCategory":"timeout",)";
+    struct Case {
+        const char* name;
+        DiagnosticEvent event;
+        std::string line; // empty: only the round trip is checked
+    } cases[] = {
+        {"absent values", sampleEvent(), "{" + keys + R"(786000000.125,"transport":"mosh"})"},
+        {"present values", optionals, counted + keys + R"(786000000.125,"transport":"mosh"})"},
+        {"whole seconds", wholeSeconds, counted + keys + R"(800000000,"transport":"mosh"})"},
+        {"extremes", extremes, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto line = c.event.json();
+        if (!c.line.empty()) {
+            EXPECT_EQ(line, c.line);
+        }
         auto decoded = DiagnosticEvent::decode(line);
-        EXPECT_EQ(decoded, event);
+        EXPECT_EQ(decoded, c.event);
         EXPECT_EQ(decoded.json(), line);
     }
 }
