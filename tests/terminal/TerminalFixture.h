@@ -4,6 +4,7 @@
 #include "platform/desktop/DesktopControl.h"
 #include "platform/desktop/InputEventsControl.h"
 #include "platform/desktop/SimulatedTerminal.h"
+#include "support/Failures.h"
 #include "terminal/GhosttyAdapter.h"
 #include "terminal/TerminalAppAdapter.h"
 #include "terminal/TerminalUnavailable.h"
@@ -39,16 +40,6 @@ inline const TerminalKind terminalAppKind{"Terminal", SimulatedTerminal::Kind::t
                                           [] { return std::make_unique<TerminalAppAdapter>(); }};
 
 inline std::string kindName(const ::testing::TestParamInfo<TerminalKind>& info) { return info.param.name; }
-
-// The message a call fails with, or "<no error>".
-inline std::string failure(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const TerminalUnavailable& error) {
-        return error.reason;
-    }
-    return "<no error>";
-}
 
 // A trusted desktop with one terminal of the kind, frontmost, with one window whose pane
 // runs the receiving program, and Automation of it granted.

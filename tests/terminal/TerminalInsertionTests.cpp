@@ -5,7 +5,7 @@
 
 using namespace tarpelix;
 using namespace tarpelix::platform;
-using tarpelix::testing::failure;
+using tarpelix::testing::failureOf;
 using tarpelix::testing::receivingProgram;
 using tarpelix::testing::TerminalTest;
 
@@ -34,7 +34,7 @@ TEST_P(ScriptedInsertionTest, TheTextReachesTheProgramInThePane) {
     EXPECT_TRUE(terminal->waitForOutput(pane, ".png more"));
 }
 
-TEST_P(ScriptedInsertionTest, NothingIsTypedWhenAnyCheckBeforeTheHandlerFails) {
+TEST_P(ScriptedInsertionTest, NothingIsTypedWhenAnyCheckFails) {
     auto target = adapter->captureTarget();
     auto other = terminal->splitPane(pane, receivingProgram);
     terminal->focusPane(pane);
@@ -52,6 +52,11 @@ TEST_P(ScriptedInsertionTest, NothingIsTypedWhenAnyCheckBeforeTheHandlerFails) {
         {"zero-width joiner", "a\u200Db", [] {}, nullptr, controlCharacters, false},
         {"focus on another pane", "x", [&] { terminal->focusPane(other); }, nullptr, "Terminal focus changed", false},
         {"the callback throws", "x", [] {}, [] { throw TerminalUnavailable("Paste cancelled"); }, "Paste cancelled", true},
+        // Revoked after the capture: found only by running the handler, after the callback.
+        {"Automation revoked",
+         "x",
+         [&] { AppleEventsControl::setAutomationPermission(terminal->bundleIdentifier(), AutomationAnswer::denied); },
+         nullptr, worded("Request ", " Automation in Settings \u2192 Permissions (-1743)"), true},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -59,7 +64,7 @@ TEST_P(ScriptedInsertionTest, NothingIsTypedWhenAnyCheckBeforeTheHandlerFails) {
         row.arrange();
         int executions = AppleEventsControl::executions();
         bool ran = false;
-        EXPECT_EQ(failure([&] {
+        EXPECT_EQ(failureOf([&] {
                       adapter->insert(row.text, target, [&] {
                           ran = true;
                           if (row.callback) row.callback();
@@ -72,19 +77,10 @@ TEST_P(ScriptedInsertionTest, NothingIsTypedWhenAnyCheckBeforeTheHandlerFails) {
     EXPECT_EQ(terminal->output(pane), "READY\r\n");
 }
 
-TEST_P(ScriptedInsertionTest, AutomationRevokedAfterTheCaptureFailsAfterTheCallback) {
-    auto target = adapter->captureTarget();
-    AppleEventsControl::setAutomationPermission(terminal->bundleIdentifier(), AutomationAnswer::denied);
-    bool ran = false;
-    EXPECT_EQ(failure([&] { adapter->insert("x", target, [&] { ran = true; }); }),
-              worded("Request ", " Automation in Settings \u2192 Permissions (-1743)"));
-    EXPECT_TRUE(ran);
-}
-
 TEST_P(ScriptedInsertionTest, AnInsertionErrorOfTheScriptIsReportedAndDropsIt) {
     auto target = adapter->captureTarget();
     terminal->restartPane(pane, receivingProgram); // the handler finds another TTY and raises
-    auto reason = failure([&] { adapter->insert("x", target); });
+    auto reason = failureOf([&] { adapter->insert("x", target); });
     EXPECT_EQ(reason.rfind(worded("", " unavailable (-1728): ") + GetParam().word + " got an error: ", 0), 0u)
         << reason;
     int compilations = AppleEventsControl::compilations();
@@ -125,11 +121,11 @@ TEST_P(TerminalAppInsertionTest, TextIsSplitIntoChunksOfAtMostTwentyUnitsWithout
         }
         EXPECT_EQ(joined, row.text);
     }
-    EXPECT_EQ(failure([] { TerminalAppAdapter::inputEvents("a\nb"); }), controlCharacters);
+    EXPECT_EQ(failureOf([] { TerminalAppAdapter::inputEvents("a\nb"); }), controlCharacters);
     InputEventsControl::failNext(InputEventsControl::Failure::eventSource);
-    EXPECT_EQ(failure([] { TerminalAppAdapter::inputEvents("ab"); }), controlCharacters);
+    EXPECT_EQ(failureOf([] { TerminalAppAdapter::inputEvents("ab"); }), controlCharacters);
     InputEventsControl::failNext(InputEventsControl::Failure::keyboardEvent);
-    EXPECT_EQ(failure([] { TerminalAppAdapter::inputEvents("ab"); }), "Could not create Terminal input events");
+    EXPECT_EQ(failureOf([] { TerminalAppAdapter::inputEvents("ab"); }), "Could not create Terminal input events");
 }
 
 TEST_P(TerminalAppInsertionTest, PostedKeysTypeTheTextIntoTheFocusedPane) {
@@ -162,7 +158,7 @@ TEST_P(TerminalAppInsertionTest, AFocusChangeMidwayStopsTheTyping) {
         terminal->focusPane(pane);
         auto target = adapter->captureTarget();
         int pairs = 0;
-        EXPECT_EQ(failure([&] {
+        EXPECT_EQ(failureOf([&] {
                       adapter->insert(text, target, [&] {
                           if (++pairs == 2) row.moveFocus(); // after the first pair, before the second is posted
                       });
@@ -177,13 +173,13 @@ TEST_P(TerminalAppInsertionTest, AFocusChangeMidwayStopsTheTyping) {
 
 TEST_P(TerminalAppInsertionTest, NothingIsTypedWhenValidationOrTheFirstCallbackFails) {
     auto target = adapter->captureTarget();
-    EXPECT_EQ(failure([&] { adapter->insert("a\tb", target); }), controlCharacters);
+    EXPECT_EQ(failureOf([&] { adapter->insert("a\tb", target); }), controlCharacters);
     int executions = AppleEventsControl::executions();
-    EXPECT_EQ(failure([&] { adapter->insert("x", target, [] { throw TerminalUnavailable("Paste cancelled"); }); }),
+    EXPECT_EQ(failureOf([&] { adapter->insert("x", target, [] { throw TerminalUnavailable("Paste cancelled"); }); }),
               "Paste cancelled");
     EXPECT_EQ(AppleEventsControl::executions(), executions + 1); // validated before the callback
     terminal->restartPane(pane, receivingProgram);
-    EXPECT_EQ(failure([&] { adapter->insert("x", target); }),
+    EXPECT_EQ(failureOf([&] { adapter->insert("x", target); }),
               "Captured Terminal target changed or disappeared \u2014 capture again");
     InputEventsControl::waitUntilDelivered();
     EXPECT_TRUE(InputEventsControl::receivedEvents(terminal->pid()).empty());
