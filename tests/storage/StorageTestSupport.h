@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <optional>
+#include <set>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -72,6 +73,12 @@ inline std::string readFile(const std::filesystem::path& path) {
     std::ostringstream content;
     content << in.rdbuf();
     return content.str();
+}
+
+inline std::set<std::string> namesIn(const std::filesystem::path& directory) {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(directory)) names.insert(entry.path().filename());
+    return names;
 }
 
 inline unsigned modeOf(const std::filesystem::path& path) {
