@@ -108,8 +108,6 @@ TEST_F(AppleScriptTest, ExecutionErrorsCarryNumberAndMessage) {
          [] { AppleEventsControl::setAutomationPermission("com.example.scriptable", AutomationAnswer::wouldAsk); },
          "ping", {}, -1744},
         {"application not running", [&] { WorkspaceControl::quitApplication(pid); }, "ping", {}, -600},
-        {"injected", [] { AppleEventsControl::failNextExecution(ScriptErrorDictionary{{AppleScriptErrorKey::number, std::int64_t{-42}}}); },
-         "ping", {}, -42},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -123,13 +121,6 @@ TEST_F(AppleScriptTest, ExecutionErrorsCarryNumberAndMessage) {
     run("echo", {"fail", "x"});
     ASSERT_TRUE(error.has_value());
     EXPECT_EQ(std::get<std::string>(error->at(AppleScriptErrorKey::message)), "Echo got an error: it broke");
-
-    // An error without a dictionary, and a reply in place of the application's.
-    AppleEventsControl::failNextExecution(std::nullopt);
-    EXPECT_FALSE(run("ping", {}).has_value());
-    EXPECT_FALSE(error.has_value());
-    AppleEventsControl::replaceNextReply(AppleEventDescriptor::text("instead"));
-    EXPECT_EQ(run("ping", {})->stringValue(), "instead");
 }
 
 TEST(AppleScriptCompilation, BrokenSourcesDoNotCompile) {
