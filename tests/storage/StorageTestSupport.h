@@ -191,6 +191,7 @@ public:
     void release() {
         {
             std::lock_guard lock(mutex_);
+            armed_ = false;
             released_ = true;
         }
         changed_.notify_all();
@@ -212,6 +213,7 @@ struct SelfRun {
         environment.push_back(nullptr);
         arguments = {self.data(), filterArgument.data(), nullptr};
     }
+    SelfRun(const SelfRun&) = delete; // the argument vectors point into the members
     std::string self, filterArgument, setting;
     std::vector<char*> environment, arguments;
 };
