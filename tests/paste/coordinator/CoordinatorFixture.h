@@ -58,12 +58,11 @@ inline const std::string readOneLine =
 class BlockingTransport {
 public:
     PasteCoordinator::UploadTransport function() {
-        return [this](const platform::Bytes& png, const SSHSession&, double, const std::shared_ptr<PasteOperation>&,
+        return [this](const platform::Bytes&, const SSHSession&, double, const std::shared_ptr<PasteOperation>&,
                       const platform::Uuid& id, const std::function<void(const std::string&)>& confirm) {
             std::unique_lock lock(mutex_);
             ++calls_;
-            bytes_ = png.size();
-            changed_.notify_all();
+                changed_.notify_all();
             changed_.wait(lock, [&] { return released_; });
             if (fail_) throw TerminalUnavailable(*fail_);
             auto path = "/home/remote/.cache/tarpelix/uploads/" + id.uuidString() + ".png";
@@ -92,7 +91,6 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     int calls_ = 0;
-    std::size_t bytes_ = 0;
     bool released_ = false;
     std::optional<std::string> fail_;
 };

@@ -53,6 +53,9 @@ bool waitWithoutMainQueue(const std::function<bool()>& condition) {
     return condition();
 }
 
+// Runs the main queue for a moment, so that anything wrongly scheduled would show.
+void settle() { runMainUntil([] { return false; }, 0.05); }
+
 // The tap on its real thread, with a terminal that is frontmost and the tap's callbacks recorded.
 class PasteEventTapTest : public ::testing::Test {
 protected:
@@ -107,11 +110,19 @@ protected:
     std::vector<std::string> invalidated;
 };
 
+// Connected, and armed for the terminal.
+class ArmedTapTest : public PasteEventTapTest {
+protected:
+    void SetUp() override {
+        PasteEventTapTest::SetUp();
+        connect();
+        arm();
+    }
+};
+
 } // namespace
 
-TEST_F(PasteEventTapTest, OnlyControlAloneAmongTheFourModifiersTriggers) {
-    connect();
-    arm();
+TEST_F(ArmedTapTest, OnlyControlAloneAmongTheFourModifiersTriggers) {
     struct Row {
         const char* name;
         EventFlags flags;
@@ -158,9 +169,7 @@ TEST_F(PasteEventTapTest, OnlyControlAloneAmongTheFourModifiersTriggers) {
     }
 }
 
-TEST_F(PasteEventTapTest, RepeatsAreSwallowedUntilTheReplayAndReplayedAfterIt) {
-    connect();
-    arm();
+TEST_F(ArmedTapTest, RepeatsAreSwallowedUntilTheReplayAndReplayedAfterIt) {
     holdPaste();
     for (int i = 0; i < 3; ++i) EXPECT_TRUE(press(keyV, EventFlag::control, true).swallowed);
     EXPECT_TRUE(received().empty());
@@ -201,9 +210,7 @@ TEST_F(PasteEventTapTest, RepeatsAreSwallowedUntilTheReplayAndReplayedAfterIt) {
     EXPECT_FALSE(press(keyV, EventFlag::control, true).swallowed);
 }
 
-TEST_F(PasteEventTapTest, OtherInputCancelsTheHeldPasteWhileReleasesAndModifiersDoNot) {
-    connect();
-    arm();
+TEST_F(ArmedTapTest, OtherInputCancelsTheHeldPasteWhileReleasesAndModifiersDoNot) {
     struct Row {
         const char* name;
         EventRef event;
@@ -238,9 +245,7 @@ TEST_F(PasteEventTapTest, OtherInputCancelsTheHeldPasteWhileReleasesAndModifiers
     EXPECT_TRUE(runMainUntil([&] { return invalidated.size() == 6; }));
 }
 
-TEST_F(PasteEventTapTest, DisarmedControlVPassesAndCancelsTheOperationInFlight) {
-    connect();
-    arm();
+TEST_F(ArmedTapTest, DisarmedControlVPassesAndCancelsTheOperationInFlight) {
     auto operation = holdPaste();
     EXPECT_TRUE(release(keyV).swallowed);
     tap->track(operation, std::nullopt); // the paste runs on after the key was released
@@ -285,9 +290,7 @@ TEST_F(PasteEventTapTest, MarkedEventsPassEvenWhileInterruptedAndNeverCancel) {
     EXPECT_TRUE(release(keyV).swallowed); // the marked release did not end the hold
 }
 
-TEST_F(PasteEventTapTest, SleepOrWakeDropsTheHeldPasteWithItsText) {
-    connect();
-    arm();
+TEST_F(ArmedTapTest, SleepOrWakeDropsTheHeldPasteWithItsText) {
     auto operation = holdPaste();
     auto gesture = gestures.back();
     tap->invalidate(sleptOrWoke);
@@ -309,9 +312,7 @@ TEST_F(PasteEventTapTest, SleepOrWakeDropsTheHeldPasteWithItsText) {
     EXPECT_EQ(gestures.size(), 2u);
 }
 
-TEST_F(PasteEventTapTest, DisableNotificationsInterruptOnceAndAStaleConnectionIsDropped) {
-    connect();
-    arm();
+TEST_F(ArmedTapTest, DisableNotificationsInterruptOnceAndAStaleConnectionIsDropped) {
     auto operation = holdPaste();
     InputEventsControl::disableTaps(EventType::tapDisabledByTimeout);
     ASSERT_TRUE(runMainUntil([&] { return !reports.empty() && !invalidated.empty(); }));
@@ -336,7 +337,7 @@ TEST_F(PasteEventTapTest, DisableNotificationsInterruptOnceAndAStaleConnectionIs
 
     // The retry delay moved on with the second notice: no new tap before it passes.
     tap->refresh(true);
-    runMainUntil([] { return false; }, 0.05);
+    settle();
     EXPECT_EQ(InputEventsControl::installedTaps(), 0u);
     clock.advance(1.0);
     tap->refresh(true);
@@ -353,7 +354,7 @@ TEST_F(PasteEventTapTest, AfterADisableByUserInputNoTapStartsUntilAccessibilityW
     InputEventsControl::setAccessibilityTrusted(true);
     clock.advance(5.0);
     tap->refresh(true);
-    runMainUntil([] { return false; }, 0.05);
+    settle();
     EXPECT_EQ(InputEventsControl::installedTaps(), 0u);
     EXPECT_EQ(reports.size(), 1u);
 
@@ -369,7 +370,7 @@ TEST_F(PasteEventTapTest, AFailedCreationIsReportedAndRetriedASecondLater) {
     ASSERT_TRUE(runMainUntil([&] { return !reports.empty(); }));
     EXPECT_EQ(reports.back(), PasteEventTap::unavailableReport);
     tap->refresh(true);
-    runMainUntil([] { return false; }, 0.05);
+    settle();
     EXPECT_EQ(reports.size(), 1u);
     clock.advance(1.0);
     tap->refresh(true);
@@ -386,9 +387,7 @@ TEST_F(PasteEventTapTest, AFailedCreationIsReportedAndRetriedASecondLater) {
     EXPECT_EQ(InputEventsControl::installedTaps(), 0u);
 }
 
-TEST_F(PasteEventTapTest, TheTapKeepsDecidingWhileTheMainThreadIsBlocked) {
-    connect();
-    arm();
+TEST_F(ArmedTapTest, TheTapKeepsDecidingWhileTheMainThreadIsBlocked) {
     std::atomic<bool> done{false};
     std::vector<bool> swallowed;
     // The main queue is busy with this block the whole time: nothing posted to it can run.
@@ -408,29 +407,7 @@ TEST_F(PasteEventTapTest, TheTapKeepsDecidingWhileTheMainThreadIsBlocked) {
     EXPECT_EQ(received().size(), 1u);
 }
 
-TEST_F(PasteEventTapTest, ReadinessThatLapsesDisarmsAndCancelsThePasteInFlight) {
-    connect();
-    arm(2.0);
-    auto operation = holdPaste();
-    // The main thread stalls past the readiness: no refresh renews it.
-    clock.advance(2.0);
-    EXPECT_TRUE(release(keyV).swallowed); // the held V's release is still taken
-    EXPECT_EQ(operation->cancellationReason(), PasteEventTap::readinessExpiredReason);
-    ASSERT_TRUE(runMainUntil([&] { return !invalidated.empty(); }));
-    EXPECT_EQ(invalidated.front(), PasteEventTap::readinessExpiredReason);
-    EXPECT_FALSE(tap->isCurrent(gestures.back()));
-    // Disarmed: Control+V is an ordinary paste.
-    EXPECT_FALSE(press(keyV, EventFlag::control).swallowed);
-
-    // An arming whose readiness has already lapsed never arms.
-    tap->configure(true, terminal, clock.seconds);
-    EXPECT_FALSE(press(keyV, EventFlag::control).swallowed);
-    EXPECT_EQ(gestures.size(), 1u);
-}
-
-TEST_F(PasteEventTapTest, AFailedCopyTurnsATriggerIntoOrdinaryInput) {
-    connect();
-    arm();
+TEST_F(ArmedTapTest, AFailedCopyTurnsATriggerIntoOrdinaryInput) {
     auto operation = holdPaste();
     EXPECT_TRUE(release(keyV).swallowed);
     tap->track(operation, std::nullopt);
@@ -458,7 +435,7 @@ TEST_F(PasteEventTapTest, LateConnectionResultsAreNotInstalled) {
     ASSERT_EQ(pending.size(), 1u);
     tap->refresh(false); // disconnect while starting
     pending[0](connection);
-    runMainUntil([] { return false; }, 0.05);
+    settle();
     EXPECT_EQ(invalidations, 1);
     EXPECT_TRUE(reports.empty());
 
@@ -494,5 +471,5 @@ TEST_F(PasteEventTapTest, CreatingAndDestroyingUnderLoadLeavesNothingBehind) {
     }
     stop = true;
     typist.join();
-    runMainUntil([] { return false; }, 0.05); // queued blocks find the tap gone
+    settle(); // queued blocks find the tap gone
 }

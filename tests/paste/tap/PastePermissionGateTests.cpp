@@ -224,6 +224,10 @@ TEST(PastePermissionGateProbe, ASlowAnswerLetsReadinessLapseAndCancelsThePasteIn
     ASSERT_TRUE(runMainUntil([&] { return gate->ready(); }));
     EXPECT_EQ(gate->grantedUntil(), 103.5);
     EXPECT_TRUE(press(EventFlag::control));
+    // The grant still holds, but an arming whose readiness has already lapsed never arms.
+    now = 103.0;
+    tap->configure(true, terminal, now);
+    EXPECT_FALSE(press(EventFlag::control));
     tap.reset();
     DesktopControl::reset();
 }

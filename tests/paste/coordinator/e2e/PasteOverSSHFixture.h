@@ -10,6 +10,20 @@
 
 namespace tarpelix::testing {
 
+// How one paste ended, as its feedback, record, events and latest attempt must all tell it.
+struct Ending {
+    PasteFeedback::Outcome shown;
+    std::string reason; // what the feedback's explanation is made from
+    bool uploadConfirmed;
+    TransferOutcome upload;
+    TransferOutcome insertion;
+    std::optional<TransferFailureCategory> category;
+    std::string transport = "ssh";
+};
+
+inline const Ending typedEnding{PasteFeedback::Outcome::success, "", true, TransferOutcome::succeeded,
+                                TransferOutcome::succeeded, std::nullopt};
+
 // Whole pastes on the simulated desktop whose panes run ssh, tmux or a mosh-client stand-in
 // against a private sshd on 127.0.0.1; the upload goes over real ssh, the path is typed into
 // the real remote shell.
@@ -82,15 +96,7 @@ protected:
         return found;
     }
 
-    // Stage and outcome of each diagnostic event of one paste, in order.
-    std::vector<std::pair<DiagnosticStage, TransferOutcome>> eventsOf(const platform::Uuid& id) {
-        std::vector<std::pair<DiagnosticStage, TransferOutcome>> found;
-        for (const auto& event : diagnosticEvents()) {
-            if (event.operationID == id) found.emplace_back(event.stage, event.outcome);
-        }
-        return found;
-    }
-    std::vector<DiagnosticEvent> eventValuesOf(const platform::Uuid& id) {
+    std::vector<DiagnosticEvent> eventsOf(const platform::Uuid& id) {
         std::vector<DiagnosticEvent> found;
         for (const auto& event : diagnosticEvents()) {
             if (event.operationID == id) found.push_back(event);
@@ -111,6 +117,66 @@ protected:
         coordinator.reset();
         storage.reset();
         storage = transferStorageIn(directory.file("store"));
+    }
+
+    // The feedback, the record, the events and the latest attempt all tell the ending, also
+    // after the storage service is opened again.
+    void expectEnding(const platform::Uuid& id, const Ending& ending) {
+        using Stage = DiagnosticStage;
+        auto seen = feedbackOf(id);
+        ASSERT_FALSE(seen.empty());
+        const auto& last = seen.back();
+        EXPECT_EQ(last.outcome, ending.shown);
+        EXPECT_EQ(last.explanation, explanationFor(ending.shown, ending.reason, ending.uploadConfirmed));
+        EXPECT_EQ(last.uploadConfirmed, ending.uploadConfirmed);
+
+        auto record = storage->latestRetainedImage();
+        ASSERT_TRUE(record);
+        EXPECT_EQ(record->id, id);
+        EXPECT_EQ(record->terminal, terminal->bundleIdentifier());
+        EXPECT_EQ(record->transport, ending.transport);
+        EXPECT_EQ(record->destinationIdentity, destination());
+        EXPECT_EQ(record->imageSize, static_cast<std::int64_t>(png.size()));
+        EXPECT_EQ(record->uploadOutcome, ending.upload);
+        EXPECT_EQ(record->insertionOutcome, ending.insertion);
+        EXPECT_EQ(record->failureCategory, ending.category);
+        const auto path = uploads() + "/" + id.uuidString() + ".png";
+        EXPECT_EQ(record->confirmedRemotePath, ending.uploadConfirmed ? std::optional(path) : std::nullopt);
+        EXPECT_EQ(exists(path), ending.uploadConfirmed);
+        if (ending.uploadConfirmed) {
+            EXPECT_EQ(storage->latestConfirmedUpload(), record);
+        }
+
+        const auto terminalCategory = PasteTransfer::terminalCategory(terminal->bundleIdentifier());
+        const auto transport = ending.transport == "mosh" ? DiagnosticTransport::mosh : DiagnosticTransport::ssh;
+        std::vector<std::pair<Stage, TransferOutcome>> stages;
+        for (const auto& event : eventsOf(id)) {
+            stages.emplace_back(event.stage, event.outcome);
+            EXPECT_EQ(event.terminal, terminalCategory);
+            EXPECT_EQ(event.transport, event.stage == Stage::capture ? DiagnosticTransport::unknown : transport);
+            EXPECT_EQ(event.byteCount, static_cast<std::int64_t>(png.size()));
+            // The upload's event was logged when it ended: a confirmed upload had no failure then.
+            std::optional<TransferFailureCategory> category;
+            if (event.stage == Stage::insertion) category = ending.category;
+            if (event.stage == Stage::upload && !ending.uploadConfirmed) category = ending.category;
+            EXPECT_EQ(event.failureCategory, category);
+        }
+        EXPECT_EQ(stages, (std::vector<std::pair<Stage, TransferOutcome>>{{Stage::capture, TransferOutcome::succeeded},
+                                                                          {Stage::resolution, TransferOutcome::succeeded},
+                                                                          {Stage::upload, ending.upload},
+                                                                          {Stage::insertion, ending.insertion}}));
+
+        auto attempt = latestAttempt();
+        ASSERT_TRUE(attempt);
+        EXPECT_EQ(attempt->id, id);
+        EXPECT_EQ(attempt->feedback, last);
+        EXPECT_EQ(attempt->terminal, rawValue(terminalCategory));
+        EXPECT_EQ(attempt->transport, ending.transport);
+        EXPECT_EQ(attempt->uploadOutcome, ending.upload);
+        EXPECT_EQ(attempt->insertionOutcome, ending.insertion);
+        restartStorage();
+        EXPECT_EQ(latestAttempt(), attempt);
+        EXPECT_EQ(storage->latestRetainedImage(), record);
     }
 
     std::string destination() const { return "root@127.0.0.1:" + std::to_string(server->port()); }
