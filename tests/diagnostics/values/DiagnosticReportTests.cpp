@@ -34,7 +34,8 @@ TEST(DiagnosticReport, WritesTheWholeReportByteForByte) {
     auto tied = eventAt(1767323050, DiagnosticStage::capture, TransferOutcome::succeeded, idA);
     // The timeline sorts by time only: the tie keeps its place after the insertion.
     snapshot.events = {upload, insertion, capture, tied};
-    snapshot.health = DiagnosticHealth{4, 912, DiagnosticError::corruptLog};
+    // The health counts 9 events; the report counts the 4 retained in the snapshot.
+    snapshot.health = DiagnosticHealth{9, 912, DiagnosticError::corruptLog};
     TransferStorage::Status storage;
     storage.warning = StorageError::imageWriteFailed;
     storage.clearPending = true;
