@@ -52,46 +52,21 @@ using Outcome = TransferOutcome;
 
 } // namespace
 
-TEST_F(PasteTransferTest, TheConfirmedPathIsRecordedOnceWhetherOrNotTheTransportConfirmsIt) {
-    for (bool transportConfirms : {true, false}) {
-        SCOPED_TRACE(transportConfirms ? "confirmed by the transport" : "only returned");
-        operation = PasteOperation::create();
-        diagnostics->clear();
-        auto made = transfer();
-        EXPECT_EQ(made->record.uploadOutcome, Outcome::pending);
-        int confirmations = 0;
-        auto result = made->upload([] {},
-                                   [&](const platform::Uuid& id, const std::function<void(const std::string&)>& confirm) {
-                                       EXPECT_EQ(id, operation->id);
-                                       if (transportConfirms) {
-                                           confirm(remotePath);
-                                           ++confirmations;
-                                       }
-                                       return remotePath;
-                                   },
-                                   [] {});
-        ASSERT_EQ(std::get<std::string>(result), remotePath);
-        EXPECT_EQ(made->record.confirmedRemotePath, remotePath);
-        EXPECT_EQ(made->record.uploadOutcome, Outcome::succeeded);
-        EXPECT_EQ(events(), (std::vector<std::pair<Stage, Outcome>>{{Stage::upload, Outcome::succeeded}}));
-        made->finishInsertion(Outcome::succeeded, std::nullopt);
-        EXPECT_EQ(storage->latestConfirmedUpload(), made->record);
-    }
-}
-
 TEST_F(PasteTransferTest, HowFarTheUploadGotDecidesTheRecord) {
     struct Row {
         const char* name;
         std::function<void()> before;
-        bool confirm;
+        bool confirm; // the transport confirms the path before returning it
         std::function<void()> after;
         bool cancelFirst;
         Outcome upload;
         std::optional<TransferFailureCategory> category;
-        std::string error;
+        std::string error; // "" when the upload succeeds
     };
     auto fail = [](std::string text) { return [text] { throw TerminalUnavailable(text); }; };
     const Row rows[] = {
+        {"confirmed by the transport", [] {}, true, [] {}, false, Outcome::succeeded, std::nullopt, ""},
+        {"only returned", [] {}, false, [] {}, false, Outcome::succeeded, std::nullopt, ""},
         {"refused before", fail("Upload timed out"), false, [] {}, false, Outcome::failed,
          TransferFailureCategory::upload, "Upload timed out"},
         {"cancelled before", [] {}, false, [] {}, true, Outcome::cancelled, TransferFailureCategory::cancellation,
@@ -105,18 +80,27 @@ TEST_F(PasteTransferTest, HowFarTheUploadGotDecidesTheRecord) {
         diagnostics->clear();
         if (row.cancelFirst) operation->cancel("Paste cancelled — focus or input changed");
         auto made = transfer();
+        EXPECT_EQ(made->record.uploadOutcome, Outcome::pending);
         auto result = made->upload(
             row.before,
-            [&](const platform::Uuid&, const std::function<void(const std::string&)>& confirm) {
+            [&](const platform::Uuid& id, const std::function<void(const std::string&)>& confirm) {
+                EXPECT_EQ(id, operation->id);
                 if (row.confirm) confirm(remotePath);
                 return remotePath;
             },
             row.after);
-        ASSERT_TRUE(std::holds_alternative<std::exception_ptr>(result));
-        EXPECT_EQ(describe(std::get<std::exception_ptr>(result)), row.error);
         EXPECT_EQ(made->record.uploadOutcome, row.upload);
         EXPECT_EQ(made->record.failureCategory, row.category);
         EXPECT_EQ(events(), (std::vector<std::pair<Stage, Outcome>>{{Stage::upload, row.upload}}));
+        if (row.error.empty()) {
+            ASSERT_EQ(std::get<std::string>(result), remotePath);
+            EXPECT_EQ(made->record.confirmedRemotePath, remotePath);
+            made->finishInsertion(Outcome::succeeded, std::nullopt);
+            EXPECT_EQ(storage->latestConfirmedUpload(), made->record);
+            continue;
+        }
+        ASSERT_TRUE(std::holds_alternative<std::exception_ptr>(result));
+        EXPECT_EQ(describe(std::get<std::exception_ptr>(result)), row.error);
 
         made->finishInsertion(Outcome::failed, std::nullopt);
         made->finishInsertion(Outcome::succeeded, std::nullopt); // the second call changes nothing
