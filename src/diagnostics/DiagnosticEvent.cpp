@@ -1,6 +1,6 @@
 #include "diagnostics/DiagnosticEvent.h"
 
-#include "paste/model/ModelJson.h"
+#include "model/ModelJson.h"
 #include "platform/foundation/JsonReader.h"
 #include "platform/foundation/JsonWriter.h"
 

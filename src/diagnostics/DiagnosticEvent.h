@@ -1,7 +1,7 @@
 #pragma once
 
 #include "diagnostics/DiagnosticError.h"
-#include "paste/model/TransferOutcome.h"
+#include "model/TransferOutcome.h"
 #include "platform/foundation/Date.h"
 #include "platform/foundation/Uuid.h"
 

@@ -3,7 +3,7 @@
 #include "platform/desktop/Pasteboard.h"
 #include "platform/foundation/Bytes.h"
 #include "platform/imageio/Image.h"
-#include "terminal/TerminalUnavailable.h"
+#include "model/TerminalUnavailable.h"
 
 #include <cstdint>
 #include <memory>

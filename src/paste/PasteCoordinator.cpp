@@ -1,7 +1,7 @@
 #include "paste/PasteCoordinator.h"
 
 #include "diagnostics/DiagnosticStore.h"
-#include "paste/model/PasteAttempt.h"
+#include "model/PasteAttempt.h"
 #include "platform/desktop/Pasteboard.h"
 #include "platform/desktop/WindowDisplay.h"
 #include "platform/desktop/Workspace.h"

@@ -11,7 +11,7 @@
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/process/PathComponents.h"
 #include "session/LocalTmuxResolver.h"
-#include "terminal/TerminalUnavailable.h"
+#include "model/TerminalUnavailable.h"
 
 namespace tarpelix {
 

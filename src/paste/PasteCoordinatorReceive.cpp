@@ -11,7 +11,7 @@
 #include "ssh/SSHTransport.h"
 #include "terminal/GhosttyAdapter.h"
 #include "terminal/TerminalAppAdapter.h"
-#include "terminal/TerminalUnavailable.h"
+#include "model/TerminalUnavailable.h"
 #include "terminal/iTerm2Adapter.h"
 
 #include <cmath>

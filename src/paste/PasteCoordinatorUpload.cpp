@@ -10,7 +10,7 @@
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/MainThread.h"
 #include "platform/process/PathComponents.h"
-#include "terminal/TerminalUnavailable.h"
+#include "model/TerminalUnavailable.h"
 
 namespace tarpelix {
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "paste/PasteGesture.h"
-#include "paste/model/PasteOperation.h"
+#include "model/PasteOperation.h"
 #include "platform/desktop/InputEvents.h"
 #include "terminal/SyntheticEventMarker.h"
 

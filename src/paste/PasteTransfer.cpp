@@ -4,7 +4,7 @@
 #include "storage/TransferStorage.h"
 #include "terminal/GhosttyAdapter.h"
 #include "terminal/TerminalAppAdapter.h"
-#include "terminal/TerminalUnavailable.h"
+#include "model/TerminalUnavailable.h"
 #include "terminal/iTerm2Adapter.h"
 
 #include <algorithm>

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "diagnostics/DiagnosticEvent.h"
-#include "paste/model/PasteOperation.h"
-#include "paste/model/TransferOutcome.h"
-#include "paste/model/TransferRecord.h"
+#include "model/PasteOperation.h"
+#include "model/TransferOutcome.h"
+#include "model/TransferRecord.h"
 #include "platform/foundation/Bytes.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Date.h"

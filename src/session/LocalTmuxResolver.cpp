@@ -7,7 +7,7 @@
 #include "session/SSHSessionResolver.h"
 #include "ssh/OperationCheck.h"
 #include "ssh/SessionInspectionError.h"
-#include "terminal/TerminalUnavailable.h"
+#include "model/TerminalUnavailable.h"
 
 #include <algorithm>
 #include <cerrno>

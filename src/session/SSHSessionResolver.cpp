@@ -6,7 +6,7 @@
 #include "ssh/OperationCheck.h"
 #include "ssh/SSHConfiguration.h"
 #include "ssh/SessionInspectionError.h"
-#include "terminal/TerminalUnavailable.h"
+#include "model/TerminalUnavailable.h"
 
 #include <limits>
 #include <system_error>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "paste/model/PasteOperation.h"
+#include "model/PasteOperation.h"
 
 #include <memory>
 

@@ -3,7 +3,7 @@
 #include "platform/foundation/Crypto.h"
 #include "ssh/OperationCheck.h"
 #include "ssh/SSHTransport.h"
-#include "terminal/TerminalUnavailable.h"
+#include "model/TerminalUnavailable.h"
 
 #include <cerrno>
 #include <sys/stat.h>

@@ -6,7 +6,7 @@
 #include "platform/process/ChildProcess.h"
 #include "ssh/OperationCheck.h"
 #include "ssh/SSHConnectionReuse.h"
-#include "terminal/TerminalUnavailable.h"
+#include "model/TerminalUnavailable.h"
 
 #include <algorithm>
 #include <cerrno>

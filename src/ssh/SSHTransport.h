@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/PasteOperation.h"
 #include "platform/foundation/Bytes.h"
 #include "platform/foundation/Uuid.h"
 #include "ssh/SSHConfiguration.h"
@@ -17,13 +18,11 @@ class ChildProcess;
 
 namespace tarpelix {
 
-class PasteOperation;
-
 // Carries one PNG image over ssh to the remote host of a session and returns the path the
 // remote side stored it under. A structure without stored fields.
 struct SSHTransport {
     // Seconds every paste operation may take, counted from the key press.
-    static constexpr double operationTimeout = 30.0;
+    static constexpr double operationTimeout = PasteOperation::timeout;
 
     static inline const char* const timedOutReason = "Upload timed out";
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "paste/model/TransferRecord.h"
+#include "model/TransferRecord.h"
 #include "platform/foundation/Calendar.h"
 #include "platform/foundation/Date.h"
 

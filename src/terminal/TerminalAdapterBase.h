@@ -2,7 +2,7 @@
 
 #include "platform/desktop/AppleEvents.h"
 #include "terminal/TerminalAdapter.h"
-#include "terminal/TerminalUnavailable.h"
+#include "model/TerminalUnavailable.h"
 
 #include <cstdint>
 #include <functional>

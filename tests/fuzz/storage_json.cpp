@@ -1,7 +1,7 @@
 // Fuzzes the decoding of stored latest attempts and transfer records: whatever decodes must
 // encode to bytes that decode to the same value and encode to the same bytes again.
-#include "paste/model/PasteAttempt.h"
-#include "paste/model/TransferRecord.h"
+#include "model/PasteAttempt.h"
+#include "model/TransferRecord.h"
 #include "platform/foundation/JsonReader.h"
 
 #include <cstdlib>

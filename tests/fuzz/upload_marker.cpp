@@ -1,6 +1,6 @@
 // Fuzzes the reader of the upload's completion marker.
 #include "ssh/SSHTransport.h"
-#include "terminal/TerminalUnavailable.h"
+#include "model/TerminalUnavailable.h"
 
 #include <cstdlib>
 

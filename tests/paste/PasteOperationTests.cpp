@@ -1,6 +1,6 @@
-#include "paste/model/PasteOperation.h"
+#include "model/PasteOperation.h"
 #include "ssh/SSHTransport.h"
-#include "terminal/TerminalUnavailable.h"
+#include "model/TerminalUnavailable.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 #include "SessionTestSupport.h"
-#include "paste/model/PasteOperation.h"
+#include "model/PasteOperation.h"
 #include "session/LocalTmuxResolver.h"
 #include "session/SSHSessionResolver.h"
 #include "support/Eventually.h"

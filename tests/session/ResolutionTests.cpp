@@ -1,5 +1,5 @@
 #include "SessionTestSupport.h"
-#include "paste/model/PasteOperation.h"
+#include "model/PasteOperation.h"
 #include "platform/foundation/LinuxProfile.h"
 #include "session/LocalTmuxResolver.h"
 #include "session/SSHSessionResolver.h"

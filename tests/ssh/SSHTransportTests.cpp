@@ -1,6 +1,6 @@
 #include "platform/foundation/Clock.h"
 #include "ssh/SSHTransport.h"
-#include "terminal/TerminalUnavailable.h"
+#include "model/TerminalUnavailable.h"
 
 #include <gtest/gtest.h>
 

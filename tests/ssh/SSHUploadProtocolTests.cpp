@@ -1,5 +1,5 @@
 #include "ssh/SSHTransport.h"
-#include "terminal/TerminalUnavailable.h"
+#include "model/TerminalUnavailable.h"
 
 #include <gtest/gtest.h>
 

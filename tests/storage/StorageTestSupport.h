@@ -1,7 +1,7 @@
 #pragma once
 
-#include "paste/model/PasteAttempt.h"
-#include "paste/model/TransferRecord.h"
+#include "model/PasteAttempt.h"
+#include "model/TransferRecord.h"
 #include "platform/foundation/Bytes.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "ssh/SessionInspectionError.h"
-#include "terminal/TerminalUnavailable.h"
+#include "model/TerminalUnavailable.h"
 
 #include <functional>
 #include <string>

@@ -7,7 +7,7 @@
 #include "support/Failures.h"
 #include "terminal/GhosttyAdapter.h"
 #include "terminal/TerminalAppAdapter.h"
-#include "terminal/TerminalUnavailable.h"
+#include "model/TerminalUnavailable.h"
 #include "terminal/iTerm2Adapter.h"
 
 #include <gtest/gtest.h>

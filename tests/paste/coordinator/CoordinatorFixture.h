@@ -18,7 +18,7 @@
 #include "support/SilentServer.h"
 #include "support/TemporaryDirectory.h"
 #include "support/TestImages.h"
-#include "terminal/TerminalUnavailable.h"
+#include "model/TerminalUnavailable.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "paste/PasteTransfer.h"
 #include "paste/coordinator/LocalStores.h"
 #include "support/TemporaryDirectory.h"
-#include "terminal/TerminalUnavailable.h"
+#include "model/TerminalUnavailable.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
-#include "paste/model/PasteOperation.h"
+#include "model/PasteOperation.h"
 #include "platform/foundation/Clock.h"
 #include "ssh/SSHConnectionReuse.h"
 #include "ssh/SSHTransport.h"
 #include "support/PrivateNamespace.h"
 #include "support/Processes.h"
 #include "support/SSHServer.h"
-#include "terminal/TerminalUnavailable.h"
+#include "model/TerminalUnavailable.h"
 
 #include <gtest/gtest.h>
 

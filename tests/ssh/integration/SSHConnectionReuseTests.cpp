@@ -1,4 +1,4 @@
-#include "paste/model/PasteOperation.h"
+#include "model/PasteOperation.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/LinuxProfile.h"
 #include "platform/foundation/Bundle.h"

@@ -1,11 +1,11 @@
-#include "paste/model/PasteOperation.h"
+#include "model/PasteOperation.h"
 #include "platform/foundation/Clock.h"
 #include "platform/process/ChildProcess.h"
 #include "ssh/SSHTransport.h"
 #include "support/Eventually.h"
 #include "support/Processes.h"
 #include "support/TemporaryDirectory.h"
-#include "terminal/TerminalUnavailable.h"
+#include "model/TerminalUnavailable.h"
 
 #include <gtest/gtest.h>
 

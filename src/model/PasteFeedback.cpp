@@ -1,4 +1,4 @@
-#include "paste/model/PasteFeedback.h"
+#include "model/PasteFeedback.h"
 
 #include "platform/foundation/JsonReader.h"
 #include "platform/foundation/Text.h"

@@ -1,4 +1,4 @@
-#include "paste/model/TransferOutcome.h"
+#include "model/TransferOutcome.h"
 
 #include <array>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "paste/model/TransferOutcome.h"
+#include "model/TransferOutcome.h"
 
 #include <nlohmann/json_fwd.hpp>
 

@@ -1,4 +1,4 @@
-#include "paste/model/ModelJson.h"
+#include "model/ModelJson.h"
 
 #include "platform/foundation/JsonReader.h"
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "paste/model/PasteFeedback.h"
-#include "paste/model/TransferOutcome.h"
-#include "paste/model/TransferRecord.h"
+#include "model/PasteFeedback.h"
+#include "model/TransferOutcome.h"
+#include "model/TransferRecord.h"
 #include "platform/foundation/Date.h"
 
 #include <nlohmann/json_fwd.hpp>

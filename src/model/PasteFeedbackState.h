@@ -1,6 +1,6 @@
 #pragma once
 
-#include "paste/model/PasteFeedback.h"
+#include "model/PasteFeedback.h"
 
 #include <functional>
 #include <optional>

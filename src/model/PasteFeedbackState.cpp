@@ -1,4 +1,4 @@
-#include "paste/model/PasteFeedbackState.h"
+#include "model/PasteFeedbackState.h"
 
 #include "platform/foundation/MainThread.h"
 

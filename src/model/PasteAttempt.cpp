@@ -1,6 +1,6 @@
-#include "paste/model/PasteAttempt.h"
+#include "model/PasteAttempt.h"
 
-#include "paste/model/ModelJson.h"
+#include "model/ModelJson.h"
 #include "platform/foundation/JsonReader.h"
 #include "platform/foundation/Text.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "paste/model/TransferOutcome.h"
+#include "model/TransferOutcome.h"
 #include "platform/foundation/Date.h"
 #include "platform/foundation/JsonWriter.h"
 #include "platform/foundation/Uuid.h"

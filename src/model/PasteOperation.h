@@ -19,6 +19,9 @@ public:
     using Instant = platform::MonotonicInstant;
     using Clock = std::function<Instant()>;
 
+    // Seconds every paste operation may take, counted from the key press.
+    static constexpr double timeout = 30.0;
+
     static inline const std::string timedOutReason = "Paste timed out — paste again";
     static inline const std::string defaultCancelReason = "Paste cancelled";
 

@@ -1,7 +1,6 @@
-#include "paste/model/PasteOperation.h"
+#include "model/PasteOperation.h"
 
-#include "ssh/SSHTransport.h"
-#include "terminal/TerminalUnavailable.h"
+#include "model/TerminalUnavailable.h"
 
 namespace tarpelix {
 
@@ -13,7 +12,7 @@ std::shared_ptr<PasteOperation> PasteOperation::create(Instant deadline, Clock n
 }
 
 PasteOperation::Instant PasteOperation::newDeadline() {
-    return Instant::now().advanced(SSHTransport::operationTimeout);
+    return Instant::now().advanced(timeout);
 }
 
 std::optional<std::string> PasteOperation::cancellationReason() const {

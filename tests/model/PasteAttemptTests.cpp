@@ -1,4 +1,4 @@
-#include "paste/model/PasteAttempt.h"
+#include "model/PasteAttempt.h"
 
 #include "platform/foundation/JsonReader.h"
 #include "platform/foundation/Text.h"
