@@ -6,6 +6,7 @@
 #include "platform/process/ChildProcess.h"
 #include "ssh/OperationCheck.h"
 #include "ssh/SSHConnectionReuse.h"
+#include "model/RemoteImagePath.h"
 #include "model/TerminalUnavailable.h"
 
 #include <algorithm>
@@ -93,11 +94,6 @@ std::string detailOf(const platform::Bytes& error) {
         detail.append(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(size));
     }
     return detail;
-}
-
-bool isPathCharacter(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '.' ||
-           c == '/' || c == '-';
 }
 
 } // namespace
@@ -257,16 +253,8 @@ std::string SSHTransport::completedPath(const platform::Bytes& output, const pla
         fail("Missing or ambiguous upload completion marker");
 
     std::string path(markers[0].substr(prefix.size()));
-    const std::string suffix = "/.cache/tarpelix/uploads/" + uuid + ".png";
-    if (path.empty() || path.front() != '/' || path.size() < suffix.size() ||
-        path.compare(path.size() - suffix.size(), suffix.size(), suffix) != 0 ||
-        !std::all_of(path.begin(), path.end(), isPathCharacter))
-        fail("Unsupported remote image path");
-
-    std::string_view home(path.data(), path.size() - suffix.size());
-    if (home.empty()) fail("Unsupported remote home path");
-    for (auto piece : platform::text::split(home.substr(1), '/'))
-        if (piece.empty() || piece == "." || piece == "..") fail("Unsupported remote home path");
+    if (auto fault = remoteImagePathFault(path, id))
+        fail(*fault == RemoteImagePathFault::image ? "Unsupported remote image path" : "Unsupported remote home path");
     return path;
 }
 
