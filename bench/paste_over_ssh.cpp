@@ -1,9 +1,14 @@
-// A whole image paste over ssh against the plain OpenSSH commands that move the same PNG:
-// a warm paste (the connection of the previous upload reused) against `ssh <alias> 'cat > file'`
-// over that same connection, and a cold paste (no connection to reuse) against `scp` of the
-// same file. A paste is timed from Control+V until its operation is released with the path
-// typed into the remote shell. Runs in a private mount namespace with a private sshd on
-// 127.0.0.1, as the end-to-end tests do; bench/paste_over_ssh_vs_ssh prints the ratios.
+// Whole image pastes over ssh against the plain OpenSSH commands that move the same PNG, all in
+// one run: a warm paste (the connection of the previous upload reused) against
+// `ssh <alias> 'cat > file'` over that same connection, a cold paste (no connection to reuse)
+// against `scp` of the same file, and the warm paste again with 2,000 extra processes on the
+// machine, through local tmux and with 2,000 earlier records in the store. Beside the last
+// three it times what the paste must spend there anyway: one process-table snapshot of the
+// pane's terminal (with and without the extra processes) and one tmux `list-clients`.
+// A paste is timed from Control+V until its path is typed into the remote shell (the operation
+// is released afterwards, outside the timing). Runs in a private mount namespace with a private
+// sshd on 127.0.0.1, as the end-to-end tests do, with the store on the build's file system
+// rather than the namespace's tmpfs. bench/paste_over_ssh_vs_ssh prints the ratios.
 
 #include "paste/PasteCoordinator.h"
 #include "paste/coordinator/LocalStores.h"
@@ -14,6 +19,8 @@
 #include "platform/desktop/PasteboardControl.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/foundation/MainThread.h"
+#include "platform/process/ProcessTable.h"
+#include "session/LocalTmuxClient.h"
 #include "ssh/SSHConnectionReuse.h"
 #include "support/Command.h"
 #include "support/PrivateNamespace.h"
@@ -23,9 +30,15 @@
 
 #include <benchmark/benchmark.h>
 
+#include <csignal>
 #include <dirent.h>
-#include <fstream>
+#include <spawn.h>
 #include <stdexcept>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
 
 using namespace tarpelix;
 using namespace tarpelix::platform;
@@ -40,8 +53,72 @@ bool runUntil(const std::function<bool()>& condition, double seconds = 60) {
     return RunLoop::main()->runUntil(condition, seconds);
 }
 
-// The simulated desktop with a Ghostty pane running ssh to the private sshd, and an armed
-// coordinator. Made once, for every benchmark.
+std::uint32_t hash(std::uint32_t a, std::uint32_t b) {
+    std::uint32_t v = a * 0x9E3779B1u ^ (b + 0x7F4A7C15u) * 0x85EBCA77u;
+    v ^= v >> 13;
+    v *= 0xC2B2AE3Du;
+    return v ^ (v >> 16);
+}
+
+// A 2880 × 1800 screenshot: a gradient desktop, a window of text lines with a photo in it and
+// a terminal of coloured text. About 1.5 MB as PNG.
+std::uint32_t screenshot(std::uint32_t x, std::uint32_t y, int c) {
+    if (y < 50) return c == 2 ? 240 : 232;
+    const bool inTerminal = x >= 1500 && x < 2800 && y >= 500 && y < 1700;
+    const bool inWindow = x >= 120 && x < 1700 && y >= 100 && y < 1400;
+    if (inTerminal) {
+        const std::uint32_t column = (x - 1500) / 18, line = (y - 500) / 40;
+        const bool ink = (y - 500) % 40 < 28 && hash(column, line) % 5 != 0 && hash(x / 3, y / 3) % 3 == 0 &&
+                         column < 30 + line % 40;
+        return !ink ? 30 : static_cast<std::uint32_t>(c) == line % 3 ? 220 : 120;
+    }
+    if (inWindow) {
+        if (x >= 1000 && y >= 800) return 60 + ((x * 3 + y * (c + 1)) % 140) + hash(x, y * 3 + c) % 40;
+        const std::uint32_t line = (y - 100) / 36;
+        const bool ink = (y - 100) % 36 < 24 && x >= 200 && x < 200 + hash(line, 1) % 1400 &&
+                         hash(x / 7, line) % 6 != 0 && hash(x / 2, y / 2) % 4 == 0;
+        return ink ? 25 : 255;
+    }
+    return c == 0 ? 40 + y / 24 : c == 1 ? 80 + x / 40 : 160 + (x + y) / 80;
+}
+
+// A directory on the build's file system (the namespace covers /tmp with a tmpfs), removed at exit.
+class BuildDirectory {
+public:
+    BuildDirectory() {
+        std::string pattern = std::string(TARPELIX_BINARY_DIR) + "/bench-paste-XXXXXX";
+        if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed for " + pattern);
+        path = pattern;
+    }
+    ~BuildDirectory() { runCommand({"/bin/rm", "-rf", path}); }
+    std::string path;
+};
+
+// Idle processes that only make the process table longer.
+class IdleProcesses {
+public:
+    explicit IdleProcesses(int count) {
+        char program[] = "/bin/sleep";
+        char seconds[] = "3600";
+        char* arguments[] = {program, seconds, nullptr};
+        for (int i = 0; i < count; ++i) {
+            pid_t pid = 0;
+            if (::posix_spawn(&pid, program, nullptr, nullptr, arguments, environ) != 0) break;
+            pids_.push_back(pid);
+        }
+        if (static_cast<int>(pids_.size()) != count) throw std::runtime_error("cannot start the idle processes");
+    }
+    ~IdleProcesses() {
+        for (pid_t pid : pids_) ::kill(pid, SIGKILL);
+        for (pid_t pid : pids_) ::waitpid(pid, nullptr, 0);
+    }
+
+private:
+    std::vector<pid_t> pids_;
+};
+
+// The simulated desktop with a Ghostty window running ssh to the private sshd and one running
+// ssh inside local tmux, and an armed coordinator. Made once, for every benchmark.
 class World {
 public:
     World() {
@@ -49,25 +126,22 @@ public:
         InputEventsControl::setAccessibilityTrusted(true);
         DesktopControl::setPasteboardAccessBehavior(2);
         AppleEventsControl::setAutomationPermission(GhosttyControl::bundleIdentifier, AutomationAnswer::granted);
-        // A screenshot-sized PNG of 1440 × 900 with noise in it, so that it does not shrink to nothing.
-        png = makePNG(PngSpec{.width = 1440, .height = 900, .colorType = PNG_COLOR_TYPE_RGB,
-                              .samples = [](std::uint32_t x, std::uint32_t y, int c) -> std::uint32_t {
-                                  return (x / 7 + y / 5) % 3 == 0 ? noiseSamples(8)(x, y, c) : 200;
-                              }});
+        png = makePNG(PngSpec{.width = 2880, .height = 1800, .colorType = PNG_COLOR_TYPE_RGB, .samples = screenshot});
         pngFile = data.write("screenshot.png", std::string(png.begin(), png.end()));
         terminal = GhosttyControl::launch();
-        pane = terminal->openWindow({"ssh", SSHServer::alias});
-        terminal->type(pane, "echo RE''ADY; while IFS= read -r line; do :; done\n");
-        if (!terminal->waitForOutput(pane, "READY", 60)) throw std::runtime_error("the remote shell did not answer");
+        tmuxPane = openRemoteShell({"tmux", "-f", "/dev/null", "new-session", "exec ssh " + SSHServer::alias});
+        pane = openRemoteShell({"ssh", SSHServer::alias});
 
-        storage = transferStorageIn(data.file("store"));
-        diagnostics = diagnosticStoreIn(data.file("store"));
+        storage = transferStorageIn(store.path);
+        diagnostics = diagnosticStoreIn(store.path);
         coordinator = PasteCoordinator::create({.storage = storage, .diagnostics = diagnostics});
         coordinator->report = [this](const std::string& text) {
             if (text == PasteEventTap::readyReport) tapReady = true;
         };
         coordinator->reportFeedback = [this](const PasteFeedback& feedback) {
             if (feedback.outcome) outcome = feedback.outcome;
+            if (feedback.outcome && feedback.outcome != PasteFeedback::Outcome::success)
+                std::fprintf(stderr, "bench: the paste ended with \"%s\"\n", feedback.explanation.value_or("").c_str());
         };
         coordinator->start(true);
         if (!runUntil([&] { return tapReady && !coordinator->permissionStatus(); }))
@@ -81,16 +155,31 @@ public:
         server.stop();
     }
 
-    // One paste, from Control+V until the operation is released; false unless the path was typed.
-    bool paste() {
+    // One paste into the focused pane, timed (when `state` is given) from Control+V until the
+    // path is typed; false unless it was. The operation's release is waited for outside the timing.
+    bool paste(benchmark::State* state = nullptr) {
+        const auto pause = [state] { if (state) state->PauseTiming(); };
+        const auto resume = [state] { if (state) state->ResumeTiming(); };
+        pause();
         DesktopControl::copyPNG(png);
         outcome.reset();
-        auto down = InputEventsControl::keyEvent(9, true, EventFlag::control);
-        if (!InputEventsControl::deliver(down).swallowed) coordinator->refreshPermissions();
+        resume();
+        if (!InputEventsControl::deliver(InputEventsControl::keyEvent(9, true, EventFlag::control)).swallowed)
+            return false; // not armed: the terminal took a plain ^V
         InputEventsControl::deliver(InputEventsControl::keyEvent(9, false));
-        bool done = runUntil([&] { return outcome && !coordinator->isBusy(); });
-        terminal->type(pane, "\n"); // the remote loop takes the typed path as a line
-        return done && outcome == PasteFeedback::Outcome::success;
+        const bool typed = runUntil([&] { return outcome.has_value(); }) && outcome == PasteFeedback::Outcome::success;
+        pause();
+        const bool released = runUntil([&] { return !coordinator->isBusy(); });
+        terminal->type(focused, "\n"); // the remote loop takes the typed path as a line
+        resume();
+        return typed && released;
+    }
+
+    void focus(const std::string& which) {
+        terminal->focusPane(which);
+        focused = which;
+        coordinator->refreshPermissions();
+        runUntil([] { return false; }, 1.5); // one poll of the coordinator arms the tap for this pane
     }
 
     // The connection the uploads leave behind, if one is up.
@@ -111,6 +200,29 @@ public:
         if (!path.empty()) runCommand({"/usr/bin/ssh", "-o", "ControlPath=" + path, "-O", "exit", SSHServer::alias});
     }
 
+    // The terminal device of a pane, as the process table names it.
+    dev_t device(const std::string& which) const {
+        struct stat status {};
+        if (::stat(terminal->pane(which).tty.c_str(), &status) != 0) throw std::runtime_error("no pane tty");
+        return status.st_rdev;
+    }
+
+    // Stores `count` finished transfers through the storage service, as earlier pastes would have.
+    void addHistory(int count) {
+        for (int i = 0; i < count; ++i) {
+            TransferRecord record;
+            record.createdAt = record.updatedAt = Date::now().addingSeconds(-86400.0 + i);
+            record.terminal = "ghostty";
+            record.transport = "ssh";
+            record.destinationIdentity = "history";
+            record.imageSize = 4096;
+            record.confirmedRemotePath = "/home/user/.cache/tarpelix/uploads/" + record.id.uuidString() + ".png";
+            record.uploadOutcome = TransferOutcome::succeeded;
+            record.insertionOutcome = TransferOutcome::succeeded;
+            storage->create(record, std::nullopt);
+        }
+    }
+
     // scp speaks SFTP to the server, as it does by default.
     SSHServer server{[] {
         SSHServer::Options options;
@@ -118,12 +230,23 @@ public:
         return options;
     }()};
     TemporaryDirectory data{"tarpelix-bench"};
+    BuildDirectory store;
     Bytes png;
     std::string pngFile;
-
-private:
     std::shared_ptr<SimulatedTerminal> terminal;
     std::string pane;
+    std::string tmuxPane;
+    std::string focused;
+
+private:
+    std::string openRemoteShell(SimulatedTerminal::Program program) {
+        auto opened = terminal->openWindow(std::move(program));
+        terminal->type(opened, "echo RE''ADY; while IFS= read -r line; do :; done\n");
+        if (!terminal->waitForOutput(opened, "READY", 60)) throw std::runtime_error("the remote shell did not answer");
+        focused = opened;
+        return opened;
+    }
+
     std::shared_ptr<TransferStorage> storage;
     std::shared_ptr<DiagnosticStore> diagnostics;
     std::shared_ptr<PasteCoordinator> coordinator;
@@ -133,32 +256,36 @@ private:
 
 World* world = nullptr;
 
-void BM_PasteWarm(benchmark::State& state) {
-    if (!world->paste()) state.SkipWithError("the first paste failed"); // leaves the connection up
+void pastes(benchmark::State& state, const std::string& pane) {
+    world->focus(pane); // arms the tap again after set-up that kept the main run loop away
+    if (!world->paste()) return state.SkipWithError("the first paste failed"); // leaves the connection up
     for (auto _ : state) {
-        if (!world->paste()) state.SkipWithError("a paste failed");
+        if (!world->paste(&state)) return state.SkipWithError("a paste failed");
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * world->png.size()));
 }
 
+void BM_PasteWarm(benchmark::State& state) { pastes(state, world->pane); }
+
 void BM_SSHCatWarm(benchmark::State& state) {
-    if (world->controlPath().empty() && !world->paste()) state.SkipWithError("no connection to reuse");
+    if (world->controlPath().empty()) return state.SkipWithError("no connection to reuse");
     const auto path = world->controlPath();
     // The same PNG over the same connection, by the shell the way a user would type it.
     const std::string command = "exec /usr/bin/ssh -o ControlMaster=no -o ControlPath=" + path + " " +
                                 SSHServer::alias + " 'cat > /tmp/bench-cat.png' < " + world->pngFile;
     for (auto _ : state) {
-        if (runCommand({"/bin/sh", "-c", command}).status != 0) state.SkipWithError("ssh cat failed");
+        if (runCommand({"/bin/sh", "-c", command}).status != 0) return state.SkipWithError("ssh cat failed");
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * world->png.size()));
 }
 
 void BM_PasteCold(benchmark::State& state) {
+    world->focus(world->pane);
     for (auto _ : state) {
         state.PauseTiming();
         world->closeConnection();
         state.ResumeTiming();
-        if (!world->paste()) state.SkipWithError("a paste failed");
+        if (!world->paste(&state)) return state.SkipWithError("a paste failed");
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * world->png.size()));
 }
@@ -167,15 +294,62 @@ void BM_ScpCold(benchmark::State& state) {
     for (auto _ : state) {
         auto result = runCommand({"/usr/bin/scp", "-q", "-o", "ControlMaster=no", "-o", "ControlPath=none",
                                   world->pngFile, SSHServer::alias + ":/tmp/bench-scp.png"});
-        if (result.status != 0) state.SkipWithError("scp failed");
+        if (result.status != 0) return state.SkipWithError("scp failed");
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * world->png.size()));
 }
 
+// One snapshot of the process table for the pane's terminal, as resolution and each
+// revalidation take it.
+void snapshots(benchmark::State& state) {
+    const auto table = ProcessTable::system();
+    const dev_t device = world->device(world->pane);
+    for (auto _ : state) benchmark::DoNotOptimize(table->processesOnTerminal(device));
+}
+
+void BM_Snapshot(benchmark::State& state) { snapshots(state); }
+
+std::unique_ptr<IdleProcesses> idle;
+
+void BM_SnapshotProcesses(benchmark::State& state) {
+    idle = std::make_unique<IdleProcesses>(2000);
+    snapshots(state);
+}
+
+void BM_PasteWarmProcesses(benchmark::State& state) {
+    pastes(state, world->pane);
+    idle.reset();
+}
+
+// One `list-clients` of the local tmux server, as each tmux resolution and revalidation asks.
+void BM_ListClients(benchmark::State& state) {
+    const std::string socket = "/tmp/tmux-" + std::to_string(::getuid()) + "/default";
+    for (auto _ : state) {
+        auto result = runCommand({"/usr/bin/tmux", "-u", "-N", "-S", socket, "list-clients", "-F",
+                                  LocalTmuxClient::format()});
+        if (result.status != 0) return state.SkipWithError("list-clients failed");
+    }
+}
+
+void BM_PasteWarmTmux(benchmark::State& state) { pastes(state, world->tmuxPane); }
+
+void BM_PasteWarmHistory(benchmark::State& state) {
+    world->addHistory(2000);
+    pastes(state, world->pane);
+}
+
+// Registration order is run order: the history stays once added, and the idle processes live
+// from the first to the second of their rows.
 BENCHMARK(BM_PasteWarm)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SSHCatWarm)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PasteCold)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ScpCold)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Snapshot)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SnapshotProcesses)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PasteWarmProcesses)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ListClients)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PasteWarmTmux)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PasteWarmHistory)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 } // namespace
 
@@ -191,6 +365,7 @@ int main(int argc, char** argv) {
         World made;
         world = &made;
         benchmark::RunSpecifiedBenchmarks();
+        idle.reset();
         world = nullptr;
     } catch (const std::exception& error) {
         std::fprintf(stderr, "bench: %s\n", error.what());
