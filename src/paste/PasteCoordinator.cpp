@@ -45,16 +45,18 @@ std::shared_ptr<PasteCoordinator> PasteCoordinator::create(Dependencies dependen
 }
 
 PasteCoordinator::PasteCoordinator(Dependencies dependencies)
-    : eventTap_(PasteEventTap::create(platform::systemUptime)),
+    : eventTap_(PasteEventTap::create(platform::systemUptime, nullptr, dependencies.operationTimeout)),
       permissionGate_(dependencies.permissionGate ? std::move(dependencies.permissionGate)
                                                   : PastePermissionGate::create()),
       storage_(std::move(dependencies.storage)),
       diagnostics_(std::move(dependencies.diagnostics)),
       uploadTransport_(std::move(dependencies.uploadTransport)),
       insertion_(std::move(dependencies.insertion)),
+      resolver_(std::move(dependencies.resolver)),
       worker_(platform::DispatchQueue::create(queueLabel, platform::QualityOfService::userInitiated)),
       operations_(dependencies.operations ? std::move(dependencies.operations)
-                                          : std::make_shared<PasteOperationState>()) {
+                                          : std::make_shared<PasteOperationState>()),
+      operationTimeout_(dependencies.operationTimeout) {
     clipboardPermissionReady = [] {
         return platform::Pasteboard::general().accessBehavior() == platform::PasteboardAccessBehavior::alwaysAllow;
     };

@@ -69,8 +69,9 @@ public:
     };
 
     // What the coordinator is built with; unset members take their defaults (a new slot, a
-    // new permission gate, the ssh upload, the adapter's insertion). Storage and diagnostics
-    // have no default: without them nothing is stored or logged.
+    // new permission gate, the ssh upload, the adapter's insertion, a resolver reading the
+    // system's process table, the 30-second operation). Storage and diagnostics have no
+    // default: without them nothing is stored or logged.
     struct Dependencies {
         std::shared_ptr<PasteOperationState> operations{};
         std::shared_ptr<TransferStorage> storage{};
@@ -78,6 +79,9 @@ public:
         std::shared_ptr<PastePermissionGate> permissionGate{};
         UploadTransport uploadTransport{};
         Insertion insertion{};
+        SSHSessionResolver resolver = SSHSessionResolver{ProcessInspector()};
+        // Seconds from the key press to the deadline of the operation and of its upload.
+        double operationTimeout = PasteOperation::timeout;
     };
 
     static inline const std::string queueLabel = "com.tarpelix.paste";
@@ -233,6 +237,7 @@ private:
     platform::WorkspaceObserver activationObserver_;
     std::vector<platform::WorkspaceObserver> powerObservers_;
     bool enabled_ = false;
+    const double operationTimeout_;
 };
 
 } // namespace tarpelix

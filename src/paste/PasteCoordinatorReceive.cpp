@@ -8,7 +8,6 @@
 #include "platform/desktop/Workspace.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/MainThread.h"
-#include "ssh/SSHTransport.h"
 #include "terminal/GhosttyAdapter.h"
 #include "terminal/TerminalAppAdapter.h"
 #include "model/TerminalUnavailable.h"
@@ -116,7 +115,7 @@ void PasteCoordinator::receive(const PasteGesture& gesture) {
     platform::requireMainThread("PasteCoordinator.receive");
     const auto id = platform::Uuid::random();
     const auto captureStarted = platform::MonotonicInstant::now();
-    const double deadline = platform::systemUptime() + SSHTransport::operationTimeout;
+    const double deadline = platform::systemUptime() + operationTimeout_;
     auto frontmost = frontmostApplication();
     const auto bundleID = frontmost ? frontmost->bundleIdentifier : std::nullopt;
     const auto terminal = PasteTransfer::terminalCategory(bundleID);

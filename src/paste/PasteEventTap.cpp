@@ -45,11 +45,17 @@ EventRef tapCallback(EventType type, const EventRef& event, void* userInfo) {
 
 } // namespace
 
-std::shared_ptr<PasteEventTap> PasteEventTap::create(Clock now, Connect connect) {
-    return std::shared_ptr<PasteEventTap>(new PasteEventTap(std::move(now), std::move(connect)));
+std::shared_ptr<PasteEventTap> PasteEventTap::create(Clock now, Connect connect, double operationTimeout) {
+    return std::shared_ptr<PasteEventTap>(
+        new PasteEventTap(std::move(now), std::move(connect), operationTimeout));
 }
 
-PasteEventTap::PasteEventTap(Clock now, Connect connect) : connect_(std::move(connect)), now_(std::move(now)) {}
+PasteEventTap::PasteEventTap(Clock now, Connect connect, double operationTimeout)
+    : connect_(std::move(connect)), operationTimeout_(operationTimeout), now_(std::move(now)) {}
+
+PasteGesture PasteEventTap::gestureLocked(const platform::EventRef& copy) const {
+    return PasteGesture{copy, pid_, generation_, PasteOperation::Instant::now().advanced(operationTimeout_)};
+}
 
 PasteEventTap::~PasteEventTap() {
     // The callback's user value is this object, unretained: no tap thread may outlive it.
@@ -305,7 +311,7 @@ EventRef PasteEventTap::handle(EventType type, const EventRef& event) {
         if (!replayRepeats_ || !enabled_ || pid_ == 0 || generation_ != heldGeneration_) return nullptr;
         auto copy = event->copy();
         if (!copy) return nullptr;
-        PasteGesture gesture{copy, pid_, generation_, PasteOperation::newDeadline()};
+        PasteGesture gesture = gestureLocked(copy);
         postToMain([gesture](PasteEventTap& self) { self.replay(gesture); });
         return nullptr;
     }
@@ -315,7 +321,7 @@ EventRef PasteEventTap::handle(EventType type, const EventRef& event) {
             heldPaste_ = true;
             replayRepeats_ = false;
             heldGeneration_ = generation_;
-            PasteGesture gesture{copy, pid_, generation_, PasteOperation::newDeadline()};
+            PasteGesture gesture = gestureLocked(copy);
             postToMain([gesture](PasteEventTap& self) { self.receive(gesture); });
             return nullptr;
         }

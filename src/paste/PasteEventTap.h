@@ -50,7 +50,9 @@ public:
 
     // `now`: seconds of system uptime (the clock of the retry delay and of readiness);
     // called on both threads. `connect` replaces the system connection (tests).
-    static std::shared_ptr<PasteEventTap> create(Clock now, Connect connect = nullptr);
+    // `operationTimeout`: seconds from a key press to the deadline its gesture carries.
+    static std::shared_ptr<PasteEventTap> create(Clock now, Connect connect = nullptr,
+                                                 double operationTimeout = PasteOperation::timeout);
     // Stops every tap thread this object started and waits for it to end.
     ~PasteEventTap();
     PasteEventTap(const PasteEventTap&) = delete;
@@ -78,7 +80,8 @@ public:
     struct TapThread;
 
 private:
-    PasteEventTap(Clock now, Connect connect);
+    PasteEventTap(Clock now, Connect connect, double operationTimeout);
+    PasteGesture gestureLocked(const platform::EventRef& copy) const;
 
     void invalidateLocked(const std::string& reason);
     void expireReadinessLocked();
@@ -96,6 +99,7 @@ private:
     bool starting_ = false;
     std::uint64_t connectionGeneration_ = 0;
     const Connect connect_;
+    const double operationTimeout_;
     std::vector<std::shared_ptr<TapThread>> threads_;
 
     // Guarded by lock_ (shared by the tap thread and the main thread).

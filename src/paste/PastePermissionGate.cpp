@@ -32,12 +32,19 @@ void PastePermissionGate::refresh(const std::optional<Target>& target, bool prer
         reset();
         target_ = target;
     }
-    if (checking_) return; // one probe at a time for the same target
+    const double started = now_();
+    if (checking_) {
+        // One probe at a time for the same target, unless the outstanding one never answered:
+        // it is given up, and the new generation makes its late answer stale.
+        if (started - checkingSince_ <= probeTimeout) return;
+        ++generation_;
+    }
     checking_ = true;
+    checkingSince_ = started;
     const std::uint64_t generation = generation_;
     const Target asked = *target;
     // A grant counts from the start of its probe.
-    const double expiry = now_() + grantDuration;
+    const double expiry = started + grantDuration;
     probe_(asked, [weak = weak_from_this(), generation, asked, expiry](bool granted) {
         auto self = weak.lock();
         if (!self) return;

@@ -10,8 +10,8 @@ namespace tarpelix {
 
 // Whether this application may automate the frontmost terminal, asked in the background
 // without prompting and trusted for 2.0 seconds from the start of the probe that granted
-// it. Answers for a terminal that is no longer the target, or given after a reset, are
-// dropped. Main thread only.
+// it. Answers for a terminal that is no longer the target, given after a reset, or given
+// by a probe that was given up for taking too long, are dropped. Main thread only.
 class PastePermissionGate final : public std::enable_shared_from_this<PastePermissionGate> {
 public:
     struct Target {
@@ -24,6 +24,8 @@ public:
     using Clock = std::function<double()>;
 
     static constexpr double grantDuration = 2.0;
+    // A probe outstanding longer than this no longer holds back a new one for its target.
+    static constexpr double probeTimeout = 10.0;
 
     // Defaults: the system uptime and the Automation probe below.
     static std::shared_ptr<PastePermissionGate> create(Clock now = {}, Probe probe = {});
@@ -47,6 +49,7 @@ private:
     std::optional<Target> target_;
     std::uint64_t generation_ = 0;
     bool checking_ = false;
+    double checkingSince_ = 0; // clock time the outstanding probe started
     const Clock now_;
     std::optional<double> grantedUntil_;
 };

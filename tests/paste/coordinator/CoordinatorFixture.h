@@ -13,6 +13,7 @@
 #include "session/ProcessInspector.h"
 #include "storage/TransferStorage.h"
 #include "platform/foundation/LinuxProfile.h"
+#include "platform/process/ProcessTable.h"
 #include "support/MainLoop.h"
 #include "support/PrivateNamespace.h"
 #include "support/SilentServer.h"
@@ -95,6 +96,37 @@ private:
     std::optional<std::string> fail_;
 };
 
+// The system's process table, where a test can act just before a listing of a terminal's
+// processes (counted from 1), on the thread that lists: between a paste's resolution and
+// its re-checks, for instance.
+class ActingProcessTable final : public platform::ProcessTable {
+public:
+    std::vector<platform::ProcessTableEntry> processesOnTerminal(dev_t device) const override {
+        const int listing = ++listings_;
+        std::function<void(int)> act;
+        {
+            std::lock_guard lock(mutex_);
+            act = act_;
+        }
+        if (act) act(listing);
+        return real_->processesOnTerminal(device);
+    }
+    std::unique_ptr<platform::ProcessHandle> open(pid_t pid) const override { return real_->open(pid); }
+    std::optional<std::size_t> argumentSizeLimit() const override { return real_->argumentSizeLimit(); }
+
+    int listings() const { return listings_; }
+    void actBeforeListing(std::function<void(int)> act) {
+        std::lock_guard lock(mutex_);
+        act_ = std::move(act);
+    }
+
+private:
+    const std::shared_ptr<const platform::ProcessTable> real_ = platform::ProcessTable::system();
+    mutable std::atomic<int> listings_{0};
+    mutable std::mutex mutex_;
+    std::function<void(int)> act_;
+};
+
 // Replaces ~/.ssh/config of the (private) home directory.
 inline void writeSSHConfig(const std::string& content) {
     const std::filesystem::path directory = platform::LinuxProfile::passwordDatabaseHome() + "/.ssh";
@@ -148,8 +180,9 @@ protected:
         platform::DesktopControl::reset();
     }
 
-    // A coordinator wired to the recorders below.
+    // A coordinator wired to the recorders below; it reads processes through `processTable`.
     void makeCoordinator(PasteCoordinator::Dependencies dependencies = {}) {
+        dependencies.resolver = SSHSessionResolver{ProcessInspector(processTable)};
         if (!dependencies.storage) dependencies.storage = storage;
         if (!dependencies.diagnostics) dependencies.diagnostics = diagnostics;
         if (!dependencies.permissionGate) dependencies.permissionGate = gate;
@@ -272,6 +305,7 @@ protected:
     std::shared_ptr<TransferStorage> storage;
     std::shared_ptr<DiagnosticStore> diagnostics;
     std::shared_ptr<PastePermissionGate> gate;
+    std::shared_ptr<ActingProcessTable> processTable = std::make_shared<ActingProcessTable>();
     BlockingTransport transport;
     std::shared_ptr<PasteCoordinator> coordinator;
 

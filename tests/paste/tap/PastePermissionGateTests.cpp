@@ -82,6 +82,27 @@ TEST_F(PastePermissionGateTest, OneProbeAtATimeAndADenialClearsAnEarlierGrant) {
     EXPECT_EQ(probe.asked.size(), 3u);
 }
 
+TEST_F(PastePermissionGateTest, AProbeThatNeverAnswersIsGivenUpAfterTenSeconds) {
+    gate->refresh(ghostty, true); // this probe hangs
+    now += PastePermissionGate::probeTimeout;
+    gate->refresh(ghostty, true);
+    EXPECT_EQ(probe.asked.size(), 1u) << "ten seconds are not yet too long";
+    now += 0.5;
+    gate->refresh(ghostty, true);
+    ASSERT_EQ(probe.asked.size(), 2u);
+    gate->refresh(ghostty, true);
+    EXPECT_EQ(probe.asked.size(), 2u) << "the new probe is the one outstanding";
+    probe.asked[1].completion(true);
+    EXPECT_EQ(gate->grantedUntil(), 510.5 + PastePermissionGate::grantDuration);
+    EXPECT_TRUE(gate->allows(ghostty));
+
+    // The first probe's late denial belongs to a probe given up: it changes nothing.
+    const int before = changes;
+    probe.asked[0].completion(false);
+    EXPECT_EQ(changes, before);
+    EXPECT_TRUE(gate->allows(ghostty));
+}
+
 TEST_F(PastePermissionGateTest, StaleAnswersAreDroppedWithoutTellingAnyone) {
     gate->refresh(ghostty, true);
     gate->refresh(iterm, true); // the frontmost terminal changed

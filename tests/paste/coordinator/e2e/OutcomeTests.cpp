@@ -86,9 +86,10 @@ TEST_F(GatedPasteEndings, AForegroundJobThatChangesDuringTheUploadLeavesItUpload
 }
 
 TEST_F(GatedPasteEndings, APassedDeadlineEndsTheUpload) {
+    makeCoordinator({.operationTimeout = 3}); // a short operation, long enough to reach the upload
     auto remote = remoteReadingALine();
     auto id = startGatedPaste();
-    // The remote end never lets the upload through: the operation's 30 seconds run out.
+    // The remote end never lets the upload through: the operation's time runs out.
     ASSERT_TRUE(runMainUntil([&] { return !coordinator->isBusy(); }, 60));
     EXPECT_TRUE(reported(PasteOperation::timedOutReason));
     EXPECT_EQ(lineTheShellReceived(remote), "");
