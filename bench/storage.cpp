@@ -1,15 +1,21 @@
-// Costs of the storage and diagnostics paths a paste takes: writing and completing a transfer
-// record (with and without a retained image), and appending diagnostic events.
+// Costs of the storage and diagnostics paths a paste takes: the storage work of one paste (with
+// and without a retained image) against the size of the history, and appending diagnostic events.
 #include "diagnostics/DiagnosticEvent.h"
 #include "diagnostics/DiagnosticStore.h"
-#include "storage/TransferStore.h"
+#include "storage/TransferStorage.h"
 
 #include <benchmark/benchmark.h>
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
 
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 using namespace tarpelix;
 
@@ -31,28 +37,104 @@ TransferRecord newRecord(std::int64_t imageSize) {
     return record;
 }
 
-void createAndComplete(benchmark::State& state) {
-    auto directory = scratchDirectory();
-    TransferStore::Options options;
-    options.root = directory / "Tarpelix";
+std::string remotePath(const platform::Uuid& id) { return "/home/me/.cache/tarpelix/uploads/" + id.uuidString() + ".png"; }
+
+TransferRecord completed(TransferRecord record) {
+    record.confirmedRemotePath = remotePath(record.id);
+    record.uploadOutcome = TransferOutcome::succeeded;
+    record.insertionOutcome = TransferOutcome::succeeded;
+    return record;
+}
+
+// A store under a scratch directory of the build's file system, so fsyncs cost what they do on a
+// real disk (tmpfs would hide them).
+std::shared_ptr<TransferStorage> openStorage(const std::filesystem::path& root) {
+    TransferStorage::Options options;
+    options.root = root;
     options.scheduleMaintenance = false;
-    auto store = TransferStore::open(options);
-    auto size = static_cast<std::size_t>(state.range(0));
-    platform::Bytes png(size, 0x5A);
-    for (auto _ : state) {
-        auto record = newRecord(static_cast<std::int64_t>(size));
-        std::optional<platform::Bytes> image;
-        if (size) image = png;
-        auto stored = store->create(record, image);
-        stored.confirmedRemotePath = "/home/me/.cache/tarpelix/uploads/x.png";
-        stored.uploadOutcome = TransferOutcome::succeeded;
-        stored.insertionOutcome = TransferOutcome::succeeded;
-        benchmark::DoNotOptimize(store->update(stored));
+    return TransferStorage::create(options);
+}
+
+// Earlier pastes written straight into the files, as a long-used store would hold them: every
+// other one succeeded, each with a small retained image (so every retained file is a candidate
+// for the budget walk).
+void fillHistory(const std::filesystem::path& root, int count) {
+    openStorage(root).reset(); // creates the directories and the schema
+    sqlite3* db = nullptr;
+    if (sqlite3_open((root / "transfers.sqlite3").c_str(), &db) != SQLITE_OK) std::abort();
+    sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+    sqlite3_stmt* insert = nullptr;
+    sqlite3_prepare_v2(db, "INSERT INTO transfers(id, created_at, payload) VALUES(?, ?, ?)", -1, &insert, nullptr);
+    platform::Bytes png(1024, 0x5A);
+    for (int i = 0; i < count; ++i) {
+        auto record = newRecord(static_cast<std::int64_t>(png.size()));
+        record.createdAt = platform::Date{record.createdAt.secondsSinceReferenceDate - 86400 + i};
+        record.updatedAt = record.createdAt;
+        if (i % 2) record = completed(record);
+        record.localFilename = record.expectedFilename();
+        std::FILE* file = std::fopen((root / "images" / *record.localFilename).c_str(), "wb");
+        if (!file || std::fwrite(png.data(), 1, png.size(), file) != png.size()) std::abort();
+        std::fclose(file);
+        auto id = record.id.uuidString();
+        auto payload = record.json();
+        sqlite3_bind_text(insert, 1, id.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_double(insert, 2, record.createdAt.unixSeconds());
+        sqlite3_bind_blob(insert, 3, payload.data(), static_cast<int>(payload.size()), SQLITE_TRANSIENT);
+        if (sqlite3_step(insert) != SQLITE_DONE) std::abort();
+        sqlite3_reset(insert);
     }
-    store.reset();
+    sqlite3_finalize(insert);
+    if (sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) std::abort();
+    sqlite3_close(db);
+}
+
+// The storage work of one paste, as the transfer does it: the record with its image, the
+// storage warning, the confirmed upload and the finished insertion.
+void paste(TransferStorage& storage, const platform::Bytes& png) {
+    auto record = newRecord(static_cast<std::int64_t>(png.size()));
+    storage.beginOperation(record.id);
+    record = storage.create(record, png);
+    benchmark::DoNotOptimize(storage.status().warning);
+    record.confirmedRemotePath = remotePath(record.id);
+    record.uploadOutcome = TransferOutcome::succeeded;
+    record = storage.update(record);
+    record.insertionOutcome = TransferOutcome::succeeded;
+    benchmark::DoNotOptimize(storage.update(record));
+    storage.endOperation(record.id);
+}
+
+// One paste's storage work with an empty store and with 2,000 earlier records, interleaved in
+// one run; "ratio" is the second against the first (1.0 means the history costs nothing).
+void pasteByHistorySize(benchmark::State& state) {
+    constexpr int earlierRecords = 2000;
+    auto directory = scratchDirectory();
+    fillHistory(directory / "history", earlierRecords);
+    auto empty = openStorage(directory / "empty");
+    auto history = openStorage(directory / "history");
+    platform::Bytes png(static_cast<std::size_t>(state.range(0)), 0x5A);
+    using Clock = std::chrono::steady_clock;
+    std::vector<double> emptyTimes, historyTimes;
+    for (auto _ : state) {
+        auto start = Clock::now();
+        paste(*empty, png);
+        auto middle = Clock::now();
+        paste(*history, png);
+        auto end = Clock::now();
+        emptyTimes.push_back(std::chrono::duration<double, std::milli>(middle - start).count());
+        historyTimes.push_back(std::chrono::duration<double, std::milli>(end - middle).count());
+    }
+    auto median = [](std::vector<double> values) {
+        std::sort(values.begin(), values.end());
+        return values.empty() ? 0.0 : values[values.size() / 2];
+    };
+    state.counters["empty_ms"] = median(emptyTimes);
+    state.counters["history_ms"] = median(historyTimes);
+    state.counters["ratio"] = median(historyTimes) / median(emptyTimes);
+    empty.reset();
+    history.reset();
     std::filesystem::remove_all(directory);
 }
-BENCHMARK(createAndComplete)->Arg(0)->Arg(1 << 20)->Unit(benchmark::kMillisecond);
+BENCHMARK(pasteByHistorySize)->Arg(0)->Arg(1 << 20)->Iterations(100)->Unit(benchmark::kMillisecond);
 
 void encodeAndDecodeEvent(benchmark::State& state) {
     DiagnosticEvent event;

@@ -1,5 +1,6 @@
 #include "storage/RecordChecks.h"
 
+#include "model/RemoteImagePath.h"
 #include "platform/foundation/Text.h"
 #include "storage/StorageError.h"
 
@@ -19,6 +20,12 @@ void checkRecord(const TransferRecord& record) {
     if (record.imageSize < 0) throw StorageError::invalidRecord;
     if (!isFinite(record.createdAt) || !isFinite(record.updatedAt)) throw StorageError::invalidRecord;
     if (record.localFilename && *record.localFilename != record.expectedFilename()) throw StorageError::invalidRecord;
+    if (!hasAcceptableRemotePath(record)) throw StorageError::invalidRecord;
+}
+
+bool hasAcceptableRemotePath(const TransferRecord& record) {
+    const auto& path = record.confirmedRemotePath;
+    return !path || path->empty() || isValidRemoteImagePath(*path, record.id);
 }
 
 void checkLatestAttempt(const PasteAttempt& attempt) {

@@ -58,6 +58,15 @@ std::optional<std::string> SQLiteStatement::blob(int column) const {
 
 std::int64_t SQLiteStatement::int64(int column) const { return sqlite3_column_int64(statement_, column); }
 
+double SQLiteStatement::real(int column) const { return sqlite3_column_double(statement_, column); }
+
+std::string SQLiteStatement::text(int column) const {
+    const unsigned char* characters = sqlite3_column_text(statement_, column);
+    int size = sqlite3_column_bytes(statement_, column);
+    if (!characters || size <= 0) return {};
+    return std::string(reinterpret_cast<const char*>(characters), static_cast<std::size_t>(size));
+}
+
 SQLiteDatabase::SQLiteDatabase(const std::filesystem::path& file) {
     int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX | SQLITE_OPEN_NOFOLLOW;
     if (sqlite3_open_v2(file.c_str(), &handle_, flags, nullptr) != SQLITE_OK) {

@@ -33,6 +33,8 @@ public:
     // Column 0 as a blob; none when NULL or empty.
     std::optional<std::string> blob(int column) const;
     std::int64_t int64(int column) const;
+    double real(int column) const;
+    std::string text(int column) const;
 
 private:
     sqlite3_stmt* statement_ = nullptr;

@@ -13,7 +13,10 @@ namespace files = platform::files;
 
 
 std::shared_ptr<TransferStorage> TransferStorage::create(Options options) {
-    return std::shared_ptr<TransferStorage>(new TransferStorage(std::move(options)));
+    std::shared_ptr<TransferStorage> storage(new TransferStorage(std::move(options)));
+    // A store that failed to open is retried once the service can be referred to weakly.
+    if (!storage->store_) storage->scheduleRetry();
+    return storage;
 }
 
 std::shared_ptr<TransferStorage> TransferStorage::create() { return create(Options{}); }
@@ -25,7 +28,10 @@ TransferStorage::TransferStorage(Options options)
       policy_(options.policy),
       scheduleMaintenance_(options.scheduleMaintenance),
       fileOperation_(std::move(options.fileOperation)),
-      timeZone_(std::move(options.timeZone)) {
+      timeZone_(std::move(options.timeZone)),
+      firstRetryDelay_(options.retryDelaySeconds),
+      retryMaximumDelay_(options.retryMaximumDelaySeconds),
+      retryDelay_(firstRetryDelay_) {
     // Not yet shared: the open runs on the constructing thread.
     try {
         store_ = openStore();
@@ -52,7 +58,37 @@ std::shared_ptr<TransferStore> TransferStorage::openStore() {
 
 void TransferStorage::rememberFailure(std::exception_ptr error) {
     warning_ = storageErrorFrom(error);
-    if (*warning_ == StorageError::databaseFailure || *warning_ == StorageError::unavailable) store_.reset();
+    if (*warning_ == StorageError::databaseFailure || *warning_ == StorageError::unavailable) {
+        store_.reset();
+        if (!retryTimer_) {
+            retryDelay_ = firstRetryDelay_;
+            scheduleRetry();
+        }
+    }
+}
+
+// A one-shot retry on the service's own queue, never on a paste's path. Without a weak
+// reference (still inside the constructor) `create` schedules it instead.
+void TransferStorage::scheduleRetry() {
+    std::weak_ptr<TransferStorage> weak = weak_from_this();
+    if (weak.expired()) return;
+    retryTimer_ = platform::DispatchTimer::create(
+        queue_, retryMaximumDelay_,
+        [weak] {
+            if (auto self = weak.lock()) self->retryOnTimer();
+        },
+        retryDelay_);
+}
+
+void TransferStorage::retryOnTimer() {
+    if (!store_) writeBackEverything();
+    if (store_) {
+        // Persistent again (a write-back that failed after the reopen keeps the store open).
+        retryTimer_.reset();
+        return;
+    }
+    retryDelay_ = std::min(retryDelay_ * 2, retryMaximumDelay_);
+    scheduleRetry(); // replaces this timer
 }
 
 TransferStorage::Identifiers TransferStorage::busySet() const {
@@ -241,6 +277,7 @@ void TransferStorage::clearNow() {
     attemptDirty_ = false;
     warning_.reset();
     clearPending_ = false;
+    retryTimer_.reset(); // the clear reopened the store
 }
 
 void TransferStorage::removeRegularFile(const std::filesystem::path& path) {
@@ -275,37 +312,40 @@ void TransferStorage::clearWithoutStore() {
 }
 
 bool TransferStorage::retryStorage() {
-    return queue_->sync([&] {
+    return queue_->sync([&] { return writeBackEverything(); });
+}
+
+bool TransferStorage::writeBackEverything() {
+    trimPersistedCache();
+    try {
+        if (!store_) store_ = openStore();
+        store_->setActiveOperations(busySet());
         trimPersistedCache();
-        try {
-            if (!store_) store_ = openStore();
-            store_->setActiveOperations(busySet());
-            trimPersistedCache();
-            std::vector<TransferRecord> pending;
-            for (const auto& id : dirty_) {
-                if (auto it = records_.find(id); it != records_.end()) pending.push_back(it->second);
-            }
-            std::stable_sort(pending.begin(), pending.end(),
-                             [](const auto& a, const auto& b) { return a.createdAt < b.createdAt; });
-            for (const auto& record : pending) {
-                auto result = writeBack(record);
-                records_[result.id] = result;
-                if (currentImage_ && currentImage_->id == result.id && result.localFilename) {
-                    currentImage_->memoryOnly = false;
-                }
-                dirty_.erase(result.id);
-            }
-            if (attemptDirty_ && latestAttempt_) {
-                store_->saveLatestAttempt(*latestAttempt_);
-                attemptDirty_ = false;
-            }
-        } catch (...) {
-            rememberFailure(std::current_exception());
-            return false;
+        std::vector<TransferRecord> pending;
+        for (const auto& id : dirty_) {
+            if (auto it = records_.find(id); it != records_.end()) pending.push_back(it->second);
         }
-        warning_.reset();
-        return true;
-    });
+        std::stable_sort(pending.begin(), pending.end(),
+                         [](const auto& a, const auto& b) { return a.createdAt < b.createdAt; });
+        for (const auto& record : pending) {
+            auto result = writeBack(record);
+            records_[result.id] = result;
+            if (currentImage_ && currentImage_->id == result.id && result.localFilename) {
+                currentImage_->memoryOnly = false;
+            }
+            dirty_.erase(result.id);
+        }
+        if (attemptDirty_ && latestAttempt_) {
+            store_->saveLatestAttempt(*latestAttempt_);
+            attemptDirty_ = false;
+        }
+    } catch (...) {
+        rememberFailure(std::current_exception());
+        return false;
+    }
+    warning_.reset();
+    retryTimer_.reset();
+    return true;
 }
 
 } // namespace tarpelix

@@ -3,6 +3,7 @@
 #include "model/PasteAttempt.h"
 #include "model/TransferRecord.h"
 #include "platform/dispatch/DispatchQueue.h"
+#include "platform/dispatch/DispatchTimer.h"
 #include "platform/foundation/Bytes.h"
 #include "storage/PasteUsage.h"
 #include "storage/StorageError.h"
@@ -23,7 +24,8 @@ namespace tarpelix {
 // written in memory, so a paste never fails because the disk failed; it falls back to a
 // memory-only mode with a sticky warning when the store cannot be opened or fails badly;
 // it tracks running operations and attempts so the store leaves their records alone, and
-// defers a clear requested while they run. All state lives on the service's serial queue,
+// defers a clear requested while they run. While memory-only it tries the store again on its
+// own timer (first after a minute, then less and less often, at least hourly). All state lives on the service's serial queue,
 // which may wait for the store's queue, never the reverse. Completions run on the main queue.
 class TransferStorage : public std::enable_shared_from_this<TransferStorage> {
 public:
@@ -64,6 +66,10 @@ public:
         StorageFileHook fileOperation;
         // Handed to the store (the usage statistics' calendar).
         std::function<platform::TimeZone()> timeZone = platform::TimeZone::current;
+        // The wait before the first retry of a memory-only service; it doubles after each failed
+        // retry up to the maximum (tests shorten both).
+        double retryDelaySeconds = 60;
+        double retryMaximumDelaySeconds = 3600;
     };
 
     using WarningCompletion = std::function<void(std::optional<StorageError>)>;
@@ -107,6 +113,9 @@ private:
 
     std::shared_ptr<TransferStore> openStore();
     void rememberFailure(std::exception_ptr error);
+    bool writeBackEverything();
+    void scheduleRetry();
+    void retryOnTimer();
     void trimPersistedCache();
     Identifiers busySet() const;
     void pushBusySet();
@@ -146,6 +155,10 @@ private:
     bool clearPending_ = false;
     std::optional<PasteAttempt> latestAttempt_;
     bool attemptDirty_ = false;
+    double firstRetryDelay_;
+    double retryMaximumDelay_;
+    double retryDelay_; // the wait before the next retry
+    std::shared_ptr<platform::DispatchTimer> retryTimer_; // set only while memory-only
 };
 
 // Posts the completion, if any, with the value to the main queue.

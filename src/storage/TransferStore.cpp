@@ -26,6 +26,9 @@ TransferRecord decodeRecordRow(const std::optional<std::string>& payload) {
     TransferRecord record;
     try {
         record = TransferRecord::fromJson(platform::json::parse(*payload));
+        // A path this record's upload could not have confirmed is never offered: the record is
+        // read without it.
+        if (!hasAcceptableRemotePath(record)) record.confirmedRemotePath.reset();
         checkRecord(record);
     } catch (const platform::JsonDecodingError&) {
         throw StorageError::databaseFailure;
@@ -103,7 +106,7 @@ void TransferStore::openFiles() {
     backfillUsage();
     recoverInterruptedWrites();
     reconcileLatestAttemptAtOpen();
-    maintainStorage(activeOperations_, 0);
+    maintainStorage(activeOperations_, 0, false); // the files were measured as the rows were read
 }
 
 void TransferStore::migrate(std::int64_t version) {
@@ -134,8 +137,8 @@ void TransferStore::migrate(std::int64_t version) {
 
 void TransferStore::backfillUsage() {
     try {
-        database_->transaction([&] {
-            for (const auto& record : allRecords()) recordUsage(record);
+        transaction([&] {
+            for (const auto& [key, row] : rows_) recordUsage(row.record);
         });
     } catch (const StorageError& error) {
         usageFailure_ = error;
@@ -150,7 +153,7 @@ void TransferStore::reconcileLatestAttemptAtOpen() {
         if (!stored || activeOperations_.count(stored->id)) return;
         auto record = readRecord(stored->id);
         auto reconciled = stored->reconciled(record, true, clock_());
-        if (!(reconciled == *stored)) database_->transaction([&] { writeLatestAttempt(reconciled); });
+        if (!(reconciled == *stored)) transaction([&] { writeLatestAttempt(reconciled); });
     } catch (const StorageError& error) {
         if (!(error == StorageError::invalidRecord)) throw;
         latestAttemptFailure_ = StorageError::invalidRecord;
@@ -171,7 +174,8 @@ void TransferStore::startMaintenanceTimer(double interval) {
 
 void TransferStore::runTimedMaintenance() {
     try {
-        maintainStorage(activeOperations_, 0);
+        ensureRows();
+        maintainStorage(activeOperations_, 0, true);
         lastFailure_.reset();
     } catch (...) {
         lastFailure_ = storageErrorFrom(std::current_exception());
@@ -204,27 +208,122 @@ void TransferStore::makePrivateDirectory(const std::filesystem::path& directory)
 
 // MARK: Rows
 
-std::vector<TransferRecord> TransferStore::allRecords() {
-    auto statement = database_->prepare("SELECT payload FROM transfers ORDER BY created_at DESC, id DESC");
-    std::vector<TransferRecord> records;
-    while (statement.step()) records.push_back(decodeRecordRow(statement.blob(0)));
-    return records;
+std::int64_t TransferStore::dataVersion() {
+    auto statement = database_->prepare("PRAGMA data_version");
+    if (!statement.step()) throw StorageError::databaseFailure;
+    return statement.int64(0);
+}
+
+// Reads the rows again when they were never read, a read failed, or another connection has
+// committed since: a bad row fails every operation that needs the rows until it is mended.
+void TransferStore::ensureRows() {
+    auto version = dataVersion();
+    if (rowsLoaded_ && version == dataVersion_) return;
+    dataVersion_ = version;
+    loadRows();
+}
+
+void TransferStore::loadRows() {
+    rowsLoaded_ = false;
+    rows_.clear();
+    rowKeys_.clear();
+    referenced_.clear();
+    missing_.clear();
+    retainedBytes_ = 0;
+    auto statement = database_->prepare("SELECT id, created_at, payload FROM transfers ORDER BY created_at DESC, id DESC");
+    while (statement.step()) putRow({statement.real(1), statement.text(0)}, Row{decodeRecordRow(statement.blob(2)), {}});
+    measureRetainedFiles();
+    rowsLoaded_ = true;
+}
+
+// Runs the body in a write transaction; the rows it wrote enter the cache once it has committed.
+void TransferStore::transaction(const std::function<void()>& body) {
+    pendingWrites_.clear();
+    try {
+        database_->transaction([&] {
+            ensureRows(); // another connection may have committed since the operation began
+            body();
+        });
+    } catch (...) {
+        pendingWrites_.clear();
+        throw;
+    }
+    auto writes = std::move(pendingWrites_);
+    pendingWrites_.clear();
+    for (auto& write : writes) {
+        if (!write.inserting) {
+            // An update changes only a row that exists, as the statement does.
+            auto existing = rowKeys_.find(write.key.second);
+            if (existing == rowKeys_.end()) continue;
+            eraseRow(existing->second);
+        }
+        putRow(write.key, std::move(write.row));
+    }
+}
+
+void TransferStore::putRow(const RowKey& key, Row row) {
+    if (row.record.localFilename) {
+        referenced_.insert(key);
+        if (row.retainedSize) {
+            retainedBytes_ += *row.retainedSize;
+        } else {
+            missing_.insert(key);
+        }
+    } else {
+        row.retainedSize.reset();
+    }
+    rowKeys_[key.second] = key;
+    rows_.insert_or_assign(key, std::move(row));
+}
+
+void TransferStore::eraseRow(const RowKey& key) {
+    auto found = rows_.find(key);
+    if (found == rows_.end()) return;
+    if (found->second.record.localFilename) {
+        referenced_.erase(key);
+        missing_.erase(key);
+        if (found->second.retainedSize) retainedBytes_ -= *found->second.retainedSize;
+    }
+    rowKeys_.erase(key.second);
+    rows_.erase(found);
+}
+
+void TransferStore::setRetainedSize(const RowKey& key, Row& row, std::optional<std::int64_t> size) {
+    if (!row.record.localFilename) return;
+    if (row.retainedSize) retainedBytes_ -= *row.retainedSize;
+    row.retainedSize = size;
+    if (size) {
+        retainedBytes_ += *size;
+        missing_.erase(key);
+    } else {
+        missing_.insert(key);
+    }
+}
+
+const TransferStore::Row* TransferStore::findRow(const platform::Uuid& id) const {
+    auto key = rowKeys_.find(idText(id));
+    return key == rowKeys_.end() ? nullptr : &rows_.at(key->second);
 }
 
 std::optional<TransferRecord> TransferStore::readRecord(const platform::Uuid& id) {
-    auto statement = database_->prepare("SELECT payload FROM transfers WHERE id = ?");
-    statement.bind(1, idText(id));
-    if (!statement.step()) return std::nullopt;
-    return decodeRecordRow(statement.blob(0));
+    if (const auto* row = findRow(id)) return row->record;
+    return std::nullopt;
 }
 
-void TransferStore::writeRecord(const TransferRecord& record, bool inserting) {
+void TransferStore::writeRecord(const TransferRecord& record, bool inserting, std::optional<std::int64_t> retainedSize) {
     {
         auto statement = database_->prepare(inserting ? "INSERT INTO transfers(id, created_at, payload) VALUES(?, ?, ?)"
                                                       : "UPDATE transfers SET created_at = ?2, payload = ?3 WHERE id = ?1");
         statement.bind(1, idText(record.id)).bind(2, record.createdAt.unixSeconds()).bindBlob(3, record.json());
         statement.run();
     }
+    // An update keeps what is known of the file it still names.
+    if (!inserting && !retainedSize && record.localFilename) {
+        if (const auto* old = findRow(record.id); old && old->record.localFilename == record.localFilename) {
+            retainedSize = old->retainedSize;
+        }
+    }
+    pendingWrites_.push_back({{record.createdAt.unixSeconds(), idText(record.id)}, Row{record, retainedSize}, inserting});
     if (!PasteUsageLedger::qualifies(record)) return;
     database_->execute("SAVEPOINT update_paste_usage");
     try {
@@ -305,12 +404,12 @@ void TransferStore::recordUsage(const TransferRecord& record) {
 // MARK: Operations
 
 TransferRecord TransferStore::update(const TransferRecord& record) {
-    return perform([&] {
+    return performWithRows([&] {
         checkRecord(record);
         auto protecting = activeOperations_;
         protecting.insert(record.id);
-        maintainStorage(protecting, 0);
-        database_->transaction([&] {
+        maintainStorage(protecting, 0, false);
+        transaction([&] {
             auto stored = readRecord(record.id);
             if (!stored || stored->createdAt != record.createdAt || stored->localFilename != record.localFilename ||
                 stored->imageSize != record.imageSize) {
@@ -324,23 +423,23 @@ TransferRecord TransferStore::update(const TransferRecord& record) {
 }
 
 std::optional<TransferRecord> TransferStore::record(const platform::Uuid& id) {
-    return perform([&] { return readRecord(id); });
+    return performWithRows([&] { return readRecord(id); });
 }
 
 std::optional<TransferRecord> TransferStore::latestConfirmedUpload() {
-    return perform([&]() -> std::optional<TransferRecord> {
-        for (auto& record : allRecords()) {
-            if (record.hasConfirmedUpload()) return record;
+    return performWithRows([&]() -> std::optional<TransferRecord> {
+        for (const auto& [key, row] : rows_) {
+            if (row.record.hasConfirmedUpload()) return row.record;
         }
         return std::nullopt;
     });
 }
 
 void TransferStore::saveLatestAttempt(const PasteAttempt& attempt) {
-    perform([&] {
+    performWithRows([&] {
         auto incoming = attemptKeepingTimeForward(attempt, std::nullopt);
         checkLatestAttempt(incoming);
-        database_->transaction([&] {
+        transaction([&] {
             std::optional<PasteAttempt> stored;
             try {
                 stored = readLatestAttempt();
@@ -358,12 +457,12 @@ void TransferStore::saveLatestAttempt(const PasteAttempt& attempt) {
 }
 
 std::optional<PasteAttempt> TransferStore::latestAttempt() {
-    return perform([&]() -> std::optional<PasteAttempt> {
+    return performWithRows([&]() -> std::optional<PasteAttempt> {
         auto stored = readLatestAttempt();
         if (!stored) return std::nullopt;
         auto record = readRecord(stored->id);
         auto reconciled = stored->reconciled(record, false, stored->updatedAt);
-        if (!(reconciled == *stored)) database_->transaction([&] { writeLatestAttempt(reconciled); });
+        if (!(reconciled == *stored)) transaction([&] { writeLatestAttempt(reconciled); });
         return reconciled;
     });
 }

@@ -15,9 +15,13 @@
 
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
+#include <string>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace tarpelix {
@@ -28,6 +32,11 @@ class SQLiteDatabase;
 // directory of retained PNG files ("images") under the storage root. Every operation runs
 // synchronously on the store's own serial queue and reports failures as StorageError; the
 // caller must not be on that queue.
+//
+// The transfers rows are kept decoded in memory, with what is known of each retained file, so
+// a paste's create and updates cost the same whatever the history holds. The rows are read at
+// open and read again whenever another connection has written the database; retained files are
+// looked at again at open and by every full maintenance run (hourly, or when asked).
 class TransferStore : public std::enable_shared_from_this<TransferStore> {
 public:
     using Clock = std::function<platform::Date()>;
@@ -76,6 +85,9 @@ private:
 
     template <typename Body>
     auto perform(Body&& body) -> decltype(body());
+    // perform, with the rows brought up to date with the database first.
+    template <typename Body>
+    auto performWithRows(Body&& body) -> decltype(body());
 
     // Opening.
     void openFiles();
@@ -89,16 +101,40 @@ private:
     void verifyDirectories() const;
     static void makePrivateDirectory(const std::filesystem::path& directory);
     std::optional<std::int64_t> retainedFileSize(const std::string& filename) const;
-    std::int64_t retainedBytes(const std::vector<TransferRecord>& records) const;
+    void measureRetainedFiles();
     std::vector<std::filesystem::path> ownedImageFiles() const;
     void removeFile(const std::filesystem::path& path);
     std::string writeImage(const platform::Uuid& id, const platform::Bytes& png);
     bool passesSafeOpen(const TransferRecord& record, platform::Bytes* contents) const;
 
-    // Rows.
-    std::vector<TransferRecord> allRecords();
+    // Rows. The cache mirrors the transfers table: keyed and ordered by the row's own created_at
+    // and id columns, newest first, as the all-records statement orders them.
+    using RowKey = std::pair<double, std::string>;
+    struct NewestFirst {
+        bool operator()(const RowKey& a, const RowKey& b) const {
+            return a.first != b.first ? a.first > b.first : a.second > b.second;
+        }
+    };
+    struct Row {
+        TransferRecord record;
+        std::optional<std::int64_t> retainedSize; // the retained file's size when last seen present
+    };
+    struct RowWrite {
+        RowKey key;
+        Row row;
+        bool inserting;
+    };
+
+    void ensureRows();
+    void loadRows();
+    std::int64_t dataVersion();
+    void transaction(const std::function<void()>& body);
+    void putRow(const RowKey& key, Row row);
+    void eraseRow(const RowKey& key);
+    void setRetainedSize(const RowKey& key, Row& row, std::optional<std::int64_t> size);
+    const Row* findRow(const platform::Uuid& id) const;
     std::optional<TransferRecord> readRecord(const platform::Uuid& id);
-    void writeRecord(const TransferRecord& record, bool inserting);
+    void writeRecord(const TransferRecord& record, bool inserting, std::optional<std::int64_t> retainedSize = {});
     std::optional<PasteAttempt> readLatestAttempt();
     void writeLatestAttempt(const PasteAttempt& attempt);
     std::optional<PasteUsageLedger> readLedger();
@@ -106,7 +142,9 @@ private:
     void recordUsage(const TransferRecord& record);
 
     // Images and maintenance.
-    void maintainStorage(const Identifiers& protecting, std::int64_t reservingBytes);
+    // With `lookAtFiles`, every retained file is measured again first (open, hourly, asked for);
+    // otherwise the sizes the store knows are used.
+    void maintainStorage(const Identifiers& protecting, std::int64_t reservingBytes, bool lookAtFiles);
     void recoverInterruptedWrites();
 
     std::shared_ptr<platform::DispatchQueue> worker_;
@@ -123,6 +161,15 @@ private:
     std::optional<StorageError> lastFailure_;
     std::optional<StorageError> latestAttemptFailure_;
     std::optional<StorageError> usageFailure_;
+
+    std::map<RowKey, Row, NewestFirst> rows_;
+    std::unordered_map<std::string, RowKey> rowKeys_; // id column → key
+    std::set<RowKey, NewestFirst> referenced_;         // rows with a local file name
+    std::set<RowKey, NewestFirst> missing_;            // … whose file was absent when last looked at
+    std::int64_t retainedBytes_ = 0;                   // sum of the present retained files' sizes
+    bool rowsLoaded_ = false;
+    std::int64_t dataVersion_ = 0;
+    std::vector<RowWrite> pendingWrites_; // applied to the rows when their transaction commits
 };
 
 // Every public operation: on the worker, directories verified first; any failure is recorded
@@ -138,6 +185,14 @@ auto TransferStore::perform(Body&& body) -> decltype(body()) {
             lastFailure_ = error;
             throw error;
         }
+    });
+}
+
+template <typename Body>
+auto TransferStore::performWithRows(Body&& body) -> decltype(body()) {
+    return perform([&]() -> decltype(body()) {
+        ensureRows();
+        return body();
     });
 }
 

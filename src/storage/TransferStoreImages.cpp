@@ -24,13 +24,12 @@ std::optional<std::int64_t> TransferStore::retainedFileSize(const std::string& f
     return static_cast<std::int64_t>(status->st_size);
 }
 
-std::int64_t TransferStore::retainedBytes(const std::vector<TransferRecord>& records) const {
-    std::int64_t total = 0;
-    for (const auto& record : records) {
-        if (!record.localFilename) continue;
-        if (auto size = retainedFileSize(*record.localFilename)) total += *size;
+// Looks at every retained file again: a file changed behind the store's back is seen here.
+void TransferStore::measureRetainedFiles() {
+    for (const auto& key : referenced_) {
+        auto& row = rows_.at(key);
+        setRetainedSize(key, row, retainedFileSize(*row.record.localFilename));
     }
-    return total;
 }
 
 std::vector<std::filesystem::path> TransferStore::ownedImageFiles() const {
@@ -96,7 +95,7 @@ bool TransferStore::passesSafeOpen(const TransferRecord& record, platform::Bytes
 // MARK: Create
 
 TransferRecord TransferStore::create(const TransferRecord& record, const std::optional<platform::Bytes>& pngData) {
-    return perform([&] {
+    return performWithRows([&] {
         if (record.localFilename || record.imageSize < 0 ||
             (pngData && static_cast<std::int64_t>(pngData->size()) != record.imageSize)) {
             throw StorageError::invalidRecord;
@@ -104,24 +103,26 @@ TransferRecord TransferStore::create(const TransferRecord& record, const std::op
         auto stored = record;
         stored.updatedAt = clock_();
         checkRecord(stored);
-        if (readRecord(stored.id)) throw StorageError::invalidRecord;
+        if (findRow(stored.id)) throw StorageError::invalidRecord;
 
         std::int64_t size = pngData ? static_cast<std::int64_t>(pngData->size()) : 0;
         bool fits = pngData && size <= policy_.imageByteLimit;
         auto protecting = activeOperations_;
         protecting.insert(stored.id);
-        maintainStorage(protecting, fits ? size : 0);
-        if (fits) fits = retainedBytes(allRecords()) <= policy_.imageByteLimit - size;
+        maintainStorage(protecting, fits ? size : 0, false);
+        if (fits) fits = retainedBytes_ <= policy_.imageByteLimit - size;
 
         std::optional<std::filesystem::path> finalFile;
         try {
-            database_->transaction([&] {
-                if (readRecord(stored.id)) throw StorageError::invalidRecord;
+            transaction([&] {
+                if (findRow(stored.id)) throw StorageError::invalidRecord;
+                std::optional<std::int64_t> retainedSize;
                 if (pngData && fits) {
                     stored.localFilename = writeImage(stored.id, *pngData);
                     finalFile = images_ / *stored.localFilename;
+                    retainedSize = size;
                 }
-                writeRecord(stored, true);
+                writeRecord(stored, true, retainedSize);
             });
         } catch (...) {
             if (finalFile) files::removeQuietly(*finalFile);
@@ -134,7 +135,9 @@ TransferRecord TransferStore::create(const TransferRecord& record, const std::op
 
 // MARK: Budget, recovery
 
-void TransferStore::maintainStorage(const Identifiers& protecting, std::int64_t reservingBytes) {
+// Walks the records that name a retained file, oldest first, and evicts until the budget holds;
+// a file found absent loses its reference whatever the budget. Protected records are never touched.
+void TransferStore::maintainStorage(const Identifiers& protecting, std::int64_t reservingBytes, bool lookAtFiles) {
     verifyDirectories();
     auto now = clock_();
     try {
@@ -142,33 +145,46 @@ void TransferStore::maintainStorage(const Identifiers& protecting, std::int64_t 
     } catch (const StorageError& error) {
         if (!(error == StorageError::invalidRecord)) throw;
     }
-    auto records = allRecords();
-    auto retained = retainedBytes(records);
-    for (auto it = records.rbegin(); it != records.rend(); ++it) {
-        const auto& record = *it;
-        if (protecting.count(record.id) || !record.localFilename) continue;
-        auto path = images_ / *record.localFilename;
-        auto size = retainedFileSize(*record.localFilename);
-        if (size && !(policy_.imageByteLimit - reservingBytes < retained)) continue;
-        removeFile(path);
-        if (size) retained -= *size;
-        auto cleared = record;
+    if (lookAtFiles) measureRetainedFiles();
+    auto overBudget = [&] { return policy_.imageByteLimit - reservingBytes < retainedBytes_; };
+    std::size_t absentLeft = 0;
+    for (const auto& key : missing_) absentLeft += !protecting.count(rows_.at(key).record.id);
+
+    // Under the budget with no absent file left to clear, nothing further would change.
+    std::optional<RowKey> cursor;
+    while (absentLeft > 0 || overBudget()) {
+        auto after = cursor ? referenced_.lower_bound(*cursor) : referenced_.end();
+        if (after == referenced_.begin()) break;
+        auto key = *std::prev(after); // the next newer record
+        cursor = key;
+        auto& row = rows_.at(key);
+        if (protecting.count(row.record.id)) continue;
+        if (!row.retainedSize) {
+            --absentLeft;
+        } else if (!overBudget()) {
+            continue;
+        }
+        auto cleared = row.record;
+        removeFile(images_ / *cleared.localFilename);
+        setRetainedSize(key, row, std::nullopt); // gone, whatever happens to the row
         cleared.localFilename.reset();
         cleared.updatedAt = now;
-        database_->transaction([&] { writeRecord(cleared, false); });
+        transaction([&] { writeRecord(cleared, false); });
     }
 }
 
 void TransferStore::recoverInterruptedWrites() {
-    auto records = allRecords();
+    ensureRows();
+    std::vector<TransferRecord> records;
     std::set<std::string> referenced;
-    for (const auto& record : records) {
-        if (record.localFilename) referenced.insert(*record.localFilename);
+    for (const auto& [key, row] : rows_) {
+        records.push_back(row.record);
+        if (row.record.localFilename) referenced.insert(*row.record.localFilename);
     }
     for (const auto& path : ownedImageFiles()) {
         if (!referenced.count(path.filename().string())) removeFile(path);
     }
-    database_->transaction([&] {
+    transaction([&] {
         for (const auto& record : records) {
             if (activeOperations_.count(record.id)) continue;
             auto recovered = record;
@@ -190,8 +206,9 @@ void TransferStore::recoverInterruptedWrites() {
 // MARK: Reads, health, maintenance, clear
 
 std::optional<TransferRecord> TransferStore::latestRetainedImage() {
-    return perform([&]() -> std::optional<TransferRecord> {
-        for (auto& record : allRecords()) {
+    return performWithRows([&]() -> std::optional<TransferRecord> {
+        for (const auto& key : referenced_) {
+            const auto& record = rows_.at(key).record;
             if (passesSafeOpen(record, nullptr)) return record;
         }
         return std::nullopt;
@@ -199,7 +216,7 @@ std::optional<TransferRecord> TransferStore::latestRetainedImage() {
 }
 
 std::optional<platform::Bytes> TransferStore::readRetainedImage(const platform::Uuid& id) {
-    return perform([&]() -> std::optional<platform::Bytes> {
+    return performWithRows([&]() -> std::optional<platform::Bytes> {
         auto record = readRecord(id);
         if (!record || record->id != id) return std::nullopt;
         platform::Bytes bytes;
@@ -209,17 +226,12 @@ std::optional<platform::Bytes> TransferStore::readRetainedImage(const platform::
 }
 
 StorageHealth TransferStore::health() {
-    return perform([&] {
+    return performWithRows([&] {
+        // The files as the store last saw them: at open, at a full maintenance run, or as it wrote them.
         StorageHealth health;
-        auto records = allRecords();
-        health.recordCount = static_cast<std::int64_t>(records.size());
-        for (const auto& record : records) {
-            if (!record.localFilename) continue;
-            if (auto size = retainedFileSize(*record.localFilename)) {
-                health.imageCount += 1;
-                health.imageBytes += *size;
-            }
-        }
+        health.recordCount = static_cast<std::int64_t>(rows_.size());
+        health.imageCount = static_cast<std::int64_t>(referenced_.size() - missing_.size());
+        health.imageBytes = retainedBytes_;
         auto status = files::statusIfExists(databaseFile_);
         health.databaseBytes = status ? static_cast<std::int64_t>(status->st_size) : 0;
         health.lastFailure = lastFailure_ ? lastFailure_ : latestAttemptFailure_;
@@ -228,10 +240,10 @@ StorageHealth TransferStore::health() {
 }
 
 void TransferStore::maintain(const Identifiers& protecting) {
-    perform([&] {
+    performWithRows([&] {
         auto all = protecting;
         all.insert(activeOperations_.begin(), activeOperations_.end());
-        maintainStorage(all, 0);
+        maintainStorage(all, 0, true);
         lastFailure_.reset();
     });
 }
@@ -241,12 +253,22 @@ void TransferStore::clear() {
         if (!activeOperations_.empty()) throw StorageError::busy;
         // Files before rows: a failure below leaves references that maintenance clears.
         for (const auto& path : ownedImageFiles()) removeFile(path);
+        // Not through the row cache: a clear needs no row to be readable.
+        std::int64_t version = 0;
         database_->transaction([&] {
+            version = dataVersion(); // no other connection can commit until this one has
             database_->execute("DELETE FROM transfers");
             database_->execute("DELETE FROM latest_attempt");
             database_->execute("DELETE FROM paste_usage");
             database_->execute("DELETE FROM counted_pastes");
         });
+        rows_.clear();
+        rowKeys_.clear();
+        referenced_.clear();
+        missing_.clear();
+        retainedBytes_ = 0;
+        dataVersion_ = version;
+        rowsLoaded_ = true;
         latestAttemptFailure_.reset();
         usageFailure_.reset();
         lastFailure_.reset();

@@ -73,6 +73,8 @@ protected:
         options.policy = policy;
         options.fileOperation = std::ref(hook);
         options.timeZone = [] { return platform::TimeZone{"UTC"}; };
+        options.retryDelaySeconds = retryDelay;
+        options.retryMaximumDelaySeconds = std::max(retryDelay * 4, retryDelay);
         return Storage::create(options);
     }
 
@@ -95,6 +97,7 @@ protected:
 
     ScratchDirectory scratch;
     StoragePolicy policy{};
+    double retryDelay = 60;
     std::atomic<double> now{800'000'000};
     GuardedHook<StorageFileOperation> hook;
     TransferStore::Identifiers inspectProtecting;
@@ -147,6 +150,23 @@ TEST_F(TransferStorageTest, ADatabaseFailureMakesTheServiceMemoryOnlyAndRetryWri
     EXPECT_LT(store->record(first.id)->updatedAt, store->record(third.id)->updatedAt);
     // The current image belongs to the first record, whose row was recreated: it is retained again.
     EXPECT_EQ(store->readRetainedImage(first.id), pngBytes(4));
+}
+
+TEST_F(TransferStorageTest, AMemoryOnlyServiceRetriesOnItsOwnTimerAndPersistsAgain) {
+    std::filesystem::create_directories(root());
+    ASSERT_EQ(::chmod(root().c_str(), 0500), 0); // a root without its owner-write bit is unusable
+    retryDelay = 0.05;
+    auto storage = make();
+    EXPECT_EQ(describe(*storage), "memory warning=unavailable");
+    auto kept = storage->create(succeeded(makeRecord(1000, 3)), pngBytes(3));
+
+    ASSERT_EQ(::chmod(root().c_str(), 0700), 0);
+    EXPECT_TRUE(runMainUntil([&] { return !storage->status().memoryOnly; }));
+    EXPECT_EQ(describe(*storage), "disk records=1 pastes=1"); // written back, warning cleared
+    auto later = storage->create(makeRecord(2000), std::nullopt);
+    auto store = inspect();
+    EXPECT_EQ(store->readRetainedImage(kept.id), pngBytes(3));
+    EXPECT_TRUE(store->record(later.id));
 }
 
 TEST_F(TransferStorageTest, AnImageWriteFailureKeepsTheStoreAndTheRecord) {

@@ -309,7 +309,7 @@ TEST_F(TransferStoreTest, UnsafeRetainedFilesAreNeverRead) {
 TEST_F(TransferStoreTest, RecoveryRemovesLeftoversAndEndsPendingTransfers) {
     auto store = open();
     auto confirmed = makeRecord(1000);
-    confirmed.confirmedRemotePath = "/r/a.png";
+    confirmed.confirmedRemotePath = "/r/.cache/tarpelix/uploads/" + confirmed.id.uuidString() + ".png";
     auto unconfirmed = makeRecord(1001);
     auto running = makeRecord(1002);
     auto retained = store->create(makeRecord(1003, 4), pngBytes(4));
@@ -339,6 +339,67 @@ TEST_F(TransferStoreTest, RecoveryRemovesLeftoversAndEndsPendingTransfers) {
     EXPECT_EQ(store->record(unconfirmed.id)->uploadOutcome, TransferOutcome::interrupted);
     EXPECT_EQ(store->record(running.id)->uploadOutcome, TransferOutcome::pending);
     EXPECT_EQ(store->record(running.id)->updatedAt, Date{now - 50});
+}
+
+TEST_F(TransferStoreTest, AConfirmedPathItsUploadCouldNotHaveConfirmedIsNeverOfferedNorWritten) {
+    auto home = [](const platform::Uuid& id) { return "/home/me/.cache/tarpelix/uploads/" + id.uuidString() + ".png"; };
+    struct Case {
+        const char* name;
+        std::function<std::string(const platform::Uuid&)> path;
+    } cases[] = {
+        {"control characters", [](const platform::Uuid& id) { return "/home/me\x1b[2J/.cache/tarpelix/uploads/" + id.uuidString() + ".png"; }},
+        {"another record's path", [&](const platform::Uuid&) { return home(platform::Uuid::random()); }},
+        {"a .. piece", [](const platform::Uuid& id) { return "/home/../.cache/tarpelix/uploads/" + id.uuidString() + ".png"; }},
+        {"relative", [&](const platform::Uuid& id) { return home(id).substr(1); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(root());
+        open().reset();
+        // A finished paste and one cut off during its upload, both with the forged path, and the
+        // latest attempt of the second.
+        auto finished = succeeded(makeRecord(1000));
+        finished.confirmedRemotePath = c.path(finished.id);
+        auto cutOff = makeRecord(2000);
+        cutOff.confirmedRemotePath = c.path(cutOff.id);
+        auto attempt = attemptFor(cutOff.id, 2000, 2001, PasteFeedback::Stage::uploading);
+        runSQL(database(), insertRow(finished) + insertRow(cutOff) + "INSERT INTO latest_attempt VALUES(1, CAST(" +
+                               sqlQuoted(attempt.json()) + " AS BLOB));");
+
+        auto store = open();
+        auto expected = finished;
+        expected.confirmedRemotePath.reset();
+        EXPECT_EQ(store->record(finished.id), expected); // everything else kept
+        EXPECT_FALSE(store->latestConfirmedUpload());
+        EXPECT_EQ(store->pasteUsage().successfulPastes, 0);
+        EXPECT_EQ(store->record(cutOff.id)->uploadOutcome, TransferOutcome::interrupted); // not confirmed by it
+        EXPECT_FALSE(store->latestAttempt()->feedback.uploadConfirmed);
+
+        auto fresh = makeRecord(3000);
+        fresh.confirmedRemotePath = c.path(fresh.id);
+        EXPECT_EQ(errorOf<StorageError>([&] { store->create(fresh, std::nullopt); }), StorageError::invalidRecord);
+        auto stored = store->create(makeRecord(3000), std::nullopt);
+        stored.confirmedRemotePath = c.path(stored.id);
+        EXPECT_EQ(errorOf<StorageError>([&] { store->update(stored); }), StorageError::invalidRecord);
+        EXPECT_FALSE(store->record(stored.id)->confirmedRemotePath);
+    }
+}
+
+TEST_F(TransferStoreTest, RowsAnotherConnectionWroteAreReadAgain) {
+    auto store = open();
+    auto mine = store->create(makeRecord(1000), std::nullopt);
+    auto theirs = makeRecord(2000);
+    runSQL(database(), insertRow(theirs));
+    EXPECT_EQ(store->record(theirs.id), theirs);
+    EXPECT_EQ(store->health().recordCount, 2);
+
+    // A row damaged by another program fails the reads, as a bad row always does.
+    runSQL(database(), "UPDATE transfers SET payload = CAST('{}' AS BLOB) WHERE id = " + sqlQuoted(theirs.id.uuidString()));
+    EXPECT_EQ(errorOf<StorageError>([&] { store->record(mine.id); }), StorageError::databaseFailure);
+    EXPECT_EQ(errorOf<StorageError>([&] { store->update(mine); }), StorageError::databaseFailure);
+    runSQL(database(), "DELETE FROM transfers WHERE id = " + sqlQuoted(theirs.id.uuidString()));
+    EXPECT_EQ(store->record(mine.id), mine);
+    EXPECT_EQ(store->health().recordCount, 1);
 }
 
 TEST_F(TransferStoreTest, ClearingIsRefusedWhileBusyAndOtherwiseRemovesOnlyOwnedFiles) {

@@ -26,6 +26,8 @@ std::string clusters(std::size_t n) {
     return text;
 }
 
+std::string remotePath(const platform::Uuid& id) { return "/home/me/.cache/tarpelix/uploads/" + id.uuidString() + ".png"; }
+
 } // namespace
 
 TEST(RecordCheck, AcceptsAndRefusesAsTheRulesSay) {
@@ -48,6 +50,12 @@ TEST(RecordCheck, AcceptsAndRefusesAsTheRulesSay) {
         {"infinite creation", [](TransferRecord& r) { r.createdAt = Date{INFINITY}; }, true},
         {"NaN update", [](TransferRecord& r) { r.updatedAt = Date{NAN}; }, true},
         {"update before creation", [](TransferRecord& r) { r.updatedAt = Date{50}; }, false},
+        {"its own remote path", [](TransferRecord& r) { r.confirmedRemotePath = remotePath(r.id); }, false},
+        {"an empty remote path", [](TransferRecord& r) { r.confirmedRemotePath = ""; }, false},
+        {"another record's remote path",
+         [](TransferRecord& r) { r.confirmedRemotePath = remotePath(platform::Uuid::random()); }, true},
+        {"a remote path with a line break",
+         [](TransferRecord& r) { r.confirmedRemotePath = "/home/me\n" + remotePath(r.id); }, true},
     };
     for (const auto& c : cases) {
         auto record = makeRecord(100);
