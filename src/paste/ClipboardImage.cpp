@@ -180,8 +180,10 @@ platform::Bytes ClipboardImage::pngData(std::int64_t limit) const {
 
 platform::Bytes ClipboardImage::encodePNG(std::shared_ptr<const platform::Image> image, std::int64_t limit) {
     auto output = std::make_shared<BoundedImageOutput>(limit);
+    // The encoder's threads hold no more output between them than the sink will take.
     auto consumer = platform::DataConsumer::create(
-        [output](const std::uint8_t* bytes, std::size_t count) { return output->put(bytes, count); });
+        [output](const std::uint8_t* bytes, std::size_t count) { return output->put(bytes, count); },
+        static_cast<std::size_t>(std::max<std::int64_t>(limit, 0)));
     if (!consumer) throw TerminalUnavailable(cannotCreatePNG);
     auto destination = platform::ImageDestination::createWithDataConsumer(consumer, platform::ImageType::png, 1);
     if (!destination) throw TerminalUnavailable(cannotCreatePNG);

@@ -192,17 +192,33 @@ std::string conversionFailure(const Bytes& bytes, std::string_view type, std::in
 
 TEST_F(ClipboardImageTest, PngPassesThroughAndTiffBecomesPngOfTheSamePixels) {
     EXPECT_EQ(imageOf(png, PasteboardType::png).pngData(ClipboardImage::byteLimit), png);
-    for (auto page : {testing::TiffPage{.width = 40, .height = 30},
-                      testing::TiffPage{.width = 40, .height = 30, .samplesPerPixel = 3, .bitsPerSample = 16,
-                                        .compression = COMPRESSION_LZW}}) {
-        auto file = testing::makeTIFF(page);
+    auto opaque = [](std::uint32_t x, std::uint32_t y, int c) -> std::uint32_t { return c == 3 ? 255 : x * 5 + y * 3 + c; };
+    struct Case {
+        testing::TiffPage page;
+        int components; // in the PNG
+    };
+    for (const auto& c : {Case{testing::TiffPage{.width = 40, .height = 30}, 4},
+                          Case{testing::TiffPage{.width = 40, .height = 30, .samplesPerPixel = 3, .bitsPerSample = 16,
+                                                 .compression = COMPRESSION_LZW}, 3},
+                          // Opaque alpha is left out of the PNG.
+                          Case{testing::TiffPage{.width = 40, .height = 30, .samples = opaque}, 3}}) {
+        auto file = testing::makeTIFF(c.page);
         auto converted = imageOf(file, PasteboardType::tiff).pngData(ClipboardImage::byteLimit);
         auto source = platform::ImageSource::create(converted);
         ASSERT_EQ(source->type(), std::string(platform::ImageType::png));
         auto image = source->createImageAtIndex(0);
-        ASSERT_TRUE(image);
-        EXPECT_EQ(image->bitsPerComponent, page.bitsPerSample);
-        EXPECT_EQ(image->pixels, decode(file)->pixels);
+        ASSERT_TRUE(image && image->pixels.get());
+        EXPECT_EQ(image->bitsPerComponent, c.page.bitsPerSample);
+        ASSERT_EQ(image->components, c.components);
+        auto original = decode(file);
+        const auto& pixels = *original->pixels.get();
+        auto sampleBytes = static_cast<std::size_t>(c.page.bitsPerSample / 8);
+        platform::Bytes expected;
+        for (std::size_t at = 0; at < pixels.size(); at += original->components * sampleBytes) {
+            expected.insert(expected.end(), pixels.begin() + static_cast<std::ptrdiff_t>(at),
+                            pixels.begin() + static_cast<std::ptrdiff_t>(at + c.components * sampleBytes));
+        }
+        EXPECT_EQ(*image->pixels.get(), expected);
     }
 }
 
@@ -337,14 +353,19 @@ TEST_F(ClipboardImageTest, NeitherTheInputNorTheEncoderPassesTheLimit) {
     for (std::int64_t limit : {std::int64_t{0}, std::int64_t{-5}, static_cast<std::int64_t>(png.size()) - 1}) {
         EXPECT_EQ(conversionFailure(png, PasteboardType::png, limit), tooLargeText) << limit;
     }
-    auto noisy = testing::makeTIFF(testing::TiffPage{.width = 64, .height = 64, .samples = testing::noiseSamples(8)});
-    auto image = decode(noisy);
-    auto whole = ClipboardImage::encodePNG(image, ClipboardImage::byteLimit);
-    auto size = static_cast<std::int64_t>(whole.size());
-    EXPECT_EQ(ClipboardImage::encodePNG(image, size), whole);
-    // The output would pass the limit: that, not the failed encoding, is the reason.
-    for (std::int64_t limit : {size - 1, std::int64_t{100}, std::int64_t{-1}}) {
-        EXPECT_EQ(failureOf([&] { ClipboardImage::encodePNG(image, limit); }), tooLargeText) << limit;
+    // A small image, and one compressed in several pieces (on several threads where there are
+    // cores), whose output is held until it can be written in order.
+    for (std::uint32_t height : {64u, 700u}) {
+        auto noisy = testing::makeTIFF(testing::TiffPage{.width = 500, .height = height, .rowsPerStrip = 64,
+                                                         .samples = testing::noiseSamples(8)});
+        auto image = decode(noisy);
+        auto whole = ClipboardImage::encodePNG(image, ClipboardImage::byteLimit);
+        auto size = static_cast<std::int64_t>(whole.size());
+        EXPECT_EQ(ClipboardImage::encodePNG(image, size), whole);
+        // The output would pass the limit: that, not the failed encoding, is the reason.
+        for (std::int64_t limit : {size - 1, size / 2, std::int64_t{100}, std::int64_t{-1}}) {
+            EXPECT_EQ(failureOf([&] { ClipboardImage::encodePNG(image, limit); }), tooLargeText) << height << ": " << limit;
+        }
     }
 }
 

@@ -5,9 +5,9 @@
 
 namespace tarpelix::platform {
 
-std::shared_ptr<DataConsumer> DataConsumer::create(PutBytes putBytes) {
+std::shared_ptr<DataConsumer> DataConsumer::create(PutBytes putBytes, std::size_t capacity) {
     if (!putBytes) return nullptr;
-    return std::shared_ptr<DataConsumer>(new DataConsumer(std::move(putBytes)));
+    return std::shared_ptr<DataConsumer>(new DataConsumer(std::move(putBytes), capacity));
 }
 
 std::size_t DataConsumer::putBytes(const std::uint8_t* bytes, std::size_t count) const noexcept {
@@ -30,9 +30,10 @@ bool ImageDestination::finalize() {
     if (finalized_) return false;
     finalized_ = true;
     if (images_.size() != count_ || !images_.front()) return false;
-    return codecs::png::encode(*images_.front(), [this](const std::uint8_t* bytes, std::size_t count) {
-        return consumer_->putBytes(bytes, count);
-    });
+    return codecs::png::encode(
+        *images_.front(),
+        [this](const std::uint8_t* bytes, std::size_t count) { return consumer_->putBytes(bytes, count); },
+        consumer_->capacity());
 }
 
 } // namespace tarpelix::platform

@@ -17,19 +17,23 @@ class DataConsumer {
 public:
     using PutBytes = std::function<std::size_t(const std::uint8_t* bytes, std::size_t count)>;
 
-    // None without a callback.
-    static std::shared_ptr<DataConsumer> create(PutBytes putBytes);
+    // None without a callback. `capacity` is the most the callback will ever take in all:
+    // an encoder holds no more output than that while it waits to put it.
+    static std::shared_ptr<DataConsumer> create(PutBytes putBytes, std::size_t capacity = SIZE_MAX);
 
     // Offers one block; an exception from the callback counts as taking nothing.
     std::size_t putBytes(const std::uint8_t* bytes, std::size_t count) const noexcept;
 
+    std::size_t capacity() const { return capacity_; }
+
 private:
-    explicit DataConsumer(PutBytes putBytes) : putBytes_(std::move(putBytes)) {}
+    DataConsumer(PutBytes putBytes, std::size_t capacity) : putBytes_(std::move(putBytes)), capacity_(capacity) {}
     PutBytes putBytes_;
+    std::size_t capacity_;
 };
 
 // Encodes images into a file of one type, written to a data consumer when finalized.
-// Only PNG, with one image, is supported.
+// Only PNG, with one image, is supported; alpha that is opaque everywhere is left out.
 class ImageDestination {
 public:
     // None when the consumer is missing, the type is not PNG or the count is not 1.

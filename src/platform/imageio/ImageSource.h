@@ -30,8 +30,8 @@ inline constexpr std::string_view ImagePropertyPixelHeight = "PixelHeight";
 inline constexpr std::string_view ImagePropertyDepth = "Depth";
 
 // The images of one PNG or TIFF file held in memory. Nothing is cached: every query reads
-// the bytes again, and only createImageAtIndex decodes pixels. Malformed input never
-// crashes; it gives no type, no images, no properties or no decoded image.
+// the bytes again, and only an image made by createImageAtIndex holds pixels. Malformed
+// input never crashes; it gives no type, no images, no properties or no image.
 class ImageSource {
 public:
     // A source over `data`, which must outlive it; none for empty data.
@@ -44,8 +44,10 @@ public:
     std::size_t count() const;
     // Width, height and depth of one image, read from its header alone.
     std::optional<ImageProperties> propertiesAtIndex(std::size_t index) const;
-    // Decodes one image; none when it does not decode. The caller bounds the size first
-    // (from the properties): this allocates the whole pixel buffer.
+    // One image; none when it does not decode. A PNG's chunks are checked (structure and
+    // the CRCs of the critical ones, nothing inflated) and its pixels decoded when first
+    // read, from a copy of the file; a TIFF is decoded at once. The caller bounds the size
+    // first (from the properties): reading the pixels allocates the whole buffer.
     std::shared_ptr<const Image> createImageAtIndex(std::size_t index) const;
 
     // Decodes attempted in this process (calls of createImageAtIndex).

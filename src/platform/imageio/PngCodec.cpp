@@ -1,9 +1,10 @@
-// PNG reading and writing on libpng. libpng reports errors by longjmp, so every function
-// that sets a jump point below holds only trivially destructible locals, and the callbacks
-// that may raise an error hold none when they do.
+// PNG reading on libpng, after a check of the file's chunks of our own. libpng reports
+// errors by longjmp, so every function that sets a jump point below holds only trivially
+// destructible locals, and the callbacks that may raise an error hold none when they do.
 #include "platform/imageio/ImageCodecs.h"
 
 #include <png.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <bit>
@@ -74,6 +75,45 @@ std::optional<std::uint32_t> animationFrames(Data data) {
     return std::nullopt;
 }
 
+// Walks the chunks from the header to the end chunk as a decoder would meet them, without
+// inflating anything: every chunk complete, with a name of letters; the critical ones known,
+// with good CRCs (ancillary CRCs are not checked, as libpng does not insist on them), in
+// order: one header first, at most one palette (required before the data of a palette
+// image), the data chunks in one run, and the end after them.
+bool wellFormed(Data data, int colorType) {
+    bool palette = false, sawData = false, dataEnded = false;
+    for (std::size_t offset = 8;;) {
+        if (data.size() - offset < 12) return false; // ends before its end chunk
+        const std::uint8_t* chunk = data.data() + offset;
+        std::uint32_t length = bigEndian32(chunk);
+        if (length > 0x7fffffff || data.size() - offset - 12 < length) return false;
+        const std::uint8_t* type = chunk + 4;
+        for (int i = 0; i < 4; ++i) {
+            if (!((type[i] >= 'A' && type[i] <= 'Z') || (type[i] >= 'a' && type[i] <= 'z'))) return false;
+        }
+        bool critical = (type[0] & 0x20) == 0;
+        if (critical && crc32(crc32(0, nullptr, 0), type, length + 4) != bigEndian32(type + 4 + length)) return false;
+        bool isData = chunkIs(type, "IDAT");
+        if (sawData && !isData) dataEnded = true;
+        if (isData) {
+            if (dataEnded || (colorType == PNG_COLOR_TYPE_PALETTE && !palette)) return false;
+            sawData = true;
+        } else if (chunkIs(type, "IHDR")) {
+            if (offset != 8) return false;
+        } else if (chunkIs(type, "PLTE")) {
+            // A second palette is an error; one after the data, or in a grey image, is ignored.
+            if (palette) return false;
+            palette = true;
+            if (colorType == PNG_COLOR_TYPE_PALETTE && (length == 0 || length % 3 != 0 || length > 3 * 256)) return false;
+        } else if (chunkIs(type, "IEND")) {
+            return sawData;
+        } else if (critical) {
+            return false; // a critical chunk no decoder here knows
+        }
+        offset += std::size_t{length} + 12;
+    }
+}
+
 void raiseError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
 void ignoreWarning(png_structp, png_const_charp) {}
 
@@ -123,49 +163,24 @@ bool readRows(png_structp png, png_bytepp rows) {
     return true;
 }
 
-struct ReadGuard {
+// libpng reading from memory; `png` is null when it cannot be set up.
+struct Reading {
+    explicit Reading(Data data) : reader{data} {
+        png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, raiseError, ignoreWarning);
+        if (png) info = png_create_info_struct(png);
+        if (!info) {
+            png_destroy_read_struct(&png, nullptr, nullptr);
+            return;
+        }
+        png_set_read_fn(png, &reader, readBytes);
+    }
+    ~Reading() { png_destroy_read_struct(&png, &info, nullptr); }
+    Reading(const Reading&) = delete;
+    Reading& operator=(const Reading&) = delete;
+
+    Reader reader;
     png_structp png = nullptr;
     png_infop info = nullptr;
-    ~ReadGuard() { png_destroy_read_struct(&png, &info, nullptr); }
-};
-
-using Writer = std::function<std::size_t(const std::uint8_t*, std::size_t)>;
-
-std::size_t offer(const Writer& write, const std::uint8_t* bytes, std::size_t count) noexcept {
-    try {
-        return write(bytes, count);
-    } catch (...) {
-        return 0;
-    }
-}
-
-void writeBytes(png_structp png, png_bytep bytes, std::size_t length) {
-    if (offer(*static_cast<const Writer*>(png_get_io_ptr(png)), bytes, length) != length) {
-        png_error(png, "output refused");
-    }
-}
-
-void flushNothing(png_structp) {}
-
-bool writeImage(png_structp png, png_infop info, const Image* image, int colorType) {
-    if (setjmp(png_jmpbuf(png))) return false;
-    png_set_IHDR(png, info, static_cast<png_uint_32>(image->width), static_cast<png_uint_32>(image->height),
-                 image->bitsPerComponent, colorType, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    if (image->bitsPerComponent == 16 && std::endian::native == std::endian::little) png_set_swap(png);
-    const std::uint8_t* row = image->pixels.data();
-    for (std::size_t y = 0; y < image->height; ++y, row += image->bytesPerRow) {
-        png_write_row(png, row);
-    }
-    png_write_end(png, info);
-    return true;
-}
-
-struct WriteGuard {
-    png_structp png = nullptr;
-    png_infop info = nullptr;
-    ~WriteGuard() { png_destroy_write_struct(&png, &info); }
 };
 
 } // namespace
@@ -190,59 +205,39 @@ std::optional<ImageProperties> properties(Data data) {
 }
 
 std::shared_ptr<const Image> decode(Data data) {
-    if (!readHeader(data)) return nullptr;
-    ReadGuard guard;
-    guard.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, raiseError, ignoreWarning);
-    if (!guard.png) return nullptr;
-    guard.info = png_create_info_struct(guard.png);
-    if (!guard.info) return nullptr;
-    Reader reader{data};
-    png_set_read_fn(guard.png, &reader, readBytes);
-
+    if (!readHeader(data) || !wellFormed(data, data[8 + 8 + 9])) return nullptr;
     Layout layout;
-    if (!readLayout(guard.png, guard.info, &layout)) return nullptr;
+    {
+        Reading reading(data);
+        if (!reading.png || !readLayout(reading.png, reading.info, &layout)) return nullptr;
+    }
     if (layout.channels < 1 || layout.channels > 4 || (layout.bitDepth != 8 && layout.bitDepth != 16) ||
         layout.rowBytes == 0 || layout.height > std::numeric_limits<std::size_t>::max() / layout.rowBytes) {
         return nullptr;
     }
     auto image = std::make_shared<Image>();
-    std::vector<png_bytep> rows;
-    try {
-        image->pixels.resize(layout.rowBytes * layout.height);
-        rows.resize(layout.height);
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
-    for (std::size_t y = 0; y < layout.height; ++y) rows[y] = image->pixels.data() + y * layout.rowBytes;
-    if (!readRows(guard.png, rows.data())) return nullptr;
-
     image->width = layout.width;
     image->height = layout.height;
     image->bitsPerComponent = layout.bitDepth;
     image->components = layout.channels;
     image->hasAlpha = layout.channels == 2 || layout.channels == 4;
     image->bytesPerRow = layout.rowBytes;
+    // The image may outlive the bytes it came from: the decoder keeps its own copy.
+    auto file = std::make_shared<const Bytes>(data.begin(), data.end());
+    image->pixels = Pixels::decodedOnFirstRead([file, layout]() -> std::optional<Bytes> {
+        Reading reading(*file);
+        Layout read;
+        if (!reading.png || !readLayout(reading.png, reading.info, &read) || read.rowBytes != layout.rowBytes ||
+            read.height != layout.height) {
+            return std::nullopt;
+        }
+        Bytes pixels(layout.rowBytes * layout.height);
+        std::vector<png_bytep> rows(layout.height);
+        for (std::size_t y = 0; y < layout.height; ++y) rows[y] = pixels.data() + y * layout.rowBytes;
+        if (!readRows(reading.png, rows.data())) return std::nullopt;
+        return pixels;
+    });
     return image;
-}
-
-bool encode(const Image& image, const Writer& write) {
-    static constexpr int colorTypes[] = {PNG_COLOR_TYPE_GRAY, PNG_COLOR_TYPE_GRAY_ALPHA, PNG_COLOR_TYPE_RGB,
-                                         PNG_COLOR_TYPE_RGB_ALPHA};
-    if (image.components < 1 || image.components > 4 || image.hasAlpha != (image.components % 2 == 0) ||
-        (image.bitsPerComponent != 8 && image.bitsPerComponent != 16) || image.width == 0 || image.height == 0 ||
-        image.width > 0x7fffffff || image.height > 0x7fffffff) {
-        return false;
-    }
-    std::size_t packedRow = image.width * static_cast<std::size_t>(image.components * image.bitsPerComponent / 8);
-    if (image.bytesPerRow < packedRow || image.pixels.size() / image.bytesPerRow < image.height) return false;
-
-    WriteGuard guard;
-    guard.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, raiseError, ignoreWarning);
-    if (!guard.png) return false;
-    guard.info = png_create_info_struct(guard.png);
-    if (!guard.info) return false;
-    png_set_write_fn(guard.png, const_cast<Writer*>(&write), writeBytes, flushNothing);
-    return writeImage(guard.png, guard.info, &image, colorTypes[image.components - 1]);
 }
 
 } // namespace tarpelix::platform::codecs::png

@@ -128,9 +128,9 @@ std::optional<std::shared_ptr<Image>> decodeDirect(TIFF* tiff, std::uint32_t wid
         height > std::numeric_limits<std::size_t>::max() / rowBytes) {
         return nullptr;
     }
-    auto image = std::make_shared<Image>();
+    Bytes pixels;
     try {
-        image->pixels.resize(rowBytes * height);
+        pixels.resize(rowBytes * height);
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
@@ -140,17 +140,19 @@ std::optional<std::shared_ptr<Image>> decodeDirect(TIFF* tiff, std::uint32_t wid
     for (std::uint32_t strip = 0; row < height; ++strip, row += rowsPerStrip) {
         if (strip >= TIFFNumberOfStrips(tiff)) return nullptr;
         std::size_t size = std::size_t{std::min(rowsPerStrip, height - row)} * rowBytes;
-        tmsize_t read = TIFFReadEncodedStrip(tiff, strip, image->pixels.data() + std::size_t{row} * rowBytes,
+        tmsize_t read = TIFFReadEncodedStrip(tiff, strip, pixels.data() + std::size_t{row} * rowBytes,
                                              static_cast<tmsize_t>(size));
         if (read < 0 || static_cast<std::size_t>(read) != size) return nullptr;
     }
+    auto image = std::make_shared<Image>();
     image->width = width;
     image->height = height;
     image->bitsPerComponent = bits;
     image->components = samples;
     image->hasAlpha = alpha;
     image->bytesPerRow = rowBytes;
-    if (premultiplied) unpremultiply(*image);
+    if (premultiplied) unpremultiply(*image, pixels);
+    image->pixels = std::move(pixels);
     return image;
 }
 
@@ -160,9 +162,9 @@ std::shared_ptr<Image> decodeRGBA(TIFF* tiff, std::uint32_t width, std::uint32_t
     char message[1024] = {};
     if (!TIFFRGBAImageOK(tiff, message)) return nullptr;
     if (height > std::numeric_limits<std::size_t>::max() / 4 / width) return nullptr;
-    auto image = std::make_shared<Image>();
+    Bytes pixels;
     try {
-        image->pixels.resize(std::size_t{width} * height * 4);
+        pixels.resize(std::size_t{width} * height * 4);
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
@@ -170,31 +172,33 @@ std::shared_ptr<Image> decodeRGBA(TIFF* tiff, std::uint32_t width, std::uint32_t
     if (!TIFFRGBAImageBegin(&reader, tiff, 1, message)) return nullptr;
     reader.req_orientation = ORIENTATION_TOPLEFT;
     // The vector's storage comes from operator new, aligned for any fundamental type.
-    auto* raster = reinterpret_cast<std::uint32_t*>(image->pixels.data());
+    auto* raster = reinterpret_cast<std::uint32_t*>(pixels.data());
     int decoded = TIFFRGBAImageGet(&reader, raster, width, height);
     bool alpha = reader.alpha != 0;
     TIFFRGBAImageEnd(&reader);
     if (!decoded) return nullptr;
 
     // Packed ABGR words (premultiplied when there is alpha) to bytes in R, G, B(, A) order.
-    std::uint8_t* out = image->pixels.data();
-    std::size_t pixels = std::size_t{width} * height;
-    for (std::size_t i = 0; i < pixels; ++i) {
+    std::uint8_t* out = pixels.data();
+    std::size_t count = std::size_t{width} * height;
+    for (std::size_t i = 0; i < count; ++i) {
         std::uint32_t word;
-        std::memcpy(&word, image->pixels.data() + i * 4, 4);
+        std::memcpy(&word, pixels.data() + i * 4, 4);
         *out++ = static_cast<std::uint8_t>(TIFFGetR(word));
         *out++ = static_cast<std::uint8_t>(TIFFGetG(word));
         *out++ = static_cast<std::uint8_t>(TIFFGetB(word));
         if (alpha) *out++ = static_cast<std::uint8_t>(TIFFGetA(word));
     }
-    image->pixels.resize(static_cast<std::size_t>(out - image->pixels.data()));
+    pixels.resize(static_cast<std::size_t>(out - pixels.data()));
+    auto image = std::make_shared<Image>();
     image->width = width;
     image->height = height;
     image->bitsPerComponent = 8;
     image->components = alpha ? 4 : 3;
     image->hasAlpha = alpha;
     image->bytesPerRow = std::size_t{width} * image->components;
-    if (alpha) unpremultiply(*image);
+    if (alpha) unpremultiply(*image, pixels);
+    image->pixels = std::move(pixels);
     return image;
 }
 

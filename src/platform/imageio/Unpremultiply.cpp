@@ -8,11 +8,11 @@ namespace tarpelix::platform::codecs {
 namespace {
 
 template <typename Sample>
-void unpremultiplyRows(Image& image) {
+void unpremultiplyRows(const Image& image, Bytes& pixels) {
     constexpr std::uint64_t full = static_cast<Sample>(~Sample{0});
     const auto components = static_cast<std::size_t>(image.components);
     for (std::size_t y = 0; y < image.height; ++y) {
-        std::uint8_t* row = image.pixels.data() + y * image.bytesPerRow;
+        std::uint8_t* row = pixels.data() + y * image.bytesPerRow;
         for (std::size_t x = 0; x < image.width; ++x) {
             Sample pixel[4];
             std::uint8_t* at = row + x * components * sizeof(Sample);
@@ -29,12 +29,12 @@ void unpremultiplyRows(Image& image) {
 
 } // namespace
 
-void unpremultiply(Image& image) {
+void unpremultiply(const Image& image, Bytes& pixels) {
     if (!image.hasAlpha || image.components < 2 || image.components > 4) return;
     if (image.bitsPerComponent == 16) {
-        unpremultiplyRows<std::uint16_t>(image);
+        unpremultiplyRows<std::uint16_t>(image, pixels);
     } else if (image.bitsPerComponent == 8) {
-        unpremultiplyRows<std::uint8_t>(image);
+        unpremultiplyRows<std::uint8_t>(image, pixels);
     }
 }
 

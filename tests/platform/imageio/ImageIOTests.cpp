@@ -3,8 +3,10 @@
 #include "support/TestImages.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <cstring>
+#include <thread>
 
 namespace tarpelix::platform {
 namespace {
@@ -22,8 +24,15 @@ std::int64_t integerProperty(const ImageProperties& properties, std::string_view
     return std::get<std::int64_t>(found->second);
 }
 
+// The image's samples, decoded when needed; empty when they do not decode.
+const Bytes& samplesOf(const Image& image) {
+    static const Bytes none;
+    const Bytes* pixels = image.pixels.get();
+    return pixels ? *pixels : none;
+}
+
 std::uint32_t sampleAt(const Image& image, std::size_t x, std::size_t y, int c) {
-    const std::uint8_t* at = image.pixels.data() + y * image.bytesPerRow +
+    const std::uint8_t* at = samplesOf(image).data() + y * image.bytesPerRow +
                              (x * image.components + c) * (image.bitsPerComponent / 8);
     if (image.bitsPerComponent == 16) {
         std::uint16_t value;
@@ -66,7 +75,7 @@ std::shared_ptr<const Image> decodeOne(const Bytes& file, std::size_t width, std
     EXPECT_EQ(image->bitsPerComponent, bits);
     EXPECT_EQ(image->hasAlpha, components % 2 == 0);
     EXPECT_EQ(image->bytesPerRow, width * static_cast<std::size_t>(components * bits / 8));
-    EXPECT_EQ(image->pixels.size(), image->bytesPerRow * height);
+    EXPECT_EQ(samplesOf(*image).size(), image->bytesPerRow * height);
     return image;
 }
 
@@ -205,10 +214,10 @@ TEST(ImageSourceDecoding, TruncatedOrCorruptFilesNeverDecode) {
     struct Case {
         const char* name;
         Bytes file;
-        std::size_t tail; // bytes at the end whose loss does not lose pixels
+        std::size_t tail; // bytes at the end whose loss is not noticed
     };
     Case cases[] = {
-        {"PNG", makePNG(PngSpec{.width = 40, .height = 30, .samples = testing::noiseSamples(8)}), 12},
+        {"PNG", makePNG(PngSpec{.width = 40, .height = 30, .samples = testing::noiseSamples(8)}), 0},
         // libtiff writes the pixels first and the directory last.
         {"TIFF", makeTIFF(TiffPage{.width = 30, .height = 20, .compression = COMPRESSION_ADOBE_DEFLATE,
                                    .samples = testing::noiseSamples(8)}), 0},
@@ -222,6 +231,138 @@ TEST(ImageSourceDecoding, TruncatedOrCorruptFilesNeverDecode) {
         for (std::size_t i = 60; i < 160; ++i) corrupt[i] ^= 0xA5; // inside the compressed pixels
         EXPECT_FALSE(ImageSource::create(corrupt)->createImageAtIndex(0)) << c.name;
     }
+}
+
+// A PNG file as its chunks (each whole: length, type, data, CRC), after the signature.
+std::vector<Bytes> chunksOf(const Bytes& file) {
+    std::vector<Bytes> chunks;
+    for (std::size_t at = 8; at + 12 <= file.size();) {
+        std::size_t length = (std::size_t{file[at]} << 24) | (std::size_t{file[at + 1]} << 16) |
+                             (std::size_t{file[at + 2]} << 8) | file[at + 3];
+        chunks.emplace_back(file.begin() + static_cast<std::ptrdiff_t>(at),
+                            file.begin() + static_cast<std::ptrdiff_t>(at + length + 12));
+        at += length + 12;
+    }
+    return chunks;
+}
+
+Bytes fileOf(const std::vector<Bytes>& chunks) {
+    Bytes file{0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    for (const auto& chunk : chunks) file.insert(file.end(), chunk.begin(), chunk.end());
+    return file;
+}
+
+std::string typeOf(const Bytes& chunk) { return std::string(chunk.begin() + 4, chunk.begin() + 8); }
+
+Bytes chunk(std::string_view type, std::string_view data) {
+    std::string body{'\0', '\0', '\0', static_cast<char>(data.size())};
+    body.append(type).append(data);
+    Bytes out(body.begin(), body.end());
+    auto crc = crc32(0, out.data() + 4, static_cast<uInt>(out.size() - 4));
+    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(crc >> shift));
+    return out;
+}
+
+std::size_t indexOf(const std::vector<Bytes>& chunks, std::string_view type) {
+    for (std::size_t i = 0; i < chunks.size(); ++i) {
+        if (typeOf(chunks[i]) == type) return i;
+    }
+    ADD_FAILURE() << "no " << type << " chunk";
+    return 0;
+}
+
+TEST(PngStructure, IsCheckedWithoutDecodingAndThePixelsDecodeWhenRead) {
+    using namespace std::literals;
+    // Several data chunks of noise, and a palette image with its palette.
+    const auto rgba = chunksOf(makePNG(PngSpec{.width = 120, .height = 90, .samples = testing::noiseSamples(8)}));
+    const auto palette = chunksOf(makePNG(PngSpec{.width = 9, .height = 5, .colorType = PNG_COLOR_TYPE_PALETTE}));
+    ASSERT_GE(std::count_if(rgba.begin(), rgba.end(), [](const Bytes& c) { return typeOf(c) == "IDAT"; }), 2);
+    auto edited = [](std::vector<Bytes> chunks, const std::function<void(std::vector<Bytes>&)>& edit) {
+        edit(chunks);
+        return fileOf(chunks);
+    };
+    auto flipCrcOf = [&](std::string_view type) {
+        return [type](std::vector<Bytes>& c) { c[indexOf(c, type)].back() ^= 1; };
+    };
+    const std::size_t firstData = indexOf(rgba, "IDAT");
+    struct Case {
+        const char* name;
+        Bytes file;
+        bool accepted;
+    };
+    Case cases[] = {
+        {"whole", fileOf(rgba), true},
+        {"bad signature", [&] { auto f = fileOf(rgba); f[1] = 'Q'; return f; }(), false},
+        {"header CRC", edited(rgba, flipCrcOf("IHDR")), false},
+        {"data CRC", edited(rgba, flipCrcOf("IDAT")), false},
+        {"end CRC", edited(rgba, flipCrcOf("IEND")), false},
+        {"palette CRC", edited(palette, flipCrcOf("PLTE")), false},
+        {"no end chunk", edited(rgba, [](auto& c) { c.pop_back(); }), false},
+        {"cut at a data chunk boundary", edited(rgba, [&](auto& c) { c.resize(firstData + 1); }), false},
+        {"cut inside the end chunk", [&] { auto f = fileOf(rgba); f.pop_back(); return f; }(), false},
+        {"no data", edited(rgba, [](auto& c) { std::erase_if(c, [](const Bytes& k) { return typeOf(k) == "IDAT"; }); }),
+         false},
+        {"palette image without its palette", edited(palette, [](auto& c) { c.erase(c.begin() + indexOf(c, "PLTE")); }),
+         false},
+        {"palette after the data", edited(palette, [](auto& c) {
+             auto plte = c[indexOf(c, "PLTE")];
+             c.erase(c.begin() + indexOf(c, "PLTE"));
+             c.insert(c.end() - 1, plte);
+         }), false},
+        {"two palettes", edited(palette, [](auto& c) { c.insert(c.begin() + indexOf(c, "PLTE"), c[indexOf(c, "PLTE")]); }),
+         false},
+        {"data chunks split by another chunk",
+         edited(rgba, [&](auto& c) { c.insert(c.begin() + static_cast<std::ptrdiff_t>(firstData + 1), chunk("tEXt", "a\0b"sv)); }),
+         false},
+        {"end before the data", edited(rgba, [&](auto& c) { c.insert(c.begin() + static_cast<std::ptrdiff_t>(firstData), c.back()); }),
+         false},
+        {"second header", edited(rgba, [&](auto& c) { c.insert(c.begin() + 1, c.front()); }), false},
+        {"unknown critical chunk", edited(rgba, [&](auto& c) { c.insert(c.begin() + 1, chunk("ZZZZ", "")); }), false},
+        {"ancillary chunk with a bad CRC", edited(rgba, [&](auto& c) {
+             auto text = chunk("tEXt", "Title\0shot"sv);
+             text.back() ^= 1;
+             c.insert(c.begin() + static_cast<std::ptrdiff_t>(firstData), text);
+         }), true},
+    };
+    auto original = ImageSource::create(fileOf(rgba))->createImageAtIndex(0);
+    ASSERT_TRUE(original && original->pixels.get());
+    for (const auto& c : cases) {
+        auto image = ImageSource::create(c.file)->createImageAtIndex(0);
+        EXPECT_EQ(image != nullptr, c.accepted) << c.name;
+        if (image && c.accepted) {
+            EXPECT_EQ(samplesOf(*image), samplesOf(*original)) << c.name;
+        }
+    }
+
+    // Damaged compressed data under a good CRC passes the check; its pixels then do not decode.
+    auto damaged = rgba;
+    auto& data = damaged[firstData];
+    for (std::size_t i = 20; i < 120; ++i) data[i] ^= 0x5A;
+    data.resize(data.size() - 4);
+    auto crc = crc32(0, data.data() + 4, static_cast<uInt>(data.size() - 4));
+    for (int shift = 24; shift >= 0; shift -= 8) data.push_back(static_cast<std::uint8_t>(crc >> shift));
+    auto file = fileOf(damaged);
+    auto image = ImageSource::create(file)->createImageAtIndex(0);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->height, 90u);
+    EXPECT_FALSE(image->pixels.get());
+}
+
+TEST(PngStructure, PixelsAreDecodedOnceForEveryThreadAndOutliveTheFile) {
+    std::shared_ptr<const Image> image;
+    {
+        auto file = makePNG(PngSpec{.width = 64, .height = 48});
+        image = ImageSource::create(file)->createImageAtIndex(0);
+    }
+    ASSERT_TRUE(image);
+    std::vector<const Bytes*> seen(4);
+    {
+        std::vector<std::jthread> readers;
+        for (auto& pixels : seen) readers.emplace_back([&pixels, image] { pixels = image->pixels.get(); });
+    }
+    ASSERT_TRUE(seen[0]);
+    for (auto* pixels : seen) EXPECT_EQ(pixels, seen[0]);
+    expectSamples(*image, gradientSamples(8), 4);
 }
 
 TEST(ImageSourceDecoding, CountsAttempts) {
@@ -253,36 +394,59 @@ bool encode(std::shared_ptr<const Image> image, Capture& capture) {
     return destination->finalize();
 }
 
-TEST(PngDestination, RoundTripsEveryLayout) {
+TEST(PngDestination, RoundTripsEveryLayoutAndLeavesOutOpaqueAlpha) {
+    auto opaqueGradient = [](int bits) -> SampleFunction {
+        return [bits](std::uint32_t x, std::uint32_t y, int c) {
+            return c == 3 || (c == 1 && bits == 16) ? (1u << bits) - 1 : gradientSamples(bits)(x, y, c);
+        };
+    };
     struct Layout {
+        const char* name;
         int colorType;
         int bits;
+        std::uint32_t width = 17;
+        std::uint32_t height = 5;
+        SampleFunction samples{};
+        int writtenComponents = 0; // when alpha is left out
     };
-    for (auto layout : {Layout{PNG_COLOR_TYPE_GRAY, 8}, Layout{PNG_COLOR_TYPE_GRAY_ALPHA, 16},
-                        Layout{PNG_COLOR_TYPE_RGB, 8}, Layout{PNG_COLOR_TYPE_RGB, 16},
-                        Layout{PNG_COLOR_TYPE_RGB_ALPHA, 8}, Layout{PNG_COLOR_TYPE_RGB_ALPHA, 16}}) {
-        auto original = makePNG(PngSpec{.width = 17, .height = 5, .colorType = layout.colorType, .bitDepth = layout.bits});
+    Layout layouts[] = {
+        {"grey", PNG_COLOR_TYPE_GRAY, 8},
+        {"grey and alpha", PNG_COLOR_TYPE_GRAY_ALPHA, 16},
+        {"RGB", PNG_COLOR_TYPE_RGB, 8},
+        {"RGB 16", PNG_COLOR_TYPE_RGB, 16},
+        {"RGBA", PNG_COLOR_TYPE_RGB_ALPHA, 8},
+        {"RGBA 16", PNG_COLOR_TYPE_RGB_ALPHA, 16},
+        {"opaque RGBA", PNG_COLOR_TYPE_RGB_ALPHA, 8, 17, 5, opaqueGradient(8), 3},
+        {"opaque grey and alpha 16", PNG_COLOR_TYPE_GRAY_ALPHA, 16, 17, 5, opaqueGradient(16), 1},
+        // Compressed in several pieces, on several threads where there are cores.
+        {"large opaque RGBA", PNG_COLOR_TYPE_RGB_ALPHA, 8, 700, 600, opaqueGradient(8), 3},
+        {"large noise", PNG_COLOR_TYPE_RGB, 16, 300, 700, testing::noiseSamples(16)},
+    };
+    for (const auto& layout : layouts) {
+        auto original = makePNG(PngSpec{.width = layout.width, .height = layout.height, .colorType = layout.colorType,
+                                        .bitDepth = layout.bits, .samples = layout.samples});
         auto image = ImageSource::create(original)->createImageAtIndex(0);
         ASSERT_TRUE(image);
         Capture capture;
-        ASSERT_TRUE(encode(image, capture));
+        ASSERT_TRUE(encode(image, capture)) << layout.name;
         auto decoded = ImageSource::create(capture.bytes)->createImageAtIndex(0);
-        ASSERT_TRUE(decoded);
-        EXPECT_EQ(decoded->components, image->components);
-        EXPECT_EQ(decoded->bitsPerComponent, layout.bits);
-        EXPECT_EQ(decoded->pixels, image->pixels) << "colour type " << layout.colorType << ", " << layout.bits << " bits";
+        ASSERT_TRUE(decoded) << layout.name;
+        int components = layout.writtenComponents ? layout.writtenComponents : image->components;
+        EXPECT_EQ(decoded->components, components) << layout.name;
+        EXPECT_EQ(decoded->bitsPerComponent, layout.bits) << layout.name;
+        expectSamples(*decoded, layout.samples ? layout.samples : gradientSamples(layout.bits), components);
     }
 }
 
 TEST(PngDestination, HonoursPaddedRows) {
     auto image = std::make_shared<Image>(Image{.width = 2, .height = 2, .bitsPerComponent = 8, .components = 1,
                                                .hasAlpha = false, .bytesPerRow = 5,
-                                               .pixels = {1, 2, 99, 99, 99, 3, 4, 99, 99, 99}});
+                                               .pixels = Bytes{1, 2, 99, 99, 99, 3, 4, 99, 99, 99}});
     Capture capture;
     ASSERT_TRUE(encode(image, capture));
     auto decoded = ImageSource::create(capture.bytes)->createImageAtIndex(0);
     ASSERT_TRUE(decoded);
-    EXPECT_EQ(decoded->pixels, (Bytes{1, 2, 3, 4}));
+    EXPECT_EQ(samplesOf(*decoded), (Bytes{1, 2, 3, 4}));
 }
 
 TEST(PngDestination, ARefusedBlockEndsTheEncoding) {
