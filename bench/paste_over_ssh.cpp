@@ -53,35 +53,6 @@ bool runUntil(const std::function<bool()>& condition, double seconds = 60) {
     return RunLoop::main()->runUntil(condition, seconds);
 }
 
-std::uint32_t hash(std::uint32_t a, std::uint32_t b) {
-    std::uint32_t v = a * 0x9E3779B1u ^ (b + 0x7F4A7C15u) * 0x85EBCA77u;
-    v ^= v >> 13;
-    v *= 0xC2B2AE3Du;
-    return v ^ (v >> 16);
-}
-
-// A 2880 × 1800 screenshot: a gradient desktop, a window of text lines with a photo in it and
-// a terminal of coloured text. About 1.5 MB as PNG.
-std::uint32_t screenshot(std::uint32_t x, std::uint32_t y, int c) {
-    if (y < 50) return c == 2 ? 240 : 232;
-    const bool inTerminal = x >= 1500 && x < 2800 && y >= 500 && y < 1700;
-    const bool inWindow = x >= 120 && x < 1700 && y >= 100 && y < 1400;
-    if (inTerminal) {
-        const std::uint32_t column = (x - 1500) / 18, line = (y - 500) / 40;
-        const bool ink = (y - 500) % 40 < 28 && hash(column, line) % 5 != 0 && hash(x / 3, y / 3) % 3 == 0 &&
-                         column < 30 + line % 40;
-        return !ink ? 30 : static_cast<std::uint32_t>(c) == line % 3 ? 220 : 120;
-    }
-    if (inWindow) {
-        if (x >= 1000 && y >= 800) return 60 + ((x * 3 + y * (c + 1)) % 140) + hash(x, y * 3 + c) % 40;
-        const std::uint32_t line = (y - 100) / 36;
-        const bool ink = (y - 100) % 36 < 24 && x >= 200 && x < 200 + hash(line, 1) % 1400 &&
-                         hash(x / 7, line) % 6 != 0 && hash(x / 2, y / 2) % 4 == 0;
-        return ink ? 25 : 255;
-    }
-    return c == 0 ? 40 + y / 24 : c == 1 ? 80 + x / 40 : 160 + (x + y) / 80;
-}
-
 // A directory on the build's file system (the namespace covers /tmp with a tmpfs), removed at exit.
 class BuildDirectory {
 public:
@@ -126,7 +97,12 @@ public:
         InputEventsControl::setAccessibilityTrusted(true);
         DesktopControl::setPasteboardAccessBehavior(2);
         AppleEventsControl::setAutomationPermission(GhosttyControl::bundleIdentifier, AutomationAnswer::granted);
-        png = makePNG(PngSpec{.width = 2880, .height = 1800, .colorType = PNG_COLOR_TYPE_RGB, .samples = screenshot});
+        // A screenshot with noisy tiles standing in for photos and thumbnails: about 1.5 MB.
+        png = makePNG(PngSpec{.width = 2880, .height = 1800, .colorType = PNG_COLOR_TYPE_RGB,
+                              .samples = [screen = screenshotSamples(2880, 1800), noise = noiseSamples(8)](
+                                             std::uint32_t x, std::uint32_t y, int c) {
+                                  return (x / 16 + y / 16) % 26 == 0 ? noise(x, y, c) : screen(x, y, c);
+                              }});
         pngFile = data.write("screenshot.png", std::string(png.begin(), png.end()));
         terminal = GhosttyControl::launch();
         tmuxPane = openRemoteShell({"tmux", "-f", "/dev/null", "new-session", "exec ssh " + SSHServer::alias});

@@ -19,48 +19,11 @@ namespace {
 using tarpelix::ClipboardImage;
 using tarpelix::platform::Bytes;
 
-std::uint32_t hash(std::uint32_t a, std::uint32_t b) {
-    std::uint32_t v = a * 0x9E3779B1u ^ (b + 0x7F4A7C15u) * 0x85EBCA77u;
-    v ^= v >> 13;
-    v *= 0xC2B2AE3Du;
-    return v ^ (v >> 16);
-}
-
-// One sample of the screenshot.
-std::uint32_t screenshot(std::uint32_t x, std::uint32_t y, int c) {
-    if (c == 3) return 255;
-    if (y < 50) return c == 2 ? 240 : 232; // menu bar
-    bool inWindow = x >= 240 && x < 3000 && y >= 160 && y < 2200;
-    bool inTerminal = x >= 2600 && x < 4960 && y >= 760 && y < 2760;
-    if (inTerminal) {
-        if (y < 816) return 60;
-        // Coloured monospaced text on a dark background.
-        std::uint32_t column = (x - 2600) / 18, line = (y - 816) / 40;
-        bool glyphRow = (y - 816) % 40 < 28;
-        bool ink = glyphRow && hash(column, line) % 5 != 0 && hash(x / 3, y / 3) % 3 == 0 && column < 40 + line % 60;
-        if (!ink) return 30;
-        return static_cast<std::uint32_t>(c) == line % 3 ? 220 : 120;
-    }
-    if (inWindow) {
-        if (y < 216) return 236; // title bar
-        if (x >= 1800 && y >= 1200) { // a photo in the document
-            return 60 + ((x * 3 + y * (c + 1)) % 140) + hash(x, y * 3 + c) % 40;
-        }
-        std::uint32_t line = (y - 216) / 36;
-        bool glyphRow = (y - 216) % 36 < 24;
-        bool ink = glyphRow && x >= 320 && x < 320 + (hash(line, 1) % 2200) && hash(x / 7, line) % 6 != 0 &&
-                   hash(x / 2, y / 2) % 4 == 0;
-        return ink ? 25 : 255;
-    }
-    // Desktop: a smooth gradient.
-    return c == 0 ? 40 + y / 24 : c == 1 ? 80 + x / 40 : 160 + (x + y) / 80;
-}
-
 const Bytes& screenshotTIFF() {
     static const Bytes file = [] {
         auto bytes = tarpelix::testing::makeTIFF(tarpelix::testing::TiffPage{
             .width = 5120, .height = 2880, .samplesPerPixel = 4, .bitsPerSample = 8, .rowsPerStrip = 16,
-            .samples = screenshot});
+            .samples = tarpelix::testing::screenshotSamples(5120, 2880)});
         if (const char* path = std::getenv("TARPELIX_BENCH_TIFF")) {
             std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
                                                         static_cast<std::streamsize>(bytes.size()));

@@ -45,6 +45,43 @@ inline SampleFunction noiseSamples(int bits, std::uint32_t seed = 1) {
     };
 }
 
+// The samples of a Mac screenshot, `width` × `height` (laid out as on a 5120 × 2880 display,
+// scaled): a menu bar, a gradient desktop, a document window of text lines with a noisy photo
+// in it and a terminal of coloured monospaced text. Opaque; screenshots compress like this.
+inline SampleFunction screenshotSamples(std::uint32_t width, std::uint32_t height) {
+    const auto hash = [](std::uint32_t a, std::uint32_t b) {
+        std::uint32_t v = a * 0x9E3779B1u ^ (b + 0x7F4A7C15u) * 0x85EBCA77u;
+        v ^= v >> 13;
+        v *= 0xC2B2AE3Du;
+        return v ^ (v >> 16);
+    };
+    return [=](std::uint32_t px, std::uint32_t py, int c) -> std::uint32_t {
+        const std::uint32_t x = static_cast<std::uint32_t>(std::uint64_t{px} * 5120 / width);
+        const std::uint32_t y = static_cast<std::uint32_t>(std::uint64_t{py} * 2880 / height);
+        if (c == 3) return 255;
+        if (y < 50) return c == 2 ? 240 : 232; // menu bar
+        const bool inWindow = x >= 240 && x < 3000 && y >= 160 && y < 2200;
+        const bool inTerminal = x >= 2600 && x < 4960 && y >= 760 && y < 2760;
+        if (inTerminal) {
+            if (y < 816) return 60;
+            const std::uint32_t column = (x - 2600) / 18, line = (y - 816) / 40;
+            const bool ink = (y - 816) % 40 < 28 && hash(column, line) % 5 != 0 && hash(px / 3, py / 3) % 3 == 0 &&
+                             column < 40 + line % 60;
+            if (!ink) return 30;
+            return static_cast<std::uint32_t>(c) == line % 3 ? 220 : 120;
+        }
+        if (inWindow) {
+            if (y < 216) return 236; // title bar
+            if (x >= 1800 && y >= 1200) return 60 + ((px * 3 + py * (c + 1)) % 140) + hash(px, py * 3 + c) % 40;
+            const std::uint32_t line = (y - 216) / 36;
+            const bool ink = (y - 216) % 36 < 24 && x >= 320 && x < 320 + (hash(line, 1) % 2200) &&
+                             hash(x / 7, line) % 6 != 0 && hash(px / 2, py / 2) % 4 == 0;
+            return ink ? 25 : 255;
+        }
+        return c == 0 ? 40 + y / 24 : c == 1 ? 80 + x / 40 : 160 + (x + y) / 80; // desktop gradient
+    };
+}
+
 struct PngSpec {
     std::uint32_t width = 4;
     std::uint32_t height = 3;
