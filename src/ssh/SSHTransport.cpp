@@ -214,7 +214,9 @@ platform::Bytes SSHTransport::run(platform::ChildProcess& process, const platfor
             if (!outputEnded) waits[count++] = {out.readEnd.get(), POLLIN, 0};
             if (!errorEnded) waits[count++] = {err.readEnd.get(), POLLIN, 0};
             if (in.writeEnd) waits[count++] = {in.writeEnd.get(), POLLOUT, 0};
-            ::poll(waits, count, 10);
+            // Wakes for a stream or the child's end; the cap keeps cancellation and the
+            // deadline checked every 10 ms.
+            process.awaitActivity({waits, count}, std::chrono::milliseconds(10));
             if (!process.isRunning() && outputEnded && errorEnded) break;
         }
 

@@ -2,10 +2,13 @@
 
 #include "platform/foundation/MainThread.h"
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -113,6 +116,10 @@ void ChildProcess::launch() {
                             environment ? envp.data() : environ);
     if (error != 0) throwSpawnError(error, executable);
     pid_ = pid;
+    // The child is not reaped before we say so, so its pid cannot name another process yet.
+    // Close-on-exec by the kernel's rule. Older kernels (ENOSYS) and sandboxes (EPERM) have
+    // none: then the waits are bounded by their limits alone.
+    exitDescriptor_.reset(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
 }
 
 void ChildProcess::record(const siginfo_t& info) {
@@ -145,6 +152,20 @@ bool ChildProcess::isRunning() {
     return false;
 }
 
+void ChildProcess::awaitActivity(std::span<pollfd> streams, std::chrono::milliseconds limit) {
+    std::array<pollfd, 4> waits{};
+    if (streams.size() >= waits.size()) fatal("ChildProcess::awaitActivity: too many streams");
+    std::copy(streams.begin(), streams.end(), waits.begin());
+    auto count = streams.size();
+    // Once the child's end is noted the descriptor stays readable: leave it out, or every
+    // later wait would return at once.
+    bool watching = exitDescriptor_.valid() && !exited_;
+    if (watching) waits[count++] = {exitDescriptor_.get(), POLLIN, 0};
+    int ready = ::poll(waits.data(), count, static_cast<int>(limit.count()));
+    std::copy(waits.begin(), waits.begin() + static_cast<std::ptrdiff_t>(streams.size()), streams.begin());
+    if (watching && ready > 0 && waits[count - 1].revents != 0) isRunning();
+}
+
 void ChildProcess::waitUntilExit() {
     if (pid_ <= 0 || reaped_) return;
     siginfo_t info{};
@@ -153,6 +174,7 @@ void ChildProcess::waitUntilExit() {
         result = ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED);
     } while (result < 0 && errno == EINTR);
     reaped_ = true;
+    exitDescriptor_.reset();
     if (result == 0) {
         record(info);
     } else if (!exited_) {

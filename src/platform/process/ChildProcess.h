@@ -2,8 +2,11 @@
 
 #include "platform/process/UniqueFd.h"
 
+#include <chrono>
 #include <csignal>
 #include <optional>
+#include <poll.h>
+#include <span>
 #include <string>
 #include <sys/types.h>
 #include <system_error>
@@ -32,6 +35,9 @@ bool setNonBlocking(int fd);
 // killed safely (a grandchild may still hold its pipes). It is reaped only explicitly
 // (waitUntilExit, killAndReap), through its own pid, never waitpid(-1); after that no signal
 // is sent to it or its group. Used by one thread at a time.
+//
+// A launched child also has a process descriptor (pidfd) where the kernel offers one, so a
+// wait for its pipes can end the moment the child ends instead of at the end of a pause.
 class ChildProcess {
 public:
     // Where a standard stream of the child goes.
@@ -69,6 +75,14 @@ public:
 
     // True until the child has ended; notes its termination (without reaping) once it has.
     bool isRunning();
+    // Waits at most `limit` until one of `streams` is ready (their `revents` are filled in)
+    // or, while it runs, the child ends; an end seen here is noted as isRunning notes it.
+    // Without a process descriptor only the streams and the limit end the wait. At most
+    // three streams.
+    void awaitActivity(std::span<pollfd> streams, std::chrono::milliseconds limit);
+    // Whether the child's end can be waited for (false before launch, after reaping, and
+    // where the kernel refuses process descriptors).
+    bool watchesExit() const { return exitDescriptor_.valid(); }
     // Blocks until the child has ended and reaps it.
     void waitUntilExit();
     bool exited() const { return exited_; }
@@ -93,6 +107,7 @@ private:
     void record(const siginfo_t& info);
 
     pid_t pid_ = 0;
+    UniqueFd exitDescriptor_; // readable once the child has ended
     bool exited_ = false;
     bool reaped_ = false;
     int status_ = 0;

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <poll.h>
-#include <thread>
 #include <unistd.h>
 
 namespace tarpelix::platform {
@@ -35,9 +34,9 @@ CollectedOutput collectOutput(ChildProcess& child, int readEnd, const OutputLimi
             if (n == 0) {
                 endOfFile = true;
             } else if (errno == EAGAIN || errno == EINTR) {
-                // Nothing yet: wait for data (or the pause) rather than spin.
+                // Nothing yet: wait for data, the child's end or the pause rather than spin.
                 pollfd wait{readEnd, POLLIN, 0};
-                ::poll(&wait, 1, static_cast<int>(limits.pause.count()));
+                child.awaitActivity({&wait, 1}, limits.pause);
                 continue;
             } else {
                 result.end = CollectedOutput::End::readFailed;
@@ -45,7 +44,8 @@ CollectedOutput collectOutput(ChildProcess& child, int readEnd, const OutputLimi
             }
         }
         if (!child.isRunning()) return result;
-        std::this_thread::sleep_for(limits.pause);
+        // The output has ended but the child runs on: wait for its end.
+        child.awaitActivity({}, limits.pause);
     }
 }
 

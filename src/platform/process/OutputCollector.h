@@ -19,7 +19,9 @@ struct OutputLimits {
     double deadline = 0;            // seconds of system uptime
     std::size_t maximumBytes = 0;   // more than this fails; exactly this is accepted
     std::size_t bufferSize = 8192;
-    std::chrono::milliseconds pause{10}; // the wait while nothing can be read
+    // The longest single wait for output or for the child's end; `eachRound` and the
+    // deadline are checked between waits.
+    std::chrono::milliseconds pause{10};
     // For runCollectingOutput: seconds from the launch after which the run times out, when
     // that comes before `deadline`.
     double runLimit = std::numeric_limits<double>::infinity();

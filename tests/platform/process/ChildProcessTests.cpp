@@ -1,4 +1,6 @@
+#include "platform/foundation/Clock.h"
 #include "platform/process/ChildProcess.h"
+#include "platform/process/OutputCollector.h"
 #include "ssh/SSHTransport.h"
 #include "support/Eventually.h"
 #include "support/Processes.h"
@@ -7,6 +9,7 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <tuple>
 #include <unistd.h>
 
 using namespace tarpelix;
@@ -55,6 +58,47 @@ TEST(ChildProcess, ReportsExitStatusAndSignal) {
     EXPECT_EQ(killed.terminationStatus(), SIGTERM);
     EXPECT_FALSE(killed.isRunning());
     EXPECT_EQ(killed.terminationStatus(), SIGTERM) << "the status is kept";
+}
+
+TEST(ChildProcess, AWaitEndsWhenTheChildEnds) {
+    // Nothing to read and a limit far away: only the child's end can end the wait.
+    ChildProcess child;
+    child.executable = "/bin/sh";
+    child.arguments = {"-c", "exec sleep 0.05"};
+    child.launch();
+    if (!child.watchesExit()) GTEST_SKIP() << "the kernel offers no process descriptor";
+    child.awaitActivity({}, std::chrono::minutes(1));
+    EXPECT_TRUE(child.exited()) << "the end was noted by the wait";
+    EXPECT_FALSE(child.isRunning());
+    child.waitUntilExit();
+    EXPECT_TRUE(child.exitedWithStatusZero());
+    EXPECT_FALSE(child.watchesExit()) << "the descriptor goes with the reaped child";
+}
+
+TEST(OutputCollector, ReadsUntilBothTheOutputAndTheChildHaveEnded) {
+    using End = CollectedOutput::End;
+    const std::vector<std::tuple<const char*, End, std::string>> cases = {
+        {"exec >&-; sleep 0.05; exit 4", End::complete, ""},               // output ends before the child
+        {"(sleep 0.05; echo late) & exit 4", End::complete, "late\n"},     // output after the child's end
+        {"sleep 1000 & echo early", End::timedOut, "early\n"}, // a grandchild holds the pipe until the limit
+    };
+    for (const auto& [script, end, output] : cases) {
+        pid_t group = 0;
+        {
+            ChildProcess child;
+            child.executable = "/bin/sh";
+            child.arguments = {"-c", script};
+            auto collected =
+                runCollectingOutput(child, {.deadline = systemUptime() + 10, .maximumBytes = 64, .runLimit = 0.5}, {});
+            group = child.processIdentifier();
+            EXPECT_EQ(collected.end, end) << script;
+            EXPECT_EQ(std::string(collected.bytes.begin(), collected.bytes.end()), output) << script;
+            if (end == End::complete) {
+                EXPECT_EQ(child.terminationStatus(), 4) << script;
+            }
+        } // the owner's going away kills whatever is left of the group
+        EXPECT_TRUE(waitUntil([&] { return livingProcessesInGroup(group).empty(); })) << script;
+    }
 }
 
 TEST(ChildProcess, LeadsItsOwnGroupWithTheGivenStreamsAndEnvironmentOnly) {

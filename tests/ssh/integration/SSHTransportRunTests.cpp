@@ -1,4 +1,5 @@
 #include "model/PasteOperation.h"
+#include "platform/foundation/Bundle.h"
 #include "platform/foundation/Clock.h"
 #include "platform/process/ChildProcess.h"
 #include "ssh/SSHTransport.h"
@@ -9,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <unistd.h>
 
 using namespace tarpelix;
@@ -50,6 +52,12 @@ TEST(SSHTransportRun, FeedsTheInputAndReturnsTheOutput) {
     EXPECT_EQ(result.failure, "");
     EXPECT_EQ(std::stoul(result.output), image.size());
     EXPECT_EQ(result.successCalls, 1);
+
+    // Output written after the child has ended, by something it left behind, still counts.
+    auto late = runScript("cat >/dev/null; (sleep 0.05; echo late) &", image);
+    EXPECT_EQ(late.failure, "");
+    EXPECT_EQ(late.output, "late\n");
+    EXPECT_EQ(late.successCalls, 1);
 }
 
 TEST(SSHTransportRun, FailuresCarryTheirReasons) {
@@ -131,4 +139,53 @@ TEST(SSHTransportRun, CancellationAndDeadlineStopARunningChild) {
     auto timedOut = runScript("exec sleep 1000", {}, 0.2);
     EXPECT_EQ(timedOut.failure, "Upload timed out");
     EXPECT_TRUE(waitUntil([&] { return livingProcessesInGroup(timedOut.pid).empty(); }));
+}
+
+TEST(SSHTransportRun, TheBundledScriptStoresExactlyTheAnnouncedBytesOrRefuses) {
+    // The remote login shell's command, run here by sh with a home of our own.
+    auto script = readFile(*platform::Bundle::urlForResource("upload", "sh"));
+    const std::string uuid = "0F1E2D3C-4B5A-4978-8695-A4B3C2D1E0F9";
+    struct Case {
+        std::string home, id, count, input, failure;
+    };
+    const std::string refused = "SSH upload failed (1): tarpelix upload: ";
+    const std::vector<Case> cases = {
+        {"", uuid, "5", "image", ""},
+        {"", uuid, "5", "ima", refused + "received 3 of 5 bytes "},
+        {"", uuid, "5", "images", refused + "received 6 of 5 bytes "},
+        {"", "0f1e2d3c-4b5a-4978-8695-a4b3c2d1e0f9", "5", "image", refused + "invalid upload identifier "},
+        {"", uuid, "5a", "image", refused + "invalid byte count "},
+        {"relative", uuid, "5", "image", refused + "no absolute home directory "},
+    };
+    for (const auto& c : cases) {
+        TemporaryDirectory home;
+        platform::ChildProcess process;
+        process.executable = "/bin/sh";
+        process.arguments = {"-c", "sh -c " + SSHTransport::shellQuote(script) + " tarpelix " +
+                                       SSHTransport::shellQuote(c.id) + " " + c.count};
+        process.environment = std::vector<std::string>{"PATH=/usr/bin:/bin",
+                                                       "HOME=" + (c.home.empty() ? home.path() : c.home)};
+        std::string failure, path;
+        try {
+            auto output = SSHTransport::run(process, platform::Bytes(c.input.begin(), c.input.end()),
+                                            platform::systemUptime() + 10, nullptr);
+            path = SSHTransport::completedPath(output, *platform::Uuid::parse(uuid));
+        } catch (const TerminalUnavailable& error) {
+            failure = error.reason;
+        }
+        EXPECT_EQ(failure, c.failure) << c.id << " " << c.count << " " << c.input;
+        auto uploads = home.file(".cache/tarpelix/uploads");
+        if (c.failure.empty()) {
+            EXPECT_EQ(path, uploads + "/" + uuid + ".png");
+            EXPECT_EQ(readFile(path), c.input);
+        }
+        // Nothing else is left in the folder: no partial file after a refusal.
+        int entries = 0;
+        if (DIR* dir = ::opendir(uploads.c_str())) {
+            while (dirent* entry = ::readdir(dir))
+                entries += std::string(entry->d_name) != "." && std::string(entry->d_name) != "..";
+            ::closedir(dir);
+        }
+        EXPECT_EQ(entries, c.failure.empty() ? 1 : 0) << c.input;
+    }
 }
