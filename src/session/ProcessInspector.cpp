@@ -4,7 +4,7 @@
 #include "platform/foundation/Text.h"
 #include "ssh/SessionInspectionError.h"
 
-#include <set>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -40,12 +40,15 @@ ForegroundSnapshot ProcessInspector::snapshot(const std::string& tty) const {
         fail("Cannot read terminal process table (" + std::to_string(error.error) + ")");
     }
 
-    std::set<pid_t> foregroundGroups;
-    for (const auto& entry : table)
-        if (entry.terminalDevice == device) foregroundGroups.insert(entry.terminalForegroundGroup);
-    if (foregroundGroups.size() != 1 || *foregroundGroups.begin() < 1)
-        fail("Terminal foreground process group is missing or changed");
-    const pid_t foregroundGroup = *foregroundGroups.begin();
+    // Every process of the terminal must name the same, positive foreground group.
+    std::optional<pid_t> group;
+    for (const auto& entry : table) {
+        if (entry.terminalDevice != device) continue;
+        if (group && *group != entry.terminalForegroundGroup) fail("Terminal foreground process group is missing or changed");
+        group = entry.terminalForegroundGroup;
+    }
+    if (!group || *group < 1) fail("Terminal foreground process group is missing or changed");
+    const pid_t foregroundGroup = *group;
 
     std::vector<platform::ProcessTableEntry> members;
     for (const auto& entry : table)

@@ -9,7 +9,7 @@
 #include "model/TerminalUnavailable.h"
 
 #include <limits>
-#include <system_error>
+#include <exception>
 
 namespace tarpelix {
 
@@ -61,8 +61,9 @@ SessionResolution SSHSessionResolver::resolve(const std::string& tty,
         return {SessionResolution::Unresolved{error.reason}};
     } catch (const TerminalUnavailable& error) {
         return {SessionResolution::Unresolved{error.reason}};
-    } catch (const std::system_error& error) {
-        // A tmux or ssh child that could not be started, a socket directory that could not be listed.
+    } catch (const std::exception& error) {
+        // A tmux or ssh child that could not be started, a socket directory that could not be
+        // listed, memory or threads that ran out: whatever fails, the verdict carries its text.
         return {SessionResolution::Unresolved{error.what()}};
     }
 }

@@ -186,3 +186,15 @@ TEST_F(Resolution, AnEndedOperationResolvesToItsOwnReasonWithoutReadingAnything)
     EXPECT_FALSE(listed);
     EXPECT_EQ(resolver.resolve("/dev/pts/x", nullptr).status(), "Unresolved: Unsupported terminal TTY");
 }
+
+TEST_F(Resolution, AnyOtherFailureIsUnresolvedWithItsText) {
+    PseudoTerminal bash(interactiveBash());
+    auto table = std::make_shared<InterposedTable>();
+    SSHSessionResolver resolver{ProcessInspector(table)};
+    table->listing = [](dev_t) -> std::vector<platform::ProcessTableEntry> {
+        throw std::runtime_error("process table unavailable");
+    };
+    EXPECT_EQ(resolver.resolve(bash.tty(), nullptr).status(), "Unresolved: process table unavailable");
+    table->listing = [](dev_t) -> std::vector<platform::ProcessTableEntry> { throw std::bad_alloc(); };
+    EXPECT_EQ(resolver.resolve(bash.tty(), nullptr).status(), "Unresolved: std::bad_alloc");
+}

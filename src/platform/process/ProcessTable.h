@@ -86,7 +86,8 @@ public:
     // A table read from another procfs mount point (tests point it at a missing directory).
     static std::shared_ptr<const ProcessTable> at(std::string procRoot);
 
-    // Every process whose controlling terminal is `device`, in the order of the table.
+    // Every process whose controlling terminal is `device`, in the order of the table. Each
+    // process's stat is read once; a large table is read by several threads at once.
     // Throws ProcessTableError.
     virtual std::vector<ProcessTableEntry> processesOnTerminal(dev_t device) const = 0;
     // Opens one process; null when it no longer exists or cannot be opened.
