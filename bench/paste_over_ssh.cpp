@@ -3,8 +3,8 @@
 // `ssh <alias> 'cat > file'` over that same connection, a cold paste (no connection to reuse)
 // against `scp` of the same file, and the warm paste again with 2,000 extra processes on the
 // machine, through local tmux and with 2,000 earlier records in the store. Beside the last
-// three it times what the paste must spend there anyway: one process-table snapshot of the
-// pane's terminal (with and without the extra processes) and one tmux `list-clients`.
+// three it times what the paste must spend there anyway: one snapshot of the pane's foreground
+// processes (with and without the extra processes) and one tmux `list-clients`.
 // A paste is timed from Control+V until its path is typed into the remote shell (the operation
 // is released afterwards, outside the timing). Runs in a private mount namespace with a private
 // sshd on 127.0.0.1, as the end-to-end tests do, with the store on the build's file system
@@ -19,8 +19,8 @@
 #include "platform/desktop/PasteboardControl.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/foundation/MainThread.h"
-#include "platform/process/ProcessTable.h"
 #include "session/LocalTmuxClient.h"
+#include "session/ProcessInspector.h"
 #include "ssh/SSHConnectionReuse.h"
 #include "support/Command.h"
 #include "support/PrivateNamespace.h"
@@ -34,7 +34,6 @@
 #include <dirent.h>
 #include <spawn.h>
 #include <stdexcept>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -176,13 +175,6 @@ public:
         if (!path.empty()) runCommand({"/usr/bin/ssh", "-o", "ControlPath=" + path, "-O", "exit", SSHServer::alias});
     }
 
-    // The terminal device of a pane, as the process table names it.
-    dev_t device(const std::string& which) const {
-        struct stat status {};
-        if (::stat(terminal->pane(which).tty.c_str(), &status) != 0) throw std::runtime_error("no pane tty");
-        return status.st_rdev;
-    }
-
     // Stores `count` finished transfers through the storage service, as earlier pastes would have.
     void addHistory(int count) {
         for (int i = 0; i < count; ++i) {
@@ -278,9 +270,9 @@ void BM_ScpCold(benchmark::State& state) {
 // One snapshot of the process table for the pane's terminal, as resolution and each
 // revalidation take it.
 void snapshots(benchmark::State& state) {
-    const auto table = ProcessTable::system();
-    const dev_t device = world->device(world->pane);
-    for (auto _ : state) benchmark::DoNotOptimize(table->processesOnTerminal(device));
+    const ProcessInspector inspector;
+    const auto tty = world->terminal->pane(world->pane).tty;
+    for (auto _ : state) benchmark::DoNotOptimize(inspector.snapshot(tty));
 }
 
 void BM_Snapshot(benchmark::State& state) { snapshots(state); }
