@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <exception>
+#include <fcntl.h>
 #include <fstream>
 #include <poll.h>
 #include <sstream>
@@ -28,6 +29,7 @@ namespace {
 
 constexpr std::size_t readBufferSize = 16384;
 constexpr std::size_t writeChunk = 65536;
+constexpr std::size_t pipeCapacity = 1 << 20;
 constexpr std::size_t streamLimit = 65536;
 constexpr std::size_t detailLimit = 400;
 const std::string markerStart = "TARPELIX_UPLOAD_";
@@ -148,6 +150,10 @@ platform::Bytes SSHTransport::run(platform::ChildProcess& process, const platfor
     checkDeadline(deadline);
 
     auto in = platform::Pipe::create();
+    // A pipe as large as the image (up to the system's 1 MiB default maximum) lets the writes
+    // run ahead of ssh instead of waking for every 64 KiB it reads; the default size stays
+    // when the system refuses.
+    ::fcntl(in.writeEnd.get(), F_SETPIPE_SZ, static_cast<int>(std::min<std::size_t>(input.size(), pipeCapacity)));
     auto out = platform::Pipe::create();
     auto err = platform::Pipe::create();
     process.standardInput = platform::ChildProcess::Stream::descriptor(in.readEnd.get());
