@@ -87,14 +87,13 @@ void DiagnosticStore::deleteFile(const std::filesystem::path& url) {
 }
 
 void DiagnosticStore::write(const std::string& data, const std::filesystem::path& url) {
+    // Named as the store's own, so that a load after a crash clears one left behind.
     auto temporary = root_ / (std::string(prefix) + platform::Uuid::random().uuidString() + ".tmp");
     try {
         if (fileOperation_) fileOperation_(DiagnosticFileOperation::write, url);
-        // Created exclusively and without following links; closed exactly once.
-        files::writeNewFileDurably(temporary, reinterpret_cast<const std::uint8_t*>(data.data()), data.size(), 0600);
-        files::renameReplacing(temporary, url);
+        files::replaceFileAtomically(url, reinterpret_cast<const std::uint8_t*>(data.data()), data.size(),
+                                     0600, temporary);
     } catch (...) {
-        files::removeQuietly(temporary);
         throw DiagnosticError::writeFailed;
     }
 }

@@ -1,5 +1,7 @@
 #include "platform/foundation/Files.h"
 
+#include "platform/foundation/Uuid.h"
+
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
@@ -96,6 +98,22 @@ void writeNewFileDurably(const std::filesystem::path& path, const std::uint8_t* 
     writeAll(file.get(), data, size);
     if (::fsync(file.get()) != 0) throwErrno("fsync");
     file.closeChecked();
+}
+
+void replaceFileAtomically(const std::filesystem::path& path, const std::uint8_t* data, std::size_t size,
+                           mode_t mode, const std::filesystem::path& temporary) {
+    auto staging = temporary;
+    if (staging.empty())
+        staging = path.parent_path() /
+                  ("." + path.filename().string() + "." + Uuid::random().uuidString() + ".tmp");
+    try {
+        // Created exclusively and without following links; closed exactly once.
+        writeNewFileDurably(staging, data, size, mode);
+        renameReplacing(staging, path);
+    } catch (...) {
+        removeQuietly(staging);
+        throw;
+    }
 }
 
 void renameExclusive(const std::filesystem::path& from, const std::filesystem::path& to) {

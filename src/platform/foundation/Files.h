@@ -59,6 +59,13 @@ Bytes readAll(int fd);
 void writeNewFileDurably(const std::filesystem::path& path, const std::uint8_t* data, std::size_t size,
                          mode_t mode = 0600);
 
+// Replaces `path` with a new file of exactly `mode` holding the bytes, so that readers see the
+// old content or the new, never a part: the bytes go durably into `temporary` (by default a
+// fresh hidden name beside `path`), which is then renamed onto `path`. On failure the
+// temporary is removed and the error rethrown; `path` keeps its old content.
+void replaceFileAtomically(const std::filesystem::path& path, const std::uint8_t* data, std::size_t size,
+                           mode_t mode = 0600, const std::filesystem::path& temporary = {});
+
 // Renames `from` to `to`, failing with EEXIST when `to` exists (renameat2 RENAME_NOREPLACE).
 void renameExclusive(const std::filesystem::path& from, const std::filesystem::path& to);
 // Renames `from` onto `to`, replacing what is there.

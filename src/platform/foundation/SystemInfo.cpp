@@ -1,5 +1,7 @@
 #include "platform/foundation/SystemInfo.h"
 
+#include "platform/foundation/Bundle.h"
+
 #include <mutex>
 
 namespace tarpelix::platform::SystemInfo {
@@ -25,6 +27,10 @@ void setOperatingSystemVersion(OperatingSystemVersion version) {
     storedVersion() = version;
 }
 
-std::string applicationVersion() { return TARPELIX_VERSION; }
+std::string applicationVersion() {
+    auto value = Bundle::objectForInfoDictionaryKey("CFBundleShortVersionString");
+    auto* text = value ? value->get<std::string>() : nullptr;
+    return text ? *text : "unknown";
+}
 
 } // namespace tarpelix::platform::SystemInfo

@@ -21,8 +21,8 @@ namespace SystemInfo {
 OperatingSystemVersion operatingSystemVersion();
 void setOperatingSystemVersion(OperatingSystemVersion version);
 
-// The application's short version string (the build's version until a bundle
-// information dictionary exists).
+// The application's short version: the main bundle's "CFBundleShortVersionString" when it is
+// a string, else "unknown".
 std::string applicationVersion();
 
 } // namespace SystemInfo
