@@ -2,8 +2,8 @@
 
 #include "diagnostics/DiagnosticStore.h"
 #include "model/PasteAttempt.h"
+#include "platform/appkit/WindowDisplay.h"
 #include "platform/desktop/Pasteboard.h"
-#include "platform/desktop/WindowDisplay.h"
 #include "platform/desktop/Workspace.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/RunLoop.h"
@@ -83,8 +83,9 @@ PasteCoordinator::~PasteCoordinator() {
     // The focus observer's context and the tap's callbacks refer to this object: nothing of
     // them may outlive it.
     if (permissionTimer_) permissionTimer_->invalidate();
-    platform::WorkspaceNotificationCenter::removeObserver(activationObserver_);
-    for (const auto& observer : powerObservers_) platform::WorkspaceNotificationCenter::removeObserver(observer);
+    auto& workspaceCenter = platform::Workspace::notificationCenter();
+    workspaceCenter.removeObserver(activationObserver_);
+    for (const auto& observer : powerObservers_) workspaceCenter.removeObserver(observer);
     removeFocusObserver();
     permissionGate_->changed = [] {};
 }
@@ -108,21 +109,22 @@ void PasteCoordinator::start(bool enabled) {
         if (auto self = weak.lock()) self->report(text);
     };
 
-    using platform::WorkspaceNotificationCenter;
+    auto& workspaceCenter = platform::Workspace::notificationCenter();
     namespace Name = platform::WorkspaceNotificationName;
-    platform::WorkspaceNotificationCenter::removeObserver(activationObserver_);
-    activationObserver_ = WorkspaceNotificationCenter::addObserver(
-        Name::didActivateApplication, platform::DispatchQueue::main(), [weak](const platform::WorkspaceNotification&) {
-            if (auto self = weak.lock()) self->updateFocus();
-        });
+    workspaceCenter.removeObserver(activationObserver_);
+    activationObserver_ = workspaceCenter.addObserver(Name::didActivateApplication, nullptr,
+                                                      platform::DispatchQueue::main(),
+                                                      [weak](const platform::Notification&) {
+                                                          if (auto self = weak.lock()) self->updateFocus();
+                                                      });
     // Without a queue: they run on the posting thread. The tap's invalidation takes only the
     // tap's lock and posts to the main queue, so it is safe from there.
-    for (const auto& observer : powerObservers_) WorkspaceNotificationCenter::removeObserver(observer);
+    for (const auto& observer : powerObservers_) workspaceCenter.removeObserver(observer);
     powerObservers_.clear();
     std::weak_ptr<PasteEventTap> tap = eventTap_;
     for (const auto& name : {Name::willSleep, Name::didWake}) {
         powerObservers_.push_back(
-            WorkspaceNotificationCenter::addObserver(name, nullptr, [tap](const platform::WorkspaceNotification&) {
+            workspaceCenter.addObserver(name, nullptr, nullptr, [tap](const platform::Notification&) {
                 if (auto running = tap.lock()) running->invalidate(sleptOrWokeReason);
             }));
     }

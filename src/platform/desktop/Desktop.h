@@ -5,6 +5,7 @@
 #include "platform/desktop/AccessibilityState.h"
 #include "platform/desktop/AppleEventsState.h"
 #include "platform/desktop/InputEventsState.h"
+#include "platform/desktop/SystemSettingsState.h"
 #include "platform/desktop/WorkspaceState.h"
 
 #include <functional>
@@ -14,11 +15,12 @@
 namespace tarpelix::platform {
 
 // The simulated Mac: one object per process holding the state of every desktop service
-// (pasteboard, applications, focus, permissions, event taps, scripting). Each service keeps
-// its state in a structure of its own, declared in its own header and held here, and its
-// operations in its own source files. Every operation reads or changes that state under
-// `mutex`, which is never held across a callback: callbacks go to the thread the platform
-// would use (a tap's run loop, the main queue).
+// (pasteboard, applications, focus, permissions, event taps, scripting, screens and the
+// user's display and region settings). Each service keeps its state in a structure of its
+// own, declared in its own header and held here, and its operations in its own source files.
+// Every operation reads or changes that state under `mutex`, which is never held across a
+// callback: callbacks go to the thread the platform would use (a tap's run loop, the main
+// queue).
 //
 // The system includes only the service interfaces (Pasteboard.h, InputEvents.h, ...);
 // tests and the demo set the world up through the DesktopControl functions.
@@ -40,6 +42,7 @@ public:
     WorkspaceState workspace;
     AppleEventsState appleEvents;
     AccessibilityState accessibility;
+    SystemSettingsState settings;
 
 private:
     Desktop() = default;

@@ -4,7 +4,10 @@
 #include "platform/desktop/WorkspaceControl.h"
 #include "platform/desktop/WorkspaceNotifications.h"
 
+#include <algorithm>
+#include <cctype>
 #include <mutex>
+#include <string>
 
 namespace tarpelix::platform {
 
@@ -18,6 +21,8 @@ void resetWorkspace() {
         released.swap(d.workspace.applications); // destroyed outside the lock: handlers own anything
         d.workspace.frontmost = 0;
         d.workspace.nextPid = WorkspaceState::firstSyntheticPid;
+        d.workspace.openedURLs.clear();
+        d.workspace.refusesURLs = false;
     }
 }
 
@@ -26,6 +31,20 @@ Desktop& desktop() {
     auto& shared = Desktop::shared();
     std::call_once(once, [&] { shared.addResetHandler(resetWorkspace); });
     return shared;
+}
+
+void postActivation(pid_t pid) {
+    Workspace::notificationCenter().post(WorkspaceNotificationName::didActivateApplication, nullptr,
+                                         {{WorkspaceApplicationKey, std::to_string(pid)}});
+}
+
+// RFC 3986: ALPHA *( ALPHA / DIGIT / "+" / "-" / "." ) ":"
+bool hasScheme(const std::string& url) {
+    auto colon = url.find(':');
+    if (colon == 0 || colon == std::string::npos || !std::isalpha(static_cast<unsigned char>(url[0]))) return false;
+    return std::all_of(url.begin(), url.begin() + static_cast<std::ptrdiff_t>(colon), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '-' || c == '.';
+    });
 }
 
 } // namespace
@@ -58,13 +77,21 @@ std::optional<RunningApplication> runningApplication(pid_t pid) {
     return record->application;
 }
 
+bool openURL(const std::string& url) {
+    if (!hasScheme(url)) return false;
+    auto& d = desktop();
+    std::lock_guard lock(d.mutex);
+    if (d.workspace.refusesURLs) return false;
+    d.workspace.openedURLs.push_back(url);
+    return true;
+}
+
 } // namespace Workspace
 
 namespace WorkspaceControl {
 
 pid_t launchApplication(LaunchOptions options) {
     auto& d = desktop();
-    std::optional<RunningApplication> activated;
     pid_t pid = 0;
     {
         std::lock_guard lock(d.mutex);
@@ -74,11 +101,10 @@ pid_t launchApplication(LaunchOptions options) {
         record.application.localizedName = std::move(options.localizedName);
         record.receiveEvent = std::move(options.receiveEvent);
         pid = record.application.processIdentifier;
-        if (options.activate) activated = record.application;
         d.workspace.applications.push_back(std::move(record));
         if (options.activate) d.workspace.frontmost = pid;
     }
-    if (activated) WorkspaceNotificationCenter::post({WorkspaceNotificationName::didActivateApplication, activated});
+    if (options.activate) postActivation(pid);
     return pid;
 }
 
@@ -95,7 +121,7 @@ void quitApplication(pid_t pid) {
 
 bool activateApplication(pid_t pid) {
     auto& d = desktop();
-    std::optional<RunningApplication> activated;
+    bool activated = false;
     {
         std::lock_guard lock(d.mutex);
         if (pid == 0) {
@@ -104,12 +130,24 @@ bool activateApplication(pid_t pid) {
         }
         auto* record = d.workspace.find(pid);
         if (!record || record->application.isTerminated) return false;
-        if (d.workspace.frontmost != pid) activated = record->application;
+        activated = d.workspace.frontmost != pid;
         d.workspace.frontmost = pid;
     }
     // Told outside the lock, only when the frontmost application changed.
-    if (activated) WorkspaceNotificationCenter::post({WorkspaceNotificationName::didActivateApplication, activated});
+    if (activated) postActivation(pid);
     return true;
+}
+
+std::vector<std::string> openedURLs() {
+    auto& d = desktop();
+    std::lock_guard lock(d.mutex);
+    return d.workspace.openedURLs;
+}
+
+void refuseOpeningURLs(bool refuse) {
+    auto& d = desktop();
+    std::lock_guard lock(d.mutex);
+    d.workspace.refusesURLs = refuse;
 }
 
 } // namespace WorkspaceControl

@@ -1,11 +1,18 @@
 #pragma once
 
+#include "platform/desktop/Appearance.h"
+#include "platform/foundation/Calendar.h"
+
+#include <memory>
 #include <optional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
 
 namespace tarpelix::platform {
+
+class NotificationCenter;
+struct Image;
 
 // One application of the session, as the workspace reports it at the moment of asking.
 struct RunningApplication {
@@ -17,7 +24,8 @@ struct RunningApplication {
     bool operator==(const RunningApplication&) const = default;
 };
 
-// The workspace's applications: which run and which one is frontmost.
+// The workspace: which applications run and which one is frontmost, the user's display and
+// region settings, opening URLs and file icons.
 namespace Workspace {
 
 std::optional<RunningApplication> frontmostApplication();
@@ -25,6 +33,26 @@ std::optional<RunningApplication> frontmostApplication();
 // just quit may still be listed, with isTerminated set.
 std::vector<RunningApplication> runningApplications(const std::string& bundleIdentifier);
 std::optional<RunningApplication> runningApplication(pid_t pid);
+
+// The workspace's own notification centre (activation, sleep and wake, display options);
+// names in WorkspaceNotifications.h.
+NotificationCenter& notificationCenter();
+
+Appearance appearance();
+bool accessibilityDisplayShouldIncreaseContrast();
+bool accessibilityDisplayShouldReduceMotion();
+
+// The user's region settings: a locale identifier ("en_US") and the time zone.
+std::string localeIdentifier();
+TimeZone timeZone();
+
+// Hands the URL to the application that opens it (the browser for a web page); false when
+// none does: no scheme, or the desktop refuses.
+bool openURL(const std::string& url);
+
+// The icon Finder shows for the file at `path`, a 64 × 64 bitmap: one for applications (a name
+// ending in ".app"), one for existing directories, one for every other path.
+std::shared_ptr<const Image> icon(const std::string& path);
 
 } // namespace Workspace
 

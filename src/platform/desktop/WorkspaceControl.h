@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <sys/types.h>
+#include <vector>
 
 // Control surface of the simulated workspace's applications, for tests and the demo.
 namespace tarpelix::platform::WorkspaceControl {
@@ -25,5 +26,10 @@ pid_t launchApplication(LaunchOptions options);
 void quitApplication(pid_t pid);
 // Makes a running application frontmost (0: none). False when it does not run.
 bool activateApplication(pid_t pid);
+
+// The URLs the workspace opened, in order (refused ones are not there).
+std::vector<std::string> openedURLs();
+// While set, every URL fails to open, as when no application can open it.
+void refuseOpeningURLs(bool refuse);
 
 } // namespace tarpelix::platform::WorkspaceControl

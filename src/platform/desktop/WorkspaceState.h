@@ -4,6 +4,7 @@
 #include "platform/desktop/Workspace.h"
 
 #include <functional>
+#include <string>
 #include <sys/types.h>
 #include <vector>
 
@@ -23,6 +24,9 @@ struct WorkspaceState {
     std::vector<ApplicationRecord> applications; // launch order
     pid_t frontmost = 0;                          // 0: no application is frontmost
     pid_t nextPid = firstSyntheticPid;
+
+    std::vector<std::string> openedURLs; // in the order opened
+    bool refusesURLs = false;
 
     ApplicationRecord* find(pid_t pid) {
         for (auto& record : applications) {

@@ -1,5 +1,6 @@
 #include "CoordinatorFixture.h"
 
+#include "platform/appkit/AppKitControl.h"
 #include "platform/desktop/WorkspaceNotificationsControl.h"
 
 using namespace tarpelix;
@@ -174,15 +175,15 @@ TEST_F(ArmingTest, MovingTheFocusOffTheTextAreaDisarmsAndBackArms) {
 TEST_F(ArmingTest, ThePublishedPreparingStageAsksForAnImmediateDisplay) {
     makeCoordinator();
     // The publish step runs for any feedback the holder accepts.
-    auto displays = WorkspaceNotificationsControl::windowDisplayRequests();
-    auto flushes = WorkspaceNotificationsControl::animationFlushes();
+    auto displays = AppKitControl::windowDisplayRequests();
+    auto flushes = AppKitControl::animationFlushes();
     auto id = Uuid::random();
     coordinator->feedback().begin(id);
-    EXPECT_EQ(WorkspaceNotificationsControl::windowDisplayRequests(), displays + 1);
-    EXPECT_EQ(WorkspaceNotificationsControl::animationFlushes(), flushes + 1);
+    EXPECT_EQ(AppKitControl::windowDisplayRequests(), displays + 1);
+    EXPECT_EQ(AppKitControl::animationFlushes(), flushes + 1);
     coordinator->feedback().advance(id, PasteFeedback::Stage::resolving, "me@host");
     coordinator->feedback().complete(id, PasteFeedback::Outcome::failed, "Upload timed out", false);
-    EXPECT_EQ(WorkspaceNotificationsControl::windowDisplayRequests(), displays + 1);
+    EXPECT_EQ(AppKitControl::windowDisplayRequests(), displays + 1);
     ASSERT_EQ(feedbacks.size(), 3u);
     EXPECT_EQ(feedbacks[1].destination, "me@host");
 }

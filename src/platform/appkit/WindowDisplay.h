@@ -1,11 +1,12 @@
 #pragma once
 
 // What the application does to get a change drawn at once: every visible window displays
-// what it needs to, then the pending animation transaction is flushed. The simulated desktop
-// has no windows yet; it counts the requests (WorkspaceNotificationsControl).
+// what it needs to, then the pending animation transaction is flushed. There are no windows
+// to display yet: the requests are counted (AppKitControl).
 namespace tarpelix::platform::WindowDisplay {
 
 void displayVisibleWindowsIfNeeded();
+// Transaction::flush().
 void flushAnimationTransaction();
 
 } // namespace tarpelix::platform::WindowDisplay
