@@ -3,6 +3,8 @@
 #include "platform/appkit/GraphicsImage.h"
 #include "platform/appkit/Symbols.h"
 #include "platform/appkit/TextLayout.h"
+#include "platform/appkit/View.h"
+#include "platform/appkit/Window.h"
 
 namespace tarpelix::gallery {
 
@@ -118,11 +120,86 @@ void drawTestWindow(GraphicsContext& g, const std::string&) {
     symbolGrid(g, 8, 192);
 }
 
+// MARK: toolkit-core: a window of ours with a few plain views
+
+constexpr double coreWidth = 420;
+constexpr double coreHeight = 240; // content; the title bar comes on top
+
+// Text set from the top of the view, wrapped at its width.
+class TextView final : public View {
+public:
+    TextView(Rect frame, AttributedString text) : View(frame), text_(std::move(text)) {}
+    void draw(GraphicsContext& g, const Rect&) override {
+        const double height = TextLayout::size(text_, bounds().width()).height;
+        g.drawText(text_, {0, bounds().height() - height, bounds().width(), height});
+    }
+
+private:
+    AttributedString text_;
+};
+
+// A rounded panel in a fill colour with a faint border; it takes focus when asked to.
+class BoxView final : public View {
+public:
+    BoxView(Rect frame, Color fill, bool focusable = false) : View(frame), fill_(std::move(fill)), focusable_(focusable) {}
+    bool acceptsFirstResponder() const override { return focusable_; }
+    void draw(GraphicsContext& g, const Rect&) override {
+        const Path outline = Path::roundedRect(bounds().insetBy(0.5, 0.5), 8, 8);
+        g.fill(outline, fill_);
+        g.setLineWidth(1);
+        g.stroke(outline, Color::separatorColor());
+    }
+    void drawFocusRingMask(GraphicsContext& g) const override {
+        g.drawFocusRingMask(Path::roundedRect(bounds(), 8, 8));
+    }
+
+private:
+    Color fill_;
+    bool focusable_;
+};
+
+void drawToolkitCore(GraphicsContext& g, const std::string&) {
+    auto window = Window::create({0, 0, coreWidth, coreHeight}, WindowStyle::titled | WindowStyle::closable);
+    window->setTitle("Toolkit Core");
+    auto& content = *window->contentView();
+    const Font body = Font::systemFont(13);
+
+    auto sidebar = std::make_shared<BoxView>(Rect{12, 12, 128, 216}, Color::underPageBackgroundColor());
+    content.addSubview(sidebar);
+    double y = 216 - 12;
+    for (const char* item : {"General", "Permissions", "Diagnostics"}) {
+        y -= 22;
+        sidebar->addSubview(std::make_shared<TextView>(Rect{12, y, 104, 18}, styled(item, body, Color::labelColor())));
+    }
+
+    auto card = std::make_shared<BoxView>(Rect{152, 92, 256, 136}, Color::controlBackgroundColor());
+    content.addSubview(card);
+    card->addSubview(std::make_shared<TextView>(
+        Rect{16, 100, 224, 22}, styled("Views and windows", Font::systemFont(16, FontWeight::semibold), Color::labelColor())));
+    card->addSubview(std::make_shared<TextView>(
+        Rect{16, 12, 224, 80},
+        styled("A title bar of our own above a content view; frames, flipped views and a focus ring.", body,
+               Color::secondaryLabelColor())));
+
+    auto focused = std::make_shared<BoxView>(Rect{152, 12, 120, 64}, Color::controlAccentColor().withAlphaComponent(0.25), true);
+    auto plain = std::make_shared<BoxView>(Rect{288, 12, 120, 64}, Color::controlBackgroundColor());
+    content.addSubview(focused);
+    content.addSubview(plain);
+    focused->addSubview(std::make_shared<TextView>(Rect{10, 20, 100, 24}, styled("Focused", body, Color::labelColor())));
+    plain->addSubview(std::make_shared<TextView>(Rect{10, 20, 100, 24}, styled("Plain", body, Color::labelColor())));
+
+    window->makeKeyAndOrderFront();
+    window->makeFirstResponder(focused.get());
+    window->draw(g);
+    window->orderOut();
+}
+
 } // namespace
 
 const std::vector<Scene>& scenes() {
     static const std::vector<Scene> list = {
         {"test-window", {"light", "dark"}, {testWindowWidth, testWindowHeight}, drawTestWindow},
+        {"toolkit-core", {"light", "dark"}, {coreWidth, coreHeight + Window::titleBarHeight}, drawToolkitCore},
     };
     return list;
 }

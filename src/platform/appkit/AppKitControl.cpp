@@ -1,11 +1,18 @@
 #include "platform/appkit/AppKitControl.h"
 
 #include "platform/appkit/AppKitState.h"
+#include "platform/appkit/Application.h"
+#include "platform/appkit/View.h"
+#include "platform/appkit/Window.h"
 #include "platform/desktop/Desktop.h"
+#include "platform/desktop/InputEventsControl.h"
+#include "platform/dispatch/RunLoop.h"
+#include "platform/foundation/MainThread.h"
 
 #include <atomic>
 #include <mutex>
 #include <set>
+#include <unicode/unistr.h>
 
 namespace tarpelix::platform {
 
@@ -14,8 +21,11 @@ namespace {
 struct State {
     std::mutex mutex;
     std::set<std::string, std::less<>> withdrawnSymbols;
+    std::vector<AppKitControl::AccessibilityNotificationRecord> notifications;
     std::atomic<int> displayRequests{0};
     std::atomic<int> flushes{0};
+    std::atomic<int> beeps{0};
+    std::atomic<int> pendingEvents{0};
 };
 
 State& state() {
@@ -23,6 +33,12 @@ State& state() {
     static std::once_flag once;
     std::call_once(once, [] { Desktop::shared().addResetHandler([] { AppKitControl::reset(); }); });
     return *shared;
+}
+
+// Runs the main run loop until the events handed to the main queue have been handled.
+void waitUntilHandled() {
+    InputEventsControl::waitUntilDelivered();
+    RunLoop::main()->runUntil([] { return state().pendingEvents.load() == 0; }, 10);
 }
 
 } // namespace
@@ -35,6 +51,15 @@ bool appkitstate::isSymbolWithdrawn(const std::string& name) {
 
 void appkitstate::countDisplayRequest() { ++state().displayRequests; }
 void appkitstate::countFlush() { ++state().flushes; }
+void appkitstate::countBeep() { ++state().beeps; }
+void appkitstate::eventQueued() { ++state().pendingEvents; }
+void appkitstate::eventHandled() { --state().pendingEvents; }
+
+void appkitstate::recordAccessibilityNotification(AppKitControl::AccessibilityNotificationRecord record) {
+    auto& s = state();
+    std::lock_guard lock(s.mutex);
+    s.notifications.push_back(std::move(record));
+}
 
 void AppKitControl::withdrawSymbol(const std::string& name) {
     auto& s = state();
@@ -50,11 +75,63 @@ void AppKitControl::restoreSymbols() {
 
 int AppKitControl::windowDisplayRequests() { return state().displayRequests; }
 int AppKitControl::animationFlushes() { return state().flushes; }
+int AppKitControl::beeps() { return state().beeps; }
+
+std::vector<AppKitControl::AccessibilityNotificationRecord> AppKitControl::accessibilityNotifications() {
+    auto& s = state();
+    std::lock_guard lock(s.mutex);
+    return s.notifications;
+}
+
+void AppKitControl::clickAt(Point screenPoint, EventFlags flags) {
+    requireMainThread("AppKitControl::clickAt");
+    auto& application = Application::shared();
+    const bool ours = application.windowAt(screenPoint) != nullptr;
+    const pid_t pid = application.processIdentifier();
+    for (EventType type : {EventType::leftMouseDown, EventType::leftMouseUp}) {
+        auto event = InputEventsControl::mouseEvent(type, flags);
+        event->setLocation(screenPoint);
+        if (ours) {
+            Event::postToPid(pid, event);
+        } else {
+            InputEventsControl::deliver(event);
+        }
+    }
+    waitUntilHandled();
+}
+
+void AppKitControl::click(const View& view, EventFlags flags) {
+    Window* window = view.window();
+    if (!window) return;
+    const Rect b = view.bounds();
+    const Point inWindow = view.convertPointTo({b.midX(), b.midY()}, nullptr);
+    clickAt({window->frame().minX() + inWindow.x, window->frame().minY() + inWindow.y}, flags);
+}
+
+void AppKitControl::typeKey(std::uint16_t keyCode, const std::string& characters, EventFlags flags) {
+    requireMainThread("AppKitControl::typeKey");
+    Application::shared().processIdentifier(); // the application is on the desktop to be typed to
+    const icu::UnicodeString units = icu::UnicodeString::fromUTF8(characters);
+    const std::u16string text(reinterpret_cast<const char16_t*>(units.getBuffer()), std::size_t(units.length()));
+    for (bool down : {true, false}) {
+        auto event = InputEventsControl::keyEvent(keyCode, down, flags);
+        event->keyboardSetUnicodeString(text);
+        InputEventsControl::deliver(event);
+    }
+    waitUntilHandled();
+}
 
 void AppKitControl::reset() {
     restoreSymbols();
-    state().displayRequests = 0;
-    state().flushes = 0;
+    auto& s = state();
+    s.displayRequests = 0;
+    s.flushes = 0;
+    s.beeps = 0;
+    {
+        std::lock_guard lock(s.mutex);
+        s.notifications.clear();
+    }
+    if (isMainThread()) appkitstate::resetApplication();
 }
 
 } // namespace tarpelix::platform

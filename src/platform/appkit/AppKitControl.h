@@ -1,6 +1,15 @@
 #pragma once
 
+#include "platform/desktop/InputEvents.h"
+#include "platform/foundation/Geometry.h"
+
+#include <cstdint>
 #include <string>
+#include <vector>
+
+namespace tarpelix::platform {
+class View;
+}
 
 // Control surface of the toolkit, for tests and the demo. The simulated desktop's reset
 // resets it too.
@@ -15,6 +24,28 @@ void restoreSymbols();
 // often the animation transaction was flushed (Transaction::flush), since the last reset.
 int windowDisplayRequests();
 int animationFlushes();
+// How often the system beeped: a key nobody handled, a close or miniaturise refused.
+int beeps();
+
+// An accessibility notification a view posted: the element (its label, else its identifier)
+// and the notification's name.
+struct AccessibilityNotificationRecord {
+    std::string element;
+    std::string notification;
+    bool operator==(const AccessibilityNotificationRecord&) const = default;
+};
+std::vector<AccessibilityNotificationRecord> accessibilityNotifications();
+
+// The user's mouse and keyboard, through the desktop's event stream. Each returns once the
+// application has handled what reached it (main thread: it runs the main run loop meanwhile).
+// A click at a point of the screen (y up) goes to the application whose window is there, else
+// to the frontmost application.
+void clickAt(Point screenPoint, EventFlags flags = 0);
+// A click at the middle of a view of a window.
+void click(const View& view, EventFlags flags = 0);
+// Presses and releases a key, typing `characters`, with the modifiers; it goes to the frontmost
+// application.
+void typeKey(std::uint16_t keyCode, const std::string& characters = {}, EventFlags flags = 0);
 
 void reset();
 

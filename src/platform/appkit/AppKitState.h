@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/appkit/AppKitControl.h"
+
 #include <string>
 
 // Internal to the toolkit: the state its control surface sets and reads.
@@ -8,5 +10,12 @@ namespace tarpelix::platform::appkitstate {
 bool isSymbolWithdrawn(const std::string& name);
 void countDisplayRequest();
 void countFlush();
+void countBeep();
+void recordAccessibilityNotification(AppKitControl::AccessibilityNotificationRecord record);
+// Desktop events handed to the main queue, and handled there.
+void eventQueued();
+void eventHandled();
+// Puts the application back as at start-up, if it exists (main thread).
+void resetApplication();
 
 } // namespace tarpelix::platform::appkitstate

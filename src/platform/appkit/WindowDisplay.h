@@ -1,8 +1,8 @@
 #pragma once
 
 // What the application does to get a change drawn at once: every visible window displays
-// what it needs to, then the pending animation transaction is flushed. There are no windows
-// to display yet: the requests are counted (AppKitControl).
+// what it needs to, then the pending animation transaction is flushed. Each visible window
+// displays what changed; the requests are counted (AppKitControl).
 namespace tarpelix::platform::WindowDisplay {
 
 void displayVisibleWindowsIfNeeded();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/foundation/Geometry.h"
+
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -108,6 +110,9 @@ public:
     void setType(EventType type) { type_ = type; }
     EventFlags flags() const { return flags_; }
     void setFlags(EventFlags flags) { flags_ = flags; }
+    // Where a mouse event happened, in global coordinates (y up).
+    Point location() const { return location_; }
+    void setLocation(Point location) { location_ = location; }
 
     // Fields the event does not carry read as 0.
     std::int64_t integerValueField(EventField field) const {
@@ -135,6 +140,7 @@ public:
 private:
     EventType type_;
     EventFlags flags_ = 0;
+    Point location_;
     std::array<std::int64_t, fieldCount> fields_{};
     std::u16string unicode_;
 };

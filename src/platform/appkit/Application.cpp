@@ -1,0 +1,347 @@
+#include "platform/appkit/Application.h"
+
+#include "platform/appkit/AppKitState.h"
+#include "platform/appkit/View.h"
+#include "platform/appkit/Window.h"
+#include "platform/desktop/Appearance.h"
+#include "platform/desktop/Desktop.h"
+#include "platform/desktop/Workspace.h"
+#include "platform/desktop/WorkspaceControl.h"
+#include "platform/desktop/WorkspaceNotifications.h"
+#include "platform/dispatch/DispatchQueue.h"
+#include "platform/dispatch/RunLoop.h"
+#include "platform/foundation/Bundle.h"
+#include "platform/foundation/MainThread.h"
+
+#include <algorithm>
+#include <unicode/unistr.h>
+
+namespace tarpelix::platform {
+
+namespace {
+
+std::string infoString(const std::string& key, std::string fallback) {
+    const auto value = Bundle::objectForInfoDictionaryKey(key);
+    const auto* string = value ? value->get<std::string>() : nullptr;
+    return string ? *string : fallback;
+}
+
+std::string utf8(const std::u16string& units) {
+    std::string out;
+    icu::UnicodeString(units.data(), std::int32_t(units.size())).toUTF8String(out);
+    return out;
+}
+
+} // namespace
+
+namespace {
+Application* created = nullptr;
+} // namespace
+
+Application& Application::shared() {
+    requireMainThread("Application");
+    static auto* application = created = new Application(); // lives as long as the process
+    return *application;
+}
+
+void appkitstate::resetApplication() {
+    if (created) created->reset();
+}
+
+Application::Application() {
+    const auto main = DispatchQueue::main();
+    activationObserver_ = Workspace::notificationCenter().addObserver(
+        WorkspaceNotificationName::didActivateApplication, nullptr, main,
+        [](const Notification&) { Application::shared().updateActiveState(); });
+    appearanceObserver_ = Workspace::notificationCenter().addObserver(
+        appearanceDidChangeNotification, nullptr, main, [](const Notification&) {
+            for (Window* window : Application::shared().windows()) window->frameView().effectiveAppearanceDidChange();
+        });
+}
+
+// MARK: Life cycle
+
+void Application::finishLaunching() {
+    if (launched_) return;
+    launched_ = true;
+    processIdentifier();
+    if (auto* d = delegate()) d->applicationWillFinishLaunching(*this);
+    if (auto* d = delegate()) d->applicationDidFinishLaunching(*this);
+    NotificationCenter::defaultCenter().post(applicationDidFinishLaunchingNotification, this);
+}
+
+void Application::run() {
+    finishLaunching();
+    if (terminated_) return;
+    running_ = true;
+    RunLoop::main()->run();
+    running_ = false;
+}
+
+void Application::stop() { RunLoop::main()->stop(); }
+
+void Application::terminate() {
+    if (terminated_ || waitingForTerminateReply_) return;
+    const TerminateReply reply = delegate() ? delegate()->applicationShouldTerminate(*this) : TerminateReply::terminateNow;
+    switch (reply) {
+    case TerminateReply::terminateNow:
+        finishTermination();
+        break;
+    case TerminateReply::terminateCancel:
+        break;
+    case TerminateReply::terminateLater:
+        waitingForTerminateReply_ = true;
+        break;
+    }
+}
+
+void Application::replyToApplicationShouldTerminate(bool shouldTerminate) {
+    if (!waitingForTerminateReply_) return;
+    waitingForTerminateReply_ = false;
+    if (shouldTerminate) finishTermination();
+}
+
+void Application::finishTermination() {
+    if (auto* d = delegate()) d->applicationWillTerminate(*this);
+    NotificationCenter::defaultCenter().post(applicationWillTerminateNotification, this);
+    terminated_ = true;
+    if (pid_ != 0) WorkspaceControl::quitApplication(pid_);
+    if (running_) stop();
+}
+
+bool Application::reopen() {
+    const bool hasVisibleWindows = !orderedWindows().empty();
+    return delegate() ? delegate()->applicationShouldHandleReopen(*this, hasVisibleWindows) : true;
+}
+
+// MARK: Activation
+
+bool Application::setActivationPolicy(ActivationPolicy policy) {
+    activationPolicy_ = policy;
+    if (policy == ActivationPolicy::prohibited && isActive()) deactivate();
+    return true;
+}
+
+void Application::activate() {
+    if (activationPolicy_ == ActivationPolicy::prohibited || terminated_) return;
+    WorkspaceControl::activateApplication(processIdentifier());
+    updateActiveState();
+}
+
+void Application::deactivate() {
+    if (isActive()) WorkspaceControl::activateApplication(0);
+    updateActiveState();
+}
+
+bool Application::isActive() const {
+    if (pid_ == 0) return false;
+    const auto front = Workspace::frontmostApplication();
+    return front && front->processIdentifier == pid_;
+}
+
+void Application::updateActiveState() {
+    const bool active = isActive();
+    if (active == active_) return;
+    active_ = active;
+    if (active) {
+        // An application that becomes active shows its key window again.
+        if (!keyWindow_) {
+            for (Window* window : orderedWindows()) {
+                if (window->canBecomeKeyWindow()) {
+                    setKeyWindow(window);
+                    break;
+                }
+            }
+        }
+        if (auto* d = delegate()) d->applicationDidBecomeActive(*this);
+        NotificationCenter::defaultCenter().post(applicationDidBecomeActiveNotification, this);
+    } else {
+        if (auto* d = delegate()) d->applicationDidResignActive(*this);
+        NotificationCenter::defaultCenter().post(applicationDidResignActiveNotification, this);
+    }
+}
+
+pid_t Application::processIdentifier() {
+    if (terminated_) return pid_; // a terminated application does not launch again
+    if (pid_ != 0) {
+        const auto running = Workspace::runningApplication(pid_);
+        if (running && !running->isTerminated) return pid_;
+    }
+    auto bundleIdentifier = Bundle::objectForInfoDictionaryKey("CFBundleIdentifier");
+    WorkspaceControl::LaunchOptions options;
+    if (bundleIdentifier && bundleIdentifier->get<std::string>()) options.bundleIdentifier = *bundleIdentifier->get<std::string>();
+    options.localizedName = infoString("CFBundleName", "Tarpelix");
+    options.activate = false;
+    // Called on the event stream's thread: the event moves to the main queue.
+    options.receiveEvent = [](const EventRef& event) {
+        appkitstate::eventQueued();
+        auto copy = std::make_shared<Event>(*event);
+        DispatchQueue::main()->async([copy] {
+            Application::shared().receiveDesktopEvent(copy);
+            appkitstate::eventHandled();
+        });
+    };
+    pid_ = WorkspaceControl::launchApplication(std::move(options));
+    active_ = false;
+    return pid_;
+}
+
+// MARK: Windows
+
+std::vector<Window*> Application::orderedWindows() const {
+    std::vector<Window*> ordered(order_.rbegin(), order_.rend());
+    std::stable_sort(ordered.begin(), ordered.end(), [](Window* a, Window* b) { return a->level() > b->level(); });
+    return ordered;
+}
+
+Window* Application::windowAt(Point screenPoint) const {
+    for (Window* window : orderedWindows()) {
+        if (!window->ignoresMouseEvents() && window->frame().contains(screenPoint)) return window;
+    }
+    return nullptr;
+}
+
+void Application::windowCreated(Window* window) { windows_.push_back(window); }
+
+void Application::windowDestroyed(Window* window) {
+    std::erase(windows_, window);
+    std::erase(order_, window);
+    if (keyWindow_ == window) keyWindow_ = nullptr;
+    if (mainWindow_ == window) mainWindow_ = nullptr;
+}
+
+void Application::orderWindowFront(Window* window) {
+    std::erase(order_, window);
+    order_.push_back(window);
+}
+
+void Application::orderWindowOut(Window* window) {
+    std::erase(order_, window);
+    const bool wasKey = keyWindow_ == window;
+    if (wasKey) setKeyWindow(nullptr);
+    if (mainWindow_ == window) mainWindow_ = nullptr;
+    if (!wasKey) return;
+    // The next window in front that can takes over as key (and main).
+    for (Window* next : orderedWindows()) {
+        if (next->canBecomeKeyWindow()) {
+            next->makeKeyWindow();
+            next->makeMainWindow();
+            break;
+        }
+    }
+}
+
+void Application::setKeyWindow(Window* window) {
+    if (window == keyWindow_) return;
+    Window* old = keyWindow_;
+    keyWindow_ = window;
+    if (old) old->resignKey();
+    if (window) window->becomeKey();
+}
+
+void Application::setMainWindow(Window* window) {
+    if (window == mainWindow_) return;
+    Window* old = mainWindow_;
+    mainWindow_ = window;
+    if (old && old->delegate()) old->delegate()->windowDidResignMain(*old);
+    if (window && window->delegate()) window->delegate()->windowDidBecomeMain(*window);
+}
+
+// MARK: Appearance
+
+void Application::setAppearance(std::optional<Appearance> appearance) {
+    if (appearance == appearance_) return;
+    appearance_ = appearance;
+    for (Window* window : windows_) window->frameView().effectiveAppearanceDidChange();
+}
+
+DrawingAppearance Application::effectiveAppearance() const {
+    return {appearance_.value_or(Workspace::appearance()), Workspace::accessibilityDisplayShouldIncreaseContrast()};
+}
+
+// MARK: Events
+
+void Application::receiveDesktopEvent(const EventRef& event) {
+    const EventFlags flags = event->flags() & 0xFFFF0000;
+    switch (event->type()) {
+    case EventType::keyDown:
+    case EventType::keyUp: {
+        KeyEvent key;
+        key.type = event->type();
+        key.keyCode = std::uint16_t(event->integerValueField(EventField::keyboardEventKeycode));
+        key.characters = utf8(event->unicodeString());
+        key.charactersIgnoringModifiers = key.characters;
+        key.modifierFlags = flags;
+        key.isARepeat = event->integerValueField(EventField::keyboardEventAutorepeat) != 0;
+        sendEvent(key);
+        break;
+    }
+    case EventType::leftMouseDown:
+    case EventType::leftMouseUp:
+        sendMouseEvent(event->type(), event->location(), flags);
+        break;
+    default:
+        break;
+    }
+}
+
+void Application::sendEvent(const KeyEvent& event) {
+    if (keyWindow_) return keyWindow_->sendEvent(event);
+    if (event.type == EventType::keyDown && mainMenu_ && mainMenu_->performKeyEquivalent(event)) return;
+    if (event.type == EventType::keyDown) keyDown(event);
+}
+
+void Application::sendMouseEvent(EventType type, Point screenPoint, EventFlags flags) {
+    if (type == EventType::leftMouseUp) {
+        auto view = mouseDownView_.lock();
+        mouseDownView_.reset();
+        if (!view || !view->window()) return;
+        Window* window = view->window();
+        const MouseEvent event{type, {screenPoint.x - window->frame().minX(), screenPoint.y - window->frame().minY()},
+                               flags, 1, window};
+        view->mouseUp(event);
+        return;
+    }
+    Window* window = windowAt(screenPoint);
+    if (!window) return;
+    const MouseEvent event{type, {screenPoint.x - window->frame().minX(), screenPoint.y - window->frame().minY()}, flags,
+                           1, window};
+    View* view = window->hitTest(event.locationInWindow);
+    const auto* panel = window->styleMask() & WindowStyle::nonactivatingPanel ? window : nullptr;
+    bool reachesView = true;
+    if (!panel && !isActive()) {
+        // The first click brings the application and the window forward.
+        activate();
+        reachesView = view && view->acceptsFirstMouse(event);
+    }
+    if (!panel) {
+        window->orderFront();
+        window->makeKeyWindow();
+        window->makeMainWindow();
+    }
+    if (!reachesView || !view) return;
+    mouseDownView_ = view->sharedView();
+    window->sendEvent(event);
+}
+
+// MARK: Reset
+
+void Application::reset() {
+    delegate_.reset();
+    launched_ = false;
+    waitingForTerminateReply_ = false;
+    terminated_ = false;
+    activationPolicy_ = ActivationPolicy::regular;
+    active_ = false;
+    pid_ = 0;
+    order_.clear();
+    keyWindow_ = nullptr;
+    mainWindow_ = nullptr;
+    mainMenu_.reset();
+    icon_.reset();
+    appearance_.reset();
+    mouseDownView_.reset();
+    for (Window* window : windows_) window->visible_ = false;
+}
+
+} // namespace tarpelix::platform

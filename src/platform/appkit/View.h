@@ -1,0 +1,223 @@
+#pragma once
+
+#include "platform/appkit/Color.h"
+#include "platform/appkit/GraphicsContext.h"
+#include "platform/appkit/Responder.h"
+#include "platform/foundation/Geometry.h"
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tarpelix::platform {
+
+class Layer;
+class Window;
+
+// What a screen reader calls an element; `none` is no role of its own (a plain view).
+enum class AccessibilityRole {
+    none, group, staticText, heading, button, checkBox, radioButton, switchControl, popUpButton, menuButton,
+    link, image, textField, textArea, table, row, cell, scrollArea, progressIndicator, disclosureTriangle,
+    slider, tabGroup, window
+};
+
+// The words a screen reader speaks after an element of that role ("button"); none for plain
+// text and roles of no words.
+std::string accessibilityRoleDescription(AccessibilityRole role);
+
+enum class FocusRingType { defaultType, none, exterior };
+
+// Where a view goes among its siblings when added relative to another (above is in front).
+enum class WindowOrderingMode { below, above };
+
+// A rectangle of a window: a frame in its superview's coordinates, bounds of its own, and
+// subviews it owns and draws over itself. Coordinates have y up unless the view is flipped.
+// Layout is frame based: `layout()` runs for a view that needs layout before it is drawn.
+// Views are shared (std::make_shared) so that windows and responders can refer to them weakly.
+// Main thread only.
+class View : public Responder {
+public:
+    explicit View(const Rect& frame = {});
+    ~View() override;
+
+    static std::shared_ptr<View> create(const Rect& frame = {}) { return std::make_shared<View>(frame); }
+
+    // MARK: The tree
+    View* superview() const { return superview_; }
+    const std::vector<std::shared_ptr<View>>& subviews() const { return subviews_; }
+    // Adds the view in front of the other subviews (taking it from its previous superview).
+    void addSubview(std::shared_ptr<View> view);
+    // Adds it just above or below `relativeTo` (the front or the back when that is not a subview).
+    void addSubview(std::shared_ptr<View> view, WindowOrderingMode place, const View* relativeTo);
+    // Inserts it at `index` among the subviews (back to front), clamped to their count.
+    void insertSubview(std::shared_ptr<View> view, std::size_t index);
+    void removeFromSuperview();
+    bool isDescendantOf(const View* view) const;
+    // This view and its descendants that match, depth first, leaving out hidden subtrees.
+    std::vector<View*> visibleViews(const std::function<bool(const View&)>& matching);
+    Window* window() const { return window_; }
+    // The first view of this subtree (this one included) with the identifier, depth first.
+    View* viewWithIdentifier(const std::string& identifier);
+
+    // Told around changes of the tree.
+    virtual void viewDidMoveToSuperview() {}
+    virtual void viewDidMoveToWindow() {}
+    virtual void didAddSubview(View*) {}
+    virtual void willRemoveSubview(View*) {}
+
+    // MARK: Geometry
+    Rect frame() const { return frame_; }
+    void setFrame(const Rect& frame);
+    void setFrameOrigin(Point origin) { setFrame({origin, frame_.size}); }
+    void setFrameSize(Size size) { setFrame({frame_.origin, size}); }
+    // The view's own coordinates: the origin may move (scrolling); the size is the frame's.
+    Rect bounds() const { return {boundsOrigin_, frame_.size}; }
+    void setBoundsOrigin(Point origin);
+    virtual bool isFlipped() const { return false; }
+
+    // Converts between this view's coordinates and another's in the same window (nullptr: the
+    // window's base coordinates).
+    Point convertPoint(Point point, const View* from) const;
+    Point convertPointTo(Point point, const View* to) const;
+    Rect convertRect(const Rect& rect, const View* from) const;
+    Rect convertRectTo(const Rect& rect, const View* to) const;
+    // Maps this view's coordinates to its superview's, and to the window's base coordinates.
+    AffineTransform transformToSuperview() const;
+    AffineTransform transformToWindow() const;
+
+    // MARK: Visibility and drawing
+    bool isHidden() const { return hidden_; }
+    void setHidden(bool hidden);
+    bool isHiddenOrHasHiddenAncestor() const;
+    double alphaValue() const { return alpha_; }
+    void setAlphaValue(double alpha);
+    bool wantsLayer() const { return wantsLayer_; }
+    void setWantsLayer(bool wants);
+    // The backing layer while the view wants one: it follows the bounds and is drawn under
+    // the view's own drawing.
+    const std::shared_ptr<Layer>& layer() const { return layer_; }
+    virtual bool isOpaque() const { return false; }
+
+    bool needsLayout() const { return needsLayout_; }
+    void setNeedsLayout(bool needs);
+    // Lays out this view (if needed) and then its subviews, top down.
+    void layoutSubtreeIfNeeded();
+    // Arranges the subviews; the default does nothing (frames are set by their owners).
+    virtual void layout() {}
+
+    bool needsDisplay() const { return needsDisplay_; }
+    void setNeedsDisplay(bool needs);
+    // True when this view or a visible descendant needs display.
+    bool subtreeNeedsDisplay() const;
+    // Draws the view's content in its own coordinates; the default draws nothing.
+    virtual void draw(GraphicsContext& context, const Rect& dirtyRect);
+    // Draws the view and its visible subviews into the context, whose coordinates are this
+    // view's, and clears their needs-display flags.
+    void displayRecursively(GraphicsContext& context);
+
+    // MARK: Appearance
+    std::optional<Appearance> appearance() const { return appearance_; }
+    void setAppearance(std::optional<Appearance> appearance);
+    // The view's own appearance, else its superview's, window's or the application's, else
+    // the desktop's; with the desktop's Increase Contrast setting.
+    DrawingAppearance effectiveAppearance() const;
+    // Told when the effective appearance may have changed; the default does nothing.
+    virtual void viewDidChangeEffectiveAppearance() {}
+    // Tells this view and every descendant that does not set an appearance of its own.
+    void effectiveAppearanceDidChange();
+
+    // MARK: Events
+    // The deepest visible view under the point (in the superview's coordinates), or none.
+    virtual View* hitTest(Point pointInSuperview);
+    // Whether a click that activates the window also reaches this view.
+    virtual bool acceptsFirstMouse(const MouseEvent&) const { return false; }
+    Responder* nextResponder() const override;
+    // Offers the key equivalent to the subviews, front to back; true when one handled it.
+    bool performKeyEquivalent(const KeyEvent& event) override;
+    // Controls override it; a disabled view is left out of the key-view loop.
+    virtual bool isEnabled() const { return true; }
+
+    // MARK: Key-view loop
+    // A view Tab can move to: shown, enabled, in a window and accepting first responder.
+    bool canBecomeKeyView() const;
+    View* nextKeyView() const { return nextKeyView_.lock().get(); }
+    View* previousKeyView() const { return previousKeyView_.lock().get(); }
+    // Sets the explicit loop: Tab from this view goes to `view`.
+    void setNextKeyView(View* view);
+    // The first view along the explicit loop that can become key; none when the loop returns
+    // here or cycles without one.
+    View* nextValidKeyView() const;
+    View* previousValidKeyView() const;
+
+    FocusRingType focusRingType() const { return focusRingType_; }
+    void setFocusRingType(FocusRingType type) { focusRingType_ = type; }
+    // The shape the focus ring surrounds while the view is first responder.
+    virtual Rect focusRingMaskBounds() const { return bounds(); }
+    virtual void drawFocusRingMask(GraphicsContext& context) const;
+
+    // MARK: Identity
+    const std::string& identifier() const { return identifier_; }
+    void setIdentifier(std::string identifier) { identifier_ = std::move(identifier); }
+    const std::string& toolTip() const { return toolTip_; }
+    void setToolTip(std::string toolTip) { toolTip_ = std::move(toolTip); }
+
+    // MARK: Accessibility
+    bool isAccessibilityElement() const { return accessibilityElement_; }
+    void setAccessibilityElement(bool element) { accessibilityElement_ = element; }
+    virtual AccessibilityRole accessibilityRole() const { return accessibilityRole_; }
+    void setAccessibilityRole(AccessibilityRole role) { accessibilityRole_ = role; }
+    virtual std::string accessibilityLabel() const { return accessibilityLabel_; }
+    void setAccessibilityLabel(std::string label) { accessibilityLabel_ = std::move(label); }
+    // The help text; the tool tip when none is set.
+    virtual std::string accessibilityHelp() const { return accessibilityHelp_ ? *accessibilityHelp_ : toolTip_; }
+    void setAccessibilityHelp(std::optional<std::string> help) { accessibilityHelp_ = std::move(help); }
+    virtual std::optional<std::string> accessibilityValue() const { return accessibilityValue_; }
+    void setAccessibilityValue(std::optional<std::string> value) { accessibilityValue_ = std::move(value); }
+    virtual std::optional<bool> isAccessibilityExpanded() const { return accessibilityExpanded_; }
+    void setAccessibilityExpanded(std::optional<bool> expanded) { accessibilityExpanded_ = expanded; }
+    // Posts an accessibility notification for this element (recorded on the control surface).
+    void postAccessibilityNotification(const std::string& notification) const;
+
+    std::shared_ptr<View> sharedView() { return std::static_pointer_cast<View>(shared_from_this()); }
+
+protected:
+    friend class Window;
+    // Sets the window of this subtree (the window's own views).
+    void setWindow(Window* window);
+
+private:
+    void insertAt(std::shared_ptr<View> view, std::size_t index);
+    void updateLayerGeometry();
+
+    View* superview_ = nullptr;
+    Window* window_ = nullptr;
+    std::vector<std::shared_ptr<View>> subviews_;
+    Rect frame_;
+    Point boundsOrigin_;
+    bool hidden_ = false;
+    double alpha_ = 1;
+    bool wantsLayer_ = false;
+    std::shared_ptr<Layer> layer_;
+    bool needsLayout_ = true;
+    bool needsDisplay_ = true;
+    std::optional<Appearance> appearance_;
+    std::weak_ptr<View> nextKeyView_;
+    std::weak_ptr<View> previousKeyView_;
+    FocusRingType focusRingType_ = FocusRingType::defaultType;
+    std::string identifier_;
+    std::string toolTip_;
+    bool accessibilityElement_ = false;
+    AccessibilityRole accessibilityRole_ = AccessibilityRole::none;
+    std::string accessibilityLabel_;
+    std::optional<std::string> accessibilityHelp_;
+    std::optional<std::string> accessibilityValue_;
+    std::optional<bool> accessibilityExpanded_;
+};
+
+// The views in reading and Tab order: rows top down (views share a row when each one's
+// vertical middle lies within the other), each row leading to trailing.
+std::vector<View*> geometryOrder(std::vector<View*> views);
+
+} // namespace tarpelix::platform
