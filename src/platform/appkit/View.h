@@ -107,6 +107,12 @@ public:
     // Arranges the subviews; the default does nothing (frames are set by their owners).
     virtual void layout() {}
 
+    // The size the content wants; either dimension may be `noIntrinsicMetric` (the default for
+    // both). A control whose wanted size changes calls invalidateIntrinsicContentSize().
+    static constexpr double noIntrinsicMetric = -1;
+    virtual Size intrinsicContentSize() const { return {noIntrinsicMetric, noIntrinsicMetric}; }
+    void invalidateIntrinsicContentSize() { setNeedsLayout(true); }
+
     bool needsDisplay() const { return needsDisplay_; }
     void setNeedsDisplay(bool needs);
     // True when this view or a visible descendant needs display.
