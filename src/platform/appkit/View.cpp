@@ -3,6 +3,7 @@
 #include "platform/appkit/AppKitState.h"
 #include "platform/appkit/Application.h"
 #include "platform/appkit/Layer.h"
+#include "platform/appkit/ViewConstraint.h"
 #include "platform/appkit/Window.h"
 #include "platform/desktop/Workspace.h"
 #include "platform/foundation/MainThread.h"
@@ -45,6 +46,7 @@ std::string accessibilityRoleDescription(AccessibilityRole role) {
 View::View(const Rect& frame) : frame_(frame) { requireMainThread("View"); }
 
 View::~View() {
+    for (auto& constraint : constraints_) constraint->installedOn_ = nullptr;
     // Subviews someone else still holds are left without a superview or window.
     for (auto& view : subviews_) {
         view->superview_ = nullptr;
@@ -78,6 +80,7 @@ void View::insertAt(std::shared_ptr<View> view, std::size_t index) {
     subviews_.insert(subviews_.begin() + std::ptrdiff_t(index), view);
     view->superview_ = this;
     view->setWindow(window_);
+    constraintLayoutChanged();
     view->viewDidMoveToSuperview();
     didAddSubview(view.get());
     setNeedsDisplay(true);
@@ -89,6 +92,8 @@ void View::removeFromSuperview() {
     if (!parent) return;
     const auto keep = sharedView();
     parent->willRemoveSubview(this);
+    dropConstraintsCrossingCut();
+    constraintLayoutChanged();
     if (window_) window_->viewWillLeaveWindow(this);
     auto& siblings = parent->subviews_;
     siblings.erase(std::remove_if(siblings.begin(), siblings.end(), [&](const auto& v) { return v.get() == this; }),
@@ -137,8 +142,13 @@ void View::setWindow(Window* window) {
 void View::setFrame(const Rect& frame) {
     if (frame == frame_) return;
     const bool resized = frame.size != frame_.size;
+    const Size oldSize = frame_.size;
     frame_ = frame;
-    if (resized) setNeedsLayout(true);
+    if (resized) {
+        setNeedsLayout(true);
+        resizeSubviews(oldSize);
+    }
+    constraintLayoutChanged();
     updateLayerGeometry();
     setNeedsDisplay(true);
     if (superview_) superview_->setNeedsDisplay(true);
@@ -203,6 +213,7 @@ void View::setHidden(bool hidden) {
     hidden_ = hidden;
     if (hidden && window_) window_->viewWillLeaveWindow(this); // gives up focus
     if (layer_) layer_->setHidden(hidden);
+    constraintLayoutChanged(); // a stack view detaches its hidden views
     if (superview_) superview_->setNeedsDisplay(true);
     setNeedsDisplay(true);
 }
@@ -240,6 +251,92 @@ void View::updateLayerGeometry() {
 }
 
 void View::setNeedsLayout(bool needs) { needsLayout_ = needs; }
+
+// MARK: Constraint-based layout
+
+void View::invalidateIntrinsicContentSize() {
+    setNeedsLayout(true);
+    constraintLayoutChanged();
+}
+
+void View::constraintLayoutChanged() const {
+    if (window_) window_->setNeedsConstraintLayout();
+}
+
+void View::dropConstraintsCrossingCut() {
+    // Constraints installed on this subtree relate only views inside it; those of the
+    // ancestors that reach into it lose one end.
+    const auto inside = [this](const View* view) { return view && view->isDescendantOf(this); };
+    for (View* ancestor = superview_; ancestor; ancestor = ancestor->superview_) {
+        auto& list = ancestor->constraints_;
+        const auto cut = std::stable_partition(list.begin(), list.end(), [&](const auto& constraint) {
+            return !inside(constraint->firstItem()) && !inside(constraint->secondItem());
+        });
+        for (auto it = cut; it != list.end(); ++it) (*it)->installedOn_ = nullptr;
+        list.erase(cut, list.end());
+    }
+}
+
+AutoresizingShares autoresizingShares(unsigned mask, const Rect& frame, Size superviewSize) {
+    const auto shares = [](bool minFlexible, bool sizeFlexible, bool maxFlexible, double minMargin, double size,
+                           double maxMargin) -> std::pair<double, double> {
+        const int flexible = int(minFlexible) + int(sizeFlexible) + int(maxFlexible);
+        if (flexible == 0) return {0, 0};
+        const double total = (minFlexible ? minMargin : 0) + (sizeFlexible ? size : 0) + (maxFlexible ? maxMargin : 0);
+        if (total <= 0) return {minFlexible ? 1.0 / flexible : 0, sizeFlexible ? 1.0 / flexible : 0};
+        return {minFlexible ? minMargin / total : 0, sizeFlexible ? size / total : 0};
+    };
+    const auto [minX, width] =
+        shares(mask & autoresizingMinXMargin, mask & autoresizingWidthSizable, mask & autoresizingMaxXMargin,
+               frame.origin.x, frame.size.width, superviewSize.width - frame.origin.x - frame.size.width);
+    const auto [minY, height] =
+        shares(mask & autoresizingMinYMargin, mask & autoresizingHeightSizable, mask & autoresizingMaxYMargin,
+               frame.origin.y, frame.size.height, superviewSize.height - frame.origin.y - frame.size.height);
+    return {minX, width, minY, height};
+}
+
+void View::resizeSubviews(Size oldSize) {
+    const double dw = frame_.size.width - oldSize.width;
+    const double dh = frame_.size.height - oldSize.height;
+    for (const auto& view : subviews_) {
+        const unsigned mask = view->autoresizingMask_;
+        if (!view->translatesAutoresizingMask_ || mask == autoresizingNone) continue;
+        // Margins are measured in the bounds, whose origin may be scrolled.
+        const Rect inBounds = view->frame_.offsetBy(-boundsOrigin_.x, -boundsOrigin_.y);
+        const auto s = autoresizingShares(mask, inBounds, oldSize);
+        const Rect& f = view->frame_;
+        view->setFrame({f.origin.x + s.minX * dw, f.origin.y + s.minY * dh, f.size.width + s.width * dw,
+                        f.size.height + s.height * dh});
+    }
+}
+
+namespace {
+double clampedPriority(double priority) { return std::clamp(priority, 1.0, LayoutPriority::required); }
+} // namespace
+
+double View::contentHuggingPriority(LayoutAxis axis) const { return hugging_[int(axis)]; }
+
+void View::setContentHuggingPriority(double priority, LayoutAxis axis) {
+    hugging_[int(axis)] = clampedPriority(priority);
+    constraintLayoutChanged();
+}
+
+double View::contentCompressionResistancePriority(LayoutAxis axis) const { return compression_[int(axis)]; }
+
+void View::setContentCompressionResistancePriority(double priority, LayoutAxis axis) {
+    compression_[int(axis)] = clampedPriority(priority);
+    constraintLayoutChanged();
+}
+
+void View::setTranslatesAutoresizingMaskIntoConstraints(bool translates) {
+    translatesAutoresizingMask_ = translates;
+    constraintLayoutChanged();
+}
+
+void View::setAutoresizingMask(unsigned mask) {
+    autoresizingMask_ = mask;
+    constraintLayoutChanged();
+}
 
 void View::layoutSubtreeIfNeeded() {
     if (needsLayout_) {

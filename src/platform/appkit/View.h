@@ -2,6 +2,7 @@
 
 #include "platform/appkit/Color.h"
 #include "platform/appkit/GraphicsContext.h"
+#include "platform/appkit/LayoutAnchor.h"
 #include "platform/appkit/Responder.h"
 #include "platform/foundation/Geometry.h"
 
@@ -28,6 +29,32 @@ enum class AccessibilityRole {
 std::string accessibilityRoleDescription(AccessibilityRole role);
 
 enum class FocusRingType { defaultType, none, exterior };
+
+// A direction of layout: x (horizontal) or y (vertical).
+enum class LayoutAxis { horizontal, vertical };
+
+// Priorities of layout constraints (1 to 1000; 1000 is required).
+namespace LayoutPriority {
+inline constexpr double required = 1000;
+inline constexpr double defaultHigh = 750;
+inline constexpr double windowSizeStayPut = 500;
+inline constexpr double defaultLow = 250;
+inline constexpr double fittingSizeCompression = 50;
+} // namespace LayoutPriority
+
+// Which edges and sizes of a view follow its superview's size when it changes, for a view
+// whose frame is turned into constraints.
+enum AutoresizingMask : unsigned {
+    autoresizingNone = 0,
+    autoresizingMinXMargin = 1,
+    autoresizingWidthSizable = 2,
+    autoresizingMaxXMargin = 4,
+    autoresizingMinYMargin = 8,
+    autoresizingHeightSizable = 16,
+    autoresizingMaxYMargin = 32,
+};
+
+class ViewConstraint;
 
 // Where a view goes among its siblings when added relative to another (above is in front).
 enum class WindowOrderingMode { below, above };
@@ -111,7 +138,44 @@ public:
     // both). A control whose wanted size changes calls invalidateIntrinsicContentSize().
     static constexpr double noIntrinsicMetric = -1;
     virtual Size intrinsicContentSize() const { return {noIntrinsicMetric, noIntrinsicMetric}; }
-    void invalidateIntrinsicContentSize() { setNeedsLayout(true); }
+    void invalidateIntrinsicContentSize();
+
+    // MARK: Constraint-based layout
+    // How strongly the view keeps to its intrinsic size: hugging resists growing beyond it
+    // (default 250), compression resistance resists shrinking below it (default 750).
+    double contentHuggingPriority(LayoutAxis axis) const;
+    void setContentHuggingPriority(double priority, LayoutAxis axis);
+    double contentCompressionResistancePriority(LayoutAxis axis) const;
+    void setContentCompressionResistancePriority(double priority, LayoutAxis axis);
+    // The height the content needs at the width, for content that wraps; noIntrinsicMetric
+    // (the default) for content whose height does not depend on its width.
+    virtual double heightForWidth(double /*width*/) const { return noIntrinsicMetric; }
+    // The distance from the top edge to the first line's baseline; noIntrinsicMetric (the
+    // default) when the view has no text: the first-baseline anchor is then the bottom edge.
+    virtual double firstBaselineOffsetFromTop() const { return noIntrinsicMetric; }
+    // Whether the layout pins the frame as set (following the autoresizing mask when the
+    // superview's size changes). On by default; a view placed by constraints turns it off.
+    bool translatesAutoresizingMaskIntoConstraints() const { return translatesAutoresizingMask_; }
+    void setTranslatesAutoresizingMaskIntoConstraints(bool translates);
+    unsigned autoresizingMask() const { return autoresizingMask_; }
+    void setAutoresizingMask(unsigned mask);
+    // The active constraints installed on this view (their nearest common ancestor).
+    const std::vector<std::shared_ptr<ViewConstraint>>& constraints() const { return constraints_; }
+    // Called on every view of a window before its constraints are solved; a view that makes
+    // constraints of its own (a stack view) brings them up to date here.
+    virtual void updateConstraints() {}
+
+    XAxisAnchor leadingAnchor() { return {this, LayoutAttribute::leading}; }
+    XAxisAnchor trailingAnchor() { return {this, LayoutAttribute::trailing}; }
+    XAxisAnchor leftAnchor() { return {this, LayoutAttribute::left}; }
+    XAxisAnchor rightAnchor() { return {this, LayoutAttribute::right}; }
+    XAxisAnchor centerXAnchor() { return {this, LayoutAttribute::centerX}; }
+    YAxisAnchor topAnchor() { return {this, LayoutAttribute::top}; }
+    YAxisAnchor bottomAnchor() { return {this, LayoutAttribute::bottom}; }
+    YAxisAnchor centerYAnchor() { return {this, LayoutAttribute::centerY}; }
+    YAxisAnchor firstBaselineAnchor() { return {this, LayoutAttribute::firstBaseline}; }
+    DimensionAnchor widthAnchor() { return {this, LayoutAttribute::width}; }
+    DimensionAnchor heightAnchor() { return {this, LayoutAttribute::height}; }
 
     bool needsDisplay() const { return needsDisplay_; }
     void setNeedsDisplay(bool needs);
@@ -195,6 +259,9 @@ protected:
 
 private:
     void insertAt(std::shared_ptr<View> view, std::size_t index);
+    void resizeSubviews(Size oldSize);
+    void dropConstraintsCrossingCut();
+    void constraintLayoutChanged() const;
     void updateLayerGeometry();
 
     View* superview_ = nullptr;
@@ -220,7 +287,21 @@ private:
     std::optional<std::string> accessibilityHelp_;
     std::optional<std::string> accessibilityValue_;
     std::optional<bool> accessibilityExpanded_;
+    double hugging_[2] = {LayoutPriority::defaultLow, LayoutPriority::defaultLow};
+    double compression_[2] = {LayoutPriority::defaultHigh, LayoutPriority::defaultHigh};
+    bool translatesAutoresizingMask_ = true;
+    unsigned autoresizingMask_ = autoresizingNone;
+    std::vector<std::shared_ptr<ViewConstraint>> constraints_;
+    friend class ViewConstraint;
 };
+
+// The share of a change of the superview's size that goes to the frame's minimum margin and
+// to its size, per axis, for an autoresizing mask: the flexible parts (margins and size) share
+// the change in proportion to their lengths at `superviewSize` (equally when all are zero).
+struct AutoresizingShares {
+    double minX = 0, width = 0, minY = 0, height = 0;
+};
+AutoresizingShares autoresizingShares(unsigned mask, const Rect& frameInBounds, Size superviewSize);
 
 // The views in reading and Tab order: rows top down (views share a row when each one's
 // vertical middle lies within the other), each row leading to trailing.

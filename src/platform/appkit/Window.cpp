@@ -365,7 +365,7 @@ View* Window::hitTest(Point pointInWindow) const { return frameView_->hitTest(po
 void Window::draw(GraphicsContext& context) {
     std::optional<DrawingAppearanceScope> scope;
     if (appearance_) scope.emplace(effectiveAppearance());
-    frameView_->layoutSubtreeIfNeeded();
+    layoutIfNeeded();
     const Color background = backgroundColor_.value_or(Color::windowBackgroundColor());
     context.fill(Path::rect({{0, 0}, frame_.size}), background);
     frameView_->displayRecursively(context);
@@ -380,8 +380,28 @@ void Window::draw(GraphicsContext& context) {
     }
 }
 
+void Window::layoutIfNeeded() {
+    if (!layout_) layout_ = std::make_unique<WindowLayout>(*this);
+    constexpr int maximumRounds = 4;
+    for (int round = 0; round < maximumRounds; ++round) {
+        if (needsConstraintLayout_) {
+            needsConstraintLayout_ = false;
+            applyingLayout_ = true;
+            struct Done {
+                bool& flag;
+                ~Done() { flag = false; }
+            } done{applyingLayout_};
+            layout_->run();
+        }
+        frameView_->layoutSubtreeIfNeeded();
+        if (!needsConstraintLayout_) return;
+    }
+}
+
+std::vector<WindowLayoutIssue> Window::layoutIssues() const { return layout_ ? layout_->issues() : std::vector<WindowLayoutIssue>{}; }
+
 void Window::displayIfNeeded() {
-    frameView_->layoutSubtreeIfNeeded();
+    layoutIfNeeded();
     if (backing_ && !frameView_->subtreeNeedsDisplay()) return;
     display();
 }

@@ -4,6 +4,7 @@
 #include "platform/appkit/RecordingContext.h"
 #include "platform/appkit/Responder.h"
 #include "platform/appkit/View.h"
+#include "platform/appkit/WindowLayout.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -218,6 +219,20 @@ public:
     // Used by the view tree.
     void viewWillLeaveWindow(View* view);
 
+    // MARK: Constraint-based layout
+    // Marks the window's constraints, intrinsic sizes or frames as changed: the next
+    // layoutIfNeeded (or display) solves them again.
+    void setNeedsConstraintLayout() {
+        if (!applyingLayout_) needsConstraintLayout_ = true;
+    }
+    bool needsConstraintLayout() const { return needsConstraintLayout_; }
+    // Solves the constraints when needed, then runs the views' layout(); again (a few times
+    // at most) when that changed constraints or frames. Display does it first.
+    void layoutIfNeeded();
+    // What went wrong in laying the window out: the broken constraints and window growth
+    // reported so far, and the ambiguous frames and unsettled wrapping of the last pass.
+    std::vector<WindowLayoutIssue> layoutIssues() const;
+
 protected:
     // Positions the title bar and the content view in the frame.
     void tile();
@@ -252,6 +267,9 @@ private:
     bool hasBeenKey_ = false;
     std::optional<RecordingContext> backing_;
     int displayCount_ = 0;
+    bool needsConstraintLayout_ = true;
+    bool applyingLayout_ = false;
+    std::unique_ptr<WindowLayout> layout_;
 };
 
 } // namespace tarpelix::platform
