@@ -1,10 +1,21 @@
 #include "gallery/GalleryScenes.h"
 
+#include "platform/appkit/Box.h"
+#include "platform/appkit/Button.h"
 #include "platform/appkit/GraphicsImage.h"
+#include "platform/appkit/ImageView.h"
+#include "platform/appkit/Label.h"
+#include "platform/appkit/Menu.h"
+#include "platform/appkit/ProgressIndicator.h"
+#include "platform/appkit/StatusItem.h"
+#include "platform/appkit/Switch.h"
+#include "platform/appkit/VisualEffectView.h"
 #include "platform/appkit/Symbols.h"
 #include "platform/appkit/TextLayout.h"
 #include "platform/appkit/View.h"
 #include "platform/appkit/Window.h"
+#include "platform/desktop/SystemSettingsControl.h"
+#include "platform/desktop/Workspace.h"
 
 namespace tarpelix::gallery {
 
@@ -194,18 +205,258 @@ void drawToolkitCore(GraphicsContext& g, const std::string&) {
     window->orderOut();
 }
 
+
+// MARK: toolkit-controls: every control in its states
+
+constexpr double controlsWidth = 780;
+constexpr double controlsHeight = 350; // content; the title bar comes on top
+
+// Sets the view at its intrinsic size (or `size` where given) with its top-left corner at
+// x, top (y up), adds it to `parent` and returns it.
+template <typename V>
+std::shared_ptr<V> put(View& parent, std::shared_ptr<V> view, double x, double top, Size size = {}) {
+    const Size natural = view->intrinsicContentSize();
+    const double width = size.width > 0 ? size.width : natural.width;
+    const double height = size.height > 0 ? size.height : natural.height;
+    view->setFrame({x, top - height, width, height});
+    parent.addSubview(view);
+    return view;
+}
+
+std::shared_ptr<Label> caption(const std::string& text) {
+    auto label = Label::labelWithString(text);
+    label->setFont(Font::systemFont(11));
+    label->setTextColor(Color::secondaryLabelColor());
+    return label;
+}
+
+// Buttons down the left column: push, default, emphasised, small, disabled, toggled, focused,
+// check boxes, radio buttons and borderless ones with an image before the title.
+std::shared_ptr<Button> buttonColumn(View& content, double x, double top) {
+    double y = top;
+    put(content, caption("Push buttons"), x, y);
+    y -= 18;
+    auto save = put(content, Button::withTitle("Save…", "save"), x, y);
+    save->setKeyEquivalent("\r");
+    auto cancel = put(content, Button::withTitle("Cancel", "cancel"), save->frame().maxX() + 8, y);
+    cancel->setKeyEquivalent("\x1b");
+    auto disabled = put(content, Button::withTitle("Disabled", "disabled"), cancel->frame().maxX() + 8, y);
+    disabled->setEnabled(false);
+    y -= 32;
+    auto emphasized = put(content, Button::withTitle("Emphasized", "emphasized"), x, y);
+    emphasized->setBezelColor(Color::controlAccentColor());
+    auto on = Button::withTitle("Enable", "enable");
+    on->setButtonType(ButtonType::pushOnPushOff);
+    on->setImage(GraphicsImage::systemSymbol("power"));
+    on->setState(ControlStateValue::on);
+    put(content, on, emphasized->frame().maxX() + 8, y);
+    auto small = Button::withTitle("Small", "small");
+    small->setControlSize(ControlSize::small);
+    put(content, small, on->frame().maxX() + 8, y - 2);
+    y -= 32;
+    auto focused = put(content, Button::withTitle("Focused", "focused"), x, y);
+    auto help = Button::withTitle("Open Help…", "help");
+    help->setImage(GraphicsImage::systemSymbol("questionmark.circle"));
+    put(content, help, focused->frame().maxX() + 8, y);
+    y -= 40;
+
+    put(content, caption("Check boxes and radio buttons"), x, y);
+    y -= 18;
+    auto remember = put(content, Button::checkbox("Remember", "remember"), x, y);
+    remember->setState(ControlStateValue::on);
+    auto unchecked = put(content, Button::checkbox("Unchecked", "unchecked"), remember->frame().maxX() + 16, y);
+    auto dimmed = put(content, Button::checkbox("Disabled", "dimmed"), unchecked->frame().maxX() + 16, y);
+    dimmed->setEnabled(false);
+    y -= 24;
+    auto ghostty = put(content, Button::radioButton("Ghostty", "chooseTerminal"), x, y);
+    auto iterm = put(content, Button::radioButton("iTerm2", "chooseTerminal"), ghostty->frame().maxX() + 16, y);
+    put(content, Button::radioButton("Terminal", "chooseTerminal"), iterm->frame().maxX() + 16, y);
+    ghostty->performClick();
+    y -= 32;
+
+    put(content, caption("Borderless"), x, y);
+    y -= 18;
+    auto disclosure = Button::withTitle("Keyboard troubleshooting", "toggleTroubleshooting");
+    disclosure->setBordered(false);
+    disclosure->setButtonType(ButtonType::onOff);
+    disclosure->setFont(Font::systemFont(12));
+    disclosure->setContentTintColor(Color::secondaryLabelColor());
+    disclosure->setImage(GraphicsImage::systemSymbol("chevron.right")->withSymbolConfiguration({12, FontWeight::medium, true}));
+    put(content, disclosure, x, y);
+    auto later = Button::withTitle("Try later", "later");
+    later->setBordered(false);
+    later->setContentTintColor(Color::controlAccentColor());
+    put(content, later, disclosure->frame().maxX() + 16, y);
+    return focused;
+}
+
+// Switches, spinners, images, a separator, a box with a wrapping label, a truncated label and a
+// sidebar material down the right column.
+void otherColumn(View& content, double x, double top, double width) {
+    double y = top;
+    put(content, caption("Switches"), x, y);
+    y -= 18;
+    const std::pair<const char*, int> switches[] = {{"On", 1}, {"Off", 0}, {"Disabled", 2}};
+    for (const auto& [title, kind] : switches) {
+        auto toggle = put(content, Switch::create(), x, y);
+        toggle->setAccessibilityLabel(title);
+        toggle->setState(kind == 1 ? ControlStateValue::on : ControlStateValue::off);
+        toggle->setEnabled(kind != 2);
+        put(content, Label::labelWithString(title), toggle->frame().maxX() + 8, y - 1);
+        y -= 24;
+    }
+    y -= 8;
+
+    put(content, caption("Progress and images"), x, y);
+    y -= 18;
+    auto spinner = put(content, ProgressIndicator::create(), x, y);
+    spinner->startAnimation();
+    auto small = ProgressIndicator::create();
+    small->setControlSize(ControlSize::small);
+    put(content, small, x + 44, y - 8);
+    auto tinted = put(content, ImageView::withImage(GraphicsImage::systemSymbol("checkmark.circle")->withSymbolConfiguration(
+                                   {21, FontWeight::medium, true})),
+                      x + 76, y, {32, 32});
+    tinted->setContentTintColor(Color::systemGreen());
+    auto scaled = put(content, ImageView::withImage(GraphicsImage::applicationIcon()), x + 120, y, {32, 32});
+    scaled->setAccessibilityLabel("Application icon");
+    y -= 44;
+
+    put(content, Box::separator(), x, y, {width, 1});
+    y -= 12;
+    // A card as tall as its two labels need at its width.
+    auto wrapping = Label::wrappingLabelWithString(
+        "SSH must connect without password prompts. Use SSH keys or an SSH agent, and connect once to confirm "
+        "the host.");
+    wrapping->setFont(Font::systemFont(12));
+    wrapping->setTextColor(Color::secondaryLabelColor());
+    auto limited = Label::wrappingLabelWithString(
+        "Two lines at most: the rest of this sentence is cut and ends in an ellipsis where it stops.");
+    limited->setMaximumNumberOfLines(2);
+    limited->setFont(Font::systemFont(12));
+    const double textWidth = width - 32;
+    const double wrappingHeight = wrapping->heightForWidth(textWidth);
+    const double limitedHeight = limited->heightForWidth(textWidth);
+    const double cardHeight = 12 + wrappingHeight + 6 + limitedHeight + 12;
+    auto card = Box::custom();
+    card->setFillColor(Color::controlBackgroundColor());
+    card->setCornerRadius(12);
+    put(content, card, x, y, {width, cardHeight});
+    put(*card, wrapping, 16, cardHeight - 12, {textWidth, wrappingHeight});
+    put(*card, limited, 16, wrapping->frame().minY() - 6, {textWidth, limitedHeight});
+    y -= cardHeight + 12;
+
+    auto path = Label::labelWithString("/home/developer/projects/tarpelix/uploads/screenshot-of-the-build-log.png");
+    path->setFont(Font::monospacedSystemFont(12));
+    path->setLineBreakMode(LineBreakMode::byTruncatingTail);
+    put(content, path, x, y, {width, path->intrinsicContentSize().height});
+}
+
+void drawToolkitControls(GraphicsContext& g, const std::string& state) {
+    // The desktop's Increase Contrast follows the state while it is drawn.
+    const bool contrast = state == "contrast";
+    const bool previous = Workspace::accessibilityDisplayShouldIncreaseContrast();
+    DesktopControl::setIncreaseContrast(contrast);
+    auto window = Window::create({0, 0, controlsWidth, controlsHeight}, WindowStyle::titled | WindowStyle::closable);
+    window->setTitle("Toolkit Controls");
+    auto& content = *window->contentView();
+
+    auto sidebar = put(content, VisualEffectView::create(), 0, controlsHeight, {140, controlsHeight});
+    sidebar->setMaterial(VisualEffectMaterial::sidebar);
+    put(*sidebar, Label::labelWithString("Sidebar"), 16, controlsHeight - 16);
+    put(content, Box::separator(), 140, controlsHeight, {1, controlsHeight});
+
+    auto focused = buttonColumn(content, 156, controlsHeight - 16);
+    put(content, Box::separator(), 500, controlsHeight - 16, {1, controlsHeight - 32});
+    otherColumn(content, 516, controlsHeight - 16, controlsWidth - 516 - 16);
+
+    window->makeKeyAndOrderFront();
+    window->makeFirstResponder(focused.get());
+    window->draw(g);
+    window->orderOut();
+    DesktopControl::setIncreaseContrast(previous);
+}
+
+// MARK: toolkit-menus: the status item's menu, open below it
+
+constexpr double menusWidth = 400;
+constexpr double menusHeight = 290;
+
+// A status menu as the application shows it, with a disabled status line, a hidden item,
+// a checked item, a submenu and key equivalents.
+std::shared_ptr<Menu> galleryStatusMenu() {
+    auto menu = Menu::create("Tarpelix");
+    menu->setAutoenablesItems(false);
+    menu->addItem("Copy Last Uploaded Path", "copyPath:")->setEnabled(false);
+    menu->addItem("Copy Last Image", "copyImage:");
+    menu->addItem("Last Paste Status", "showLastPaste:");
+    menu->addItem(MenuItem::separatorItem());
+    menu->addItem("Accessibility permission required")->setEnabled(false);
+    menu->addItem("Fix Permissions", "fixPermissions:")->setHidden(true);
+    menu->addItem("Show Paste Overlay", "toggleOverlay:")->setState(MenuItem::State::on);
+    menu->addItem("Recent Pastes")->setSubmenu(Menu::create("Recent Pastes"));
+    menu->addItem("Settings", "showSettings:", ",");
+    menu->addItem("Help", "showHelp:");
+    menu->addItem("About Tarpelix", "showAbout:");
+    menu->addItem(MenuItem::separatorItem());
+    menu->addItem("Quit Tarpelix", "quit:", "q");
+    return menu;
+}
+
+void drawToolkitMenus(GraphicsContext& g, const std::string&) {
+    g.fill(Path::rect({0, 0, menusWidth, menusHeight}), Color::underPageBackgroundColor());
+    const double barY = menusHeight - StatusBar::thickness;
+    g.fill(Path::rect({0, barY, menusWidth, StatusBar::thickness}), Color::windowBackgroundColor());
+    g.fill(Path::rect({0, barY, menusWidth, 1}), Color::separatorColor());
+
+    // Two status items, trailing to leading: ours with its template image (its menu open),
+    // and one that shows a title.
+    auto titled = StatusBar::system().statusItem(variableStatusItemLength);
+    titled->button().setTitle("TR");
+    auto ours = StatusBar::system().statusItem(variableStatusItemLength);
+    if (auto image = GraphicsImage::systemSymbol("doc.on.clipboard")) {
+        auto icon = image->withSymbolConfiguration({15, FontWeight::medium, true});
+        icon.setTemplate(true);
+        ours->button().setImage(icon);
+    }
+    ours->button().setAccessibilityLabel("Tarpelix");
+    ours->setMenu(galleryStatusMenu());
+    const double oursX = menusWidth - 12 - ours->button().frame().width();
+    const double titledX = oursX - 4 - titled->button().frame().width();
+    for (const auto& [item, x] : {std::pair{ours, oursX}, std::pair{titled, titledX}}) {
+        g.saveGState();
+        g.translate(x, barY);
+        if (item == ours) {
+            const Rect b = item->button().bounds();
+            g.fill(Path::roundedRect(b.insetBy(0, 2), 4, 4), Color::quaternaryLabelColor());
+        }
+        item->button().draw(g, item->button().bounds());
+        g.restoreGState();
+    }
+
+    const Menu& menu = *ours->menu();
+    const Size size = menu.size();
+    g.saveGState();
+    g.translate(std::min(oursX, menusWidth - 8 - size.width), barY - 3 - size.height);
+    menu.draw(g);
+    g.restoreGState();
+}
+
 } // namespace
 
 const std::vector<Scene>& scenes() {
     static const std::vector<Scene> list = {
         {"test-window", {"light", "dark"}, {testWindowWidth, testWindowHeight}, drawTestWindow},
         {"toolkit-core", {"light", "dark"}, {coreWidth, coreHeight + Window::titleBarHeight}, drawToolkitCore},
+        {"toolkit-controls", {"light", "dark", "contrast"}, {controlsWidth, controlsHeight + Window::titleBarHeight},
+         drawToolkitControls},
+        {"toolkit-menus", {"light", "dark"}, {menusWidth, menusHeight}, drawToolkitMenus},
     };
     return list;
 }
 
 DrawingAppearance appearance(const std::string& state) {
-    return {state == "dark" ? Appearance::dark : Appearance::light, false};
+    return {state == "dark" ? Appearance::dark : Appearance::light, state == "contrast"};
 }
 
 RecordingContext record(const Scene& scene, const std::string& state) {

@@ -22,7 +22,8 @@ struct Scene {
 
 const std::vector<Scene>& scenes();
 
-// The appearance a state is drawn under: "dark" is the dark appearance, any other light.
+// The appearance a state is drawn under: "dark" is the dark appearance, any other light;
+// "contrast" is light with Increase Contrast.
 platform::DrawingAppearance appearance(const std::string& state);
 
 // The state drawn into a recording of the scene's size, under the state's appearance.

@@ -2,6 +2,7 @@
 
 #include "platform/appkit/AppKitState.h"
 #include "platform/appkit/Application.h"
+#include "platform/appkit/StatusItem.h"
 #include "platform/appkit/View.h"
 #include "platform/appkit/Window.h"
 #include "platform/desktop/Desktop.h"
@@ -119,6 +120,19 @@ void AppKitControl::typeKey(std::uint16_t keyCode, const std::string& characters
         InputEventsControl::deliver(event);
     }
     waitUntilHandled();
+}
+
+void AppKitControl::clickStatusItem(const StatusItem& item) { item.button().performClick(); }
+
+Menu* AppKitControl::openMenu() { return Menu::trackedMenu(); }
+
+bool AppKitControl::chooseMenuItem(const std::string& titleOrIdentifier) {
+    return Menu::chooseTrackedItem(titleOrIdentifier);
+}
+
+bool AppKitControl::dismissMenu() {
+    Menu* menu = Menu::trackedMenu();
+    return menu && menu->cancelTracking();
 }
 
 void AppKitControl::reset() {

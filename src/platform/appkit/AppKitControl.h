@@ -8,6 +8,8 @@
 #include <vector>
 
 namespace tarpelix::platform {
+class Menu;
+class StatusItem;
 class View;
 }
 
@@ -46,6 +48,18 @@ void click(const View& view, EventFlags flags = 0);
 // Presses and releases a key, typing `characters`, with the modifiers; it goes to the frontmost
 // application.
 void typeKey(std::uint16_t keyCode, const std::string& characters = {}, EventFlags flags = 0);
+
+// Clicks a status item in the menu bar: its menu opens and is tracked (the main run loop runs
+// in the event-tracking mode) until a block or timer running meanwhile chooses an item or
+// dismisses the menu; returns after the menu closed and the chosen item's action was sent.
+void clickStatusItem(const StatusItem& item);
+// The open menu; none when no menu is open.
+Menu* openMenu();
+// Chooses an enabled, shown item of the open menu (or of a submenu) by title or identifier;
+// false when no menu is open or it has no such item.
+bool chooseMenuItem(const std::string& titleOrIdentifier);
+// Closes the open menu without choosing; false when none is open.
+bool dismissMenu();
 
 void reset();
 

@@ -41,6 +41,8 @@ Application* created = nullptr;
 Application& Application::shared() {
     requireMainThread("Application");
     static auto* application = created = new Application(); // lives as long as the process
+    // An owner that never deletes it, so that the application can be a menu item's target.
+    static const std::shared_ptr<Application> owner(application, [](Application*) {});
     return *application;
 }
 
@@ -322,6 +324,44 @@ void Application::sendMouseEvent(EventType type, Point screenPoint, EventFlags f
     if (!reachesView || !view) return;
     mouseDownView_ = view->sharedView();
     window->sendEvent(event);
+}
+
+// MARK: Actions
+
+ActionTarget* Application::targetForAction(const std::string& action, ActionTarget* target) {
+    if (action.empty()) return nullptr;
+    if (target) return target->respondsToAction(action) ? target : nullptr;
+    std::vector<ActionTarget*> chain;
+    auto addWindow = [&chain](Window* window) {
+        for (Responder* responder = window->firstResponder(); responder && responder != window;
+             responder = responder->nextResponder()) {
+            chain.push_back(responder);
+        }
+        chain.push_back(window);
+        if (auto* d = dynamic_cast<ActionTarget*>(window->delegate())) chain.push_back(d);
+    };
+    if (keyWindow_) addWindow(keyWindow_);
+    if (mainWindow_ && mainWindow_ != keyWindow_) addWindow(mainWindow_);
+    chain.push_back(this);
+    if (auto* d = dynamic_cast<ActionTarget*>(delegate())) chain.push_back(d);
+    for (ActionTarget* candidate : chain) {
+        if (candidate->respondsToAction(action)) return candidate;
+    }
+    return nullptr;
+}
+
+bool Application::sendAction(const std::string& action, ActionTarget* target, ActionSender* sender) {
+    requireMainThread("Application::sendAction");
+    ActionTarget* receiver = targetForAction(action, target);
+    if (!receiver) return false;
+    receiver->performAction(action, sender);
+    return true;
+}
+
+bool Application::respondsToAction(const std::string& action) const { return action == StandardAction::terminate; }
+
+void Application::performAction(const std::string& action, ActionSender*) {
+    if (action == StandardAction::terminate) terminate();
 }
 
 // MARK: Reset

@@ -2,6 +2,7 @@
 
 #include "platform/appkit/Color.h"
 #include "platform/appkit/GraphicsImage.h"
+#include "platform/appkit/Menu.h"
 #include "platform/appkit/Responder.h"
 #include "platform/foundation/NotificationCenter.h"
 
@@ -20,7 +21,8 @@ class Window;
 enum class ActivationPolicy { regular, accessory, prohibited };
 enum class TerminateReply { terminateCancel, terminateNow, terminateLater };
 
-// Told what happens to the application; every call has a default.
+// Told what happens to the application; every call has a default. A delegate that is also an
+// ActionTarget answers actions after the application, at the end of the responder chain.
 class ApplicationDelegate {
 public:
     virtual ~ApplicationDelegate() = default;
@@ -32,13 +34,6 @@ public:
     virtual void applicationDidResignActive(Application&) {}
     virtual TerminateReply applicationShouldTerminate(Application&) { return TerminateReply::terminateNow; }
     virtual void applicationWillTerminate(Application&) {}
-};
-
-// What the main menu does with key equivalents; menus implement it.
-class KeyEquivalentPerformer {
-public:
-    virtual ~KeyEquivalentPerformer() = default;
-    virtual bool performKeyEquivalent(const KeyEvent& event) = 0;
 };
 
 inline const std::string applicationDidFinishLaunchingNotification = "NSApplicationDidFinishLaunchingNotification";
@@ -99,8 +94,10 @@ public:
     Window* windowAt(Point screenPoint) const;
 
     // MARK: Menus, icon and appearance
-    const std::shared_ptr<KeyEquivalentPerformer>& mainMenu() const { return mainMenu_; }
-    void setMainMenu(std::shared_ptr<KeyEquivalentPerformer> menu) { mainMenu_ = std::move(menu); }
+    // Its items' submenus are the menus of the menu bar; it gets the key equivalents the key
+    // window did not take.
+    const std::shared_ptr<Menu>& mainMenu() const { return mainMenu_; }
+    void setMainMenu(std::shared_ptr<Menu> menu) { mainMenu_ = std::move(menu); }
     const std::optional<GraphicsImage>& applicationIconImage() const { return icon_; }
     void setApplicationIconImage(std::optional<GraphicsImage> icon) { icon_ = std::move(icon); }
     std::optional<Appearance> appearance() const { return appearance_; }
@@ -113,6 +110,18 @@ public:
     // Sends a mouse event at a point of the screen to the window under it: a first click into
     // an inactive application activates it and reaches the view only if it accepts first mouse.
     void sendMouseEvent(EventType type, Point screenPoint, EventFlags flags);
+
+    // MARK: Actions
+    // Who receives an action: `target` when given and it answers, else the first of the
+    // responder chain that answers: the key window's first responder up to the window, the
+    // window's delegate, the same for the main window when it is another, the application and
+    // its delegate. None when nobody answers.
+    ActionTarget* targetForAction(const std::string& action, ActionTarget* target = nullptr);
+    // Sends the action to that receiver; false when there is none.
+    bool sendAction(const std::string& action, ActionTarget* target, ActionSender* sender);
+    // The application answers terminate:.
+    bool respondsToAction(const std::string& action) const override;
+    void performAction(const std::string& action, ActionSender* sender) override;
 
     // Used by windows.
     void windowCreated(Window* window);
@@ -142,7 +151,7 @@ private:
     std::vector<Window*> order_; // visible windows, back to front
     Window* keyWindow_ = nullptr;
     Window* mainWindow_ = nullptr;
-    std::shared_ptr<KeyEquivalentPerformer> mainMenu_;
+    std::shared_ptr<Menu> mainMenu_;
     std::optional<GraphicsImage> icon_;
     std::optional<Appearance> appearance_;
     std::weak_ptr<View> mouseDownView_;

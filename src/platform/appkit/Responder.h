@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/appkit/Actions.h"
 #include "platform/appkit/Events.h"
 
 #include <memory>
@@ -8,8 +9,10 @@ namespace tarpelix::platform {
 
 // Something events and actions can be sent to: views, windows and the application. A key or
 // mouse event a responder does not handle goes on to its next responder; one nobody handles
-// makes the system beep (counted on the control surface).
-class Responder : public std::enable_shared_from_this<Responder> {
+// makes the system beep (counted on the control surface). Responders answer named actions
+// sent up the chain; a window answers the standard window actions (performClose:,
+// performMiniaturize:).
+class Responder : public ActionTarget, public std::enable_shared_from_this<Responder> {
 public:
     virtual ~Responder() = default;
     Responder(const Responder&) = delete;
@@ -31,6 +34,11 @@ public:
     virtual bool performKeyEquivalent(const KeyEvent&) { return false; }
     // Escape (or Command-.): passed up the chain unless a responder handles it.
     virtual void cancelOperation();
+
+    // Overrides hand the actions they do not know on to these.
+    bool respondsToAction(const std::string& action) const override;
+    void performAction(const std::string& action, ActionSender* sender) override;
+    bool validateMenuItem(const MenuItem& item) const override;
 
 protected:
     Responder() = default;
