@@ -1,0 +1,100 @@
+#include "ui/InterfaceStyle.h"
+
+#include "platform/appkit/StackView.h"
+#include "platform/appkit/ViewConstraint.h"
+#include "ui/InterfaceCardView.h"
+
+namespace tarpelix::InterfaceStyle {
+
+using namespace platform;
+using platform::FontWeight;
+
+namespace Font {
+const platform::Font& title() {
+    static const auto font = platform::Font::systemFont(26, FontWeight::bold);
+    return font;
+}
+const platform::Font& section() {
+    static const auto font = platform::Font::systemFont(16, FontWeight::semibold);
+    return font;
+}
+const platform::Font& status() {
+    static const auto font = platform::Font::systemFont(17, FontWeight::semibold);
+    return font;
+}
+const platform::Font& body() {
+    static const auto font = platform::Font::systemFont(13);
+    return font;
+}
+const platform::Font& reading() {
+    static const auto font = platform::Font::systemFont(14);
+    return font;
+}
+const platform::Font& caption() {
+    static const auto font = platform::Font::systemFont(12);
+    return font;
+}
+const platform::Font& code() {
+    static const auto font = platform::Font::monospacedSystemFont(13);
+    return font;
+}
+} // namespace Font
+
+std::shared_ptr<Label> label(const std::string& text, bool secondary, const std::vector<std::string>& code) {
+    auto result = Label::wrappingLabelWithString(text);
+    result->setFont(Font::body());
+    result->setTextColor(secondary ? Color::secondaryLabelColor() : Color::labelColor());
+    if (code.empty()) return result;
+
+    AttributedString attributed(text, {.font = result->font(), .foregroundColor = result->textColor()});
+    for (const auto& term : code) {
+        if (term.empty()) continue;
+        std::size_t from = 0;
+        while (auto range = attributed.rangeOf(term, from)) {
+            attributed.setFont(Font::code(), *range);
+            from = range->end();
+        }
+    }
+    result->setAttributedStringValue(std::move(attributed));
+    return result;
+}
+
+std::shared_ptr<View> group(const std::string& title, const std::vector<std::shared_ptr<View>>& views) {
+    auto card = InterfaceCardView::create();
+    auto titleLabel = Label::labelWithString(title);
+    titleLabel->setFont(Font::section());
+
+    auto stack = StackView::create({titleLabel});
+    for (const auto& view : views) stack->addArrangedSubview(view);
+    stack->setOrientation(LayoutAxis::vertical);
+    stack->setAlignment(StackView::Alignment::leading);
+    stack->setSpacing(Spacing::content);
+    stack->setTranslatesAutoresizingMaskIntoConstraints(false);
+    card->addSubview(stack);
+
+    ViewConstraints constraints = {
+        stack->leadingAnchor().constraintEqualTo(card->leadingAnchor(), Spacing::cardInset),
+        stack->trailingAnchor().constraintEqualTo(card->trailingAnchor(), -Spacing::cardInset),
+        stack->topAnchor().constraintEqualTo(card->topAnchor(), Spacing::cardInset),
+        stack->bottomAnchor().constraintEqualTo(card->bottomAnchor(), -Spacing::cardInset),
+    };
+    for (const auto& view : views) {
+        if (std::dynamic_pointer_cast<Label>(view) || std::dynamic_pointer_cast<StackView>(view)) {
+            constraints.push_back(view->widthAnchor().constraintEqualTo(stack->widthAnchor()));
+        }
+    }
+    ViewConstraint::activate(constraints);
+    return card;
+}
+
+void emphasize(Button& button, bool emphasized) {
+    button.setBezelColor(emphasized ? std::optional<Color>(Color::controlAccentColor()) : std::nullopt);
+}
+
+void statusIcon(ImageView& imageView, InterfaceIcon icon, const Color& color) {
+    imageView.setImage(image(icon, InterfaceIconStyle::feedback, std::nullopt));
+    imageView.setContentTintColor(color);
+    imageView.setAccessibilityElement(false);
+}
+
+} // namespace tarpelix::InterfaceStyle
