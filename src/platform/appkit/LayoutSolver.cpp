@@ -461,14 +461,17 @@ struct LayoutSolver::Impl {
 
     // Removing
 
-    // The row to pivot a parameter marker into the basis through: a restricted row the marker
-    // would bound first, else a restricted row it would push up least, else any row.
+    // The row to pivot a parameter marker into the basis through: a dummy row that holds it
+    // (the row of a required equality that repeats this one, which must stay at 0), else a
+    // restricted row the marker would bound first, else a restricted row it would push up
+    // least, else any row. Pivoting through any other row would move such a dummy row off 0.
     Symbol markerLeavingRow(Symbol marker) const {
         Symbol first, second, third;
         double firstRatio = 0, secondRatio = 0;
         for (const auto& [basic, row] : rows) {
             const double c = row.coefficient(marker);
             if (c == 0) continue;
+            if (basic.kind == Kind::dummy) return basic;
             if (!basic.restricted()) {
                 if (!third.valid()) third = basic;
             } else if (c < 0) {

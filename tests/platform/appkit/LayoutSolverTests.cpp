@@ -1,5 +1,6 @@
 #include "platform/appkit/LayoutSolver.h"
 
+#include <algorithm>
 #include <functional>
 #include <limits>
 #include <gtest/gtest.h>
@@ -266,8 +267,16 @@ TEST(LayoutSolverTest, IncrementalChangesEqualAFreshSolve) {
         std::vector<LayoutSolver::Handle> stayHandles;
         for (const LayoutConstraint& stay : stays) stayHandles.push_back(solver.add(stay));
         for (int step = 0; step < 30; ++step) {
-            const int action = held.empty() ? 0 : pick(0, 9);
-            if (action < 5) {
+            const int action = held.empty() ? 0 : pick(0, 10);
+            if (action == 10) {
+                // A rebuild, as a stack view does: copies of all the constraints go in while the
+                // originals are still there, then the originals go in a random order.
+                std::vector<Held> old = std::move(held);
+                held.clear();
+                for (const Held& h : old) held.push_back({solver.add(h.constraint), h.constraint});
+                std::shuffle(old.begin(), old.end(), random);
+                for (const Held& h : old) solver.remove(h.handle);
+            } else if (action < 5) {
                 LayoutConstraint constraint = randomConstraint();
                 held.push_back({solver.add(constraint), constraint});
             } else if (action < 8) {
@@ -318,6 +327,63 @@ TEST(LayoutSolverTest, IncrementalChangesEqualAFreshSolve) {
         for (const LayoutConstraint& stay : stays) solver.add(stay);
         for (const LayoutConstraint& constraint : active) solver.add(constraint);
         for (std::size_t i = 0; i < variables.size(); ++i) ASSERT_NEAR(solver.value(variables[i]), before[i], tolerance);
+    }
+}
+
+// A vertical stack of a (hidden until now) and b, aligned at the leading edge, shows a again:
+// its constraints are rebuilt in place, the new set added before the old is removed, so b's
+// edges are briefly held twice. Removing the first copy must leave the second in force.
+TEST(LayoutSolverTest, AStackRebuiltInPlaceKeepsTheEdgesItStillHolds) {
+    struct Frame {
+        LayoutVariable left, top, width, height;
+    };
+    Frame content, a, b, stack;
+    LayoutSolver solver;
+    solver.add(eq(content.left, 0));
+    solver.add(eq(content.top, 0));
+    solver.add(eq(content.width, 200, 500));
+    solver.add(eq(content.height, 200, 500));
+    solver.add(ge(content.width, 0));
+    solver.add(ge(content.height, 0));
+    for (auto [frame, width] : {std::pair{&a, 40.0}, std::pair{&b, 60.0}}) {
+        addIntrinsicWidth(solver, frame->width, width);
+        addIntrinsicWidth(solver, frame->height, 20); // the same priorities in height
+    }
+    solver.add(eq(stack.left, content.left));
+    solver.add(eq(stack.top, content.top));
+    auto leading = [&](const Frame& f) { return eq(f.left, stack.left); };
+    auto trailing = [&](const Frame& f) { return le(f.left + f.width, stack.left + stack.width); };
+    auto bottom = [&] { return eq(stack.top + stack.height, b.top + b.height); };
+
+    const auto oldWidth = solver.add(eq(stack.width, 0, 250));
+    const auto oldTop = solver.add(eq(b.top, stack.top));
+    const auto oldBottom = solver.add(bottom());
+    const auto oldLeading = solver.add(leading(b));
+    const auto oldTrailing = solver.add(trailing(b));
+    ASSERT_NEAR(solver.value(b.left), 0, tolerance);
+
+    solver.remove(oldTop);
+    solver.add(eq(stack.width, 0, 250));
+    solver.remove(oldWidth);
+    solver.add(eq(a.top, stack.top));
+    solver.add(leading(a));
+    solver.add(trailing(a));
+    solver.add(eq(b.top, a.top + a.height + 8));
+    solver.add(bottom());
+    solver.add(leading(b));
+    solver.add(trailing(b));
+    for (const auto handle : {oldLeading, oldBottom, oldTrailing}) solver.remove(handle);
+
+    EXPECT_TRUE(solver.brokenConstraints().empty());
+    struct Expected {
+        const char* name;
+        const LayoutVariable& variable;
+        double value;
+    };
+    for (const Expected& e : {Expected{"b.left", b.left, 0}, Expected{"a.left", a.left, 0},
+                              Expected{"stack.width", stack.width, 60}, Expected{"stack.height", stack.height, 48},
+                              Expected{"b.top", b.top, 28}}) {
+        EXPECT_NEAR(solver.value(e.variable), e.value, tolerance) << e.name;
     }
 }
 
