@@ -1,5 +1,6 @@
 #include "gallery/GalleryScenes.h"
 
+#include "platform/appkit/Alert.h"
 #include "platform/appkit/Box.h"
 #include "platform/appkit/Button.h"
 #include "platform/appkit/GraphicsImage.h"
@@ -7,15 +8,24 @@
 #include "platform/appkit/Label.h"
 #include "platform/appkit/Menu.h"
 #include "platform/appkit/ProgressIndicator.h"
+#include "platform/appkit/ScrollView.h"
+#include "platform/appkit/TableView.h"
+#include "platform/appkit/SavePanel.h"
+#include "platform/appkit/StackView.h"
 #include "platform/appkit/StatusItem.h"
 #include "platform/appkit/Switch.h"
 #include "platform/appkit/VisualEffectView.h"
 #include "platform/appkit/Symbols.h"
 #include "platform/appkit/TextLayout.h"
+#include "platform/appkit/TextView.h"
 #include "platform/appkit/View.h"
+#include "platform/appkit/ViewConstraint.h"
 #include "platform/appkit/Window.h"
 #include "platform/desktop/SystemSettingsControl.h"
 #include "platform/desktop/Workspace.h"
+#include "ui/InterfaceIcon.h"
+#include "ui/InterfaceStyle.h"
+#include "ui/PasteShortcutView.h"
 
 namespace tarpelix::gallery {
 
@@ -201,7 +211,7 @@ void drawToolkitCore(GraphicsContext& g, const std::string&) {
 
     window->makeKeyAndOrderFront();
     window->makeFirstResponder(focused.get());
-    window->draw(g);
+    drawWindow(g, *window);
     window->orderOut();
 }
 
@@ -372,7 +382,7 @@ void drawToolkitControls(GraphicsContext& g, const std::string& state) {
 
     window->makeKeyAndOrderFront();
     window->makeFirstResponder(focused.get());
-    window->draw(g);
+    drawWindow(g, *window);
     window->orderOut();
     DesktopControl::setIncreaseContrast(previous);
 }
@@ -442,6 +452,244 @@ void drawToolkitMenus(GraphicsContext& g, const std::string&) {
     g.restoreGState();
 }
 
+
+// MARK: interface-toolkit: the shared look of the product's windows
+
+constexpr double interfaceWidth = 920;
+constexpr double interfaceHeight = 392; // content; the title bar comes on top
+
+// Every icon at each of the six styles, two rows of sixteen per style, top down from `top`;
+// returns the grid's right edge.
+double iconGrid(View& content, double x, double top) {
+    constexpr double labelWidth = 84, pitch = 28;
+    const std::pair<const char*, InterfaceIconStyle> styles[] = {
+        {"Inline", InterfaceIconStyle::inline_},       {"Sidebar", InterfaceIconStyle::sidebar},
+        {"Card", InterfaceIconStyle::card},            {"Feedback", InterfaceIconStyle::feedback},
+        {"Disclosure", InterfaceIconStyle::disclosure}, {"Application", InterfaceIconStyle::application},
+    };
+    const auto& icons = allCases<InterfaceIcon>();
+    double y = top;
+    for (const auto& [name, style] : styles) {
+        const double rowHeight = std::max(pointSize(style) + 4, 18.0);
+        put(content, caption(name), x, y - (rowHeight - 14) / 2);
+        for (std::size_t i = 0; i < icons.size(); ++i) {
+            auto view = ImageView::withImage(image(icons[i], style, rawValue(icons[i])));
+            view->setContentTintColor(Color::labelColor());
+            const double row = double(i / 16);
+            put(content, view, x + labelWidth + double(i % 16) * pitch, y - row * rowHeight, {pitch, rowHeight});
+        }
+        y -= 2 * rowHeight + 8;
+    }
+    return x + labelWidth + 16 * pitch;
+}
+
+void drawInterfaceToolkit(GraphicsContext& g, const std::string& state) {
+    // The desktop's Increase Contrast follows the state while it is drawn.
+    const bool previous = Workspace::accessibilityDisplayShouldIncreaseContrast();
+    DesktopControl::setIncreaseContrast(state == "contrast");
+    auto window = Window::create({0, 0, interfaceWidth, interfaceHeight}, WindowStyle::titled | WindowStyle::closable);
+    window->setTitle("Interface Toolkit");
+    auto& content = *window->contentView();
+    const double gridEnd = iconGrid(content, 16, interfaceHeight - 16);
+
+    // The right column, laid out by constraints: labels with code terms, status icons,
+    // emphasised buttons and a group card with the keycap.
+    auto status = [](InterfaceIcon icon, const Color& color, const std::string& text) {
+        auto view = std::make_shared<ImageView>();
+        InterfaceStyle::statusIcon(*view, icon, color);
+        auto row = StackView::create({view, InterfaceStyle::label(text, false, {})});
+        row->setSpacing(InterfaceStyle::Spacing::related);
+        return row;
+    };
+    auto install = Button::withTitle("Install");
+    InterfaceStyle::emphasize(*install, true);
+    auto later = Button::withTitle("Later");
+    InterfaceStyle::emphasize(*later, false);
+    auto buttons = StackView::create({install, later});
+    // The shortcut at the end of a row, as a page's header shows it: the title takes the room left.
+    auto shortcutTitle = Label::labelWithString("Shortcut");
+    shortcutTitle->setContentHuggingPriority(LayoutPriority::defaultLow - 1, LayoutAxis::horizontal);
+    auto shortcutRow = StackView::create({shortcutTitle, PasteShortcutView::create()});
+    auto card = InterfaceStyle::group(
+        "Paste an image",
+        {InterfaceStyle::label("Copy an image, then press the shortcut in a terminal running ssh or mosh.", false,
+                               {"ssh", "mosh"}),
+         shortcutRow,
+         InterfaceStyle::label("Hosts come from ~/.ssh/config; uploads go to ~/.cache/tarpelix on the host.", true,
+                               {"~/.ssh/config", "~/.cache/tarpelix"})});
+    auto column = StackView::create({
+        InterfaceStyle::label("Run ssh -G build-host, then ssh build-host once to trust its key.", false,
+                              {"ssh -G build-host", "ssh build-host"}),
+        status(InterfaceIcon::success, Color::systemGreen(), "Uploaded and typed"),
+        status(InterfaceIcon::warning, Color::systemOrange(), "Waiting for the terminal"),
+        status(InterfaceIcon::attention, Color::systemRed(), "The upload failed"),
+        buttons,
+        card,
+    });
+    column->setOrientation(LayoutAxis::vertical);
+    column->setAlignment(StackView::Alignment::leading);
+    column->setSpacing(InterfaceStyle::Spacing::content);
+    column->setTranslatesAutoresizingMaskIntoConstraints(false);
+    content.addSubview(column);
+    ViewConstraint::activate({
+        column->leadingAnchor().constraintEqualTo(content.leadingAnchor(), gridEnd + 24),
+        column->trailingAnchor().constraintEqualTo(content.trailingAnchor(), -16),
+        column->topAnchor().constraintEqualTo(content.topAnchor(), 16),
+        column->bottomAnchor().constraintLessThanOrEqualTo(content.bottomAnchor(), -16),
+        card->widthAnchor().constraintEqualTo(column->widthAnchor()),
+    });
+    // The labels and the status rows (whose labels wrap) are as wide as the column.
+    for (std::size_t i = 0; i < 4; ++i) {
+        column->arrangedSubviews()[i]->widthAnchor().constraintEqualTo(column->widthAnchor())->setActive(true);
+    }
+
+    window->makeKeyAndOrderFront();
+    drawWindow(g, *window);
+    window->orderOut();
+    DesktopControl::setIncreaseContrast(previous);
+}
+
+// MARK: toolkit-sheets: an alert and a save panel, each shown as a sheet on its window
+
+constexpr double sheetsWindowWidth = 480;
+constexpr double sheetsWindowHeight = 300; // content; the title bar comes on top
+constexpr double sheetsGap = 16;
+
+// A plain document window behind a sheet: a heading and a line of text at the top.
+std::shared_ptr<Window> sheetParentWindow(const std::string& title, const std::string& heading) {
+    auto window = Window::create({0, 0, sheetsWindowWidth, sheetsWindowHeight},
+                                 WindowStyle::titled | WindowStyle::closable | WindowStyle::miniaturizable);
+    window->setTitle(title);
+    auto& content = *window->contentView();
+    auto label = Label::labelWithString(heading);
+    label->setFont(Font::systemFont(13, FontWeight::semibold));
+    put(content, label, 20, sheetsWindowHeight - 20);
+    auto cancel = put(content, Button::withTitle("Cancel", "cancel"), 20, 40);
+    put(content, Button::withTitle("Save…", "save"), cancel->frame().maxX() + 10, 40);
+    return window;
+}
+
+void drawToolkitSheets(GraphicsContext& g, const std::string&) {
+    const double height = sheetsWindowHeight + Window::titleBarHeight;
+    g.fill(Path::rect({0, 0, 2 * sheetsWindowWidth + 3 * sheetsGap, height + 2 * sheetsGap}),
+           Color::underPageBackgroundColor());
+
+    auto history = sheetParentWindow("Paste History", "Recent pastes");
+    history->makeKeyAndOrderFront();
+    auto alert = Alert::create();
+    alert->setMessageText("Clear History?");
+    alert->setInformativeText("This removes every recorded paste. Files already uploaded stay on the remote hosts.");
+    alert->addButtonWithTitle("Cancel");
+    alert->addButtonWithTitle("Clear");
+    alert->beginSheetModal(*history, {});
+
+    auto report = sheetParentWindow("Review Diagnostic Report", "Review this report before saving.");
+    report->makeKeyAndOrderFront();
+    auto panel = SavePanel::create();
+    panel->setTitle("Save Diagnostic Report");
+    panel->setNameFieldStringValue("Tarpelix-Diagnostic-Report.txt");
+    panel->setAllowedContentTypes({ContentType::plainText});
+    panel->setCanCreateDirectories(true);
+    panel->setDirectoryURL("/home/developer/Documents");
+    panel->beginSheetModal(*report, {});
+
+    double x = sheetsGap;
+    for (const auto& window : {history, report}) {
+        g.saveGState();
+        g.translate(x, sheetsGap);
+        drawWindow(g, *window);
+        g.restoreGState();
+        x += sheetsWindowWidth + sheetsGap;
+        if (auto* sheet = dynamic_cast<SheetPanel*>(window->attachedSheet())) sheet->finish(ModalResponses::cancel);
+        window->orderOut();
+    }
+}
+
+
+// MARK: toolkit-lists: a source-list table, a long wrapped text and an unwrapped one
+
+constexpr double listsWidth = 640;
+constexpr double listsHeight = 300; // content; the title bar comes on top
+
+struct GallerySections final : TableViewDataSource, TableViewDelegate {
+    std::vector<std::string> titles{"General", "Permissions", "Dashboard", "Storage", "Diagnostics", "Help"};
+    int numberOfRows(TableView&) override { return int(titles.size()); }
+    std::shared_ptr<View> viewFor(TableView&, const TableColumn*, int row) override {
+        auto cell = TableCellView::create();
+        auto label = Label::labelWithString(titles[std::size_t(row)]);
+        label->setFont(Font::systemFont(14, FontWeight::medium));
+        label->setFrame({12, 10, 120, label->intrinsicContentSize().height});
+        cell->addSubview(label);
+        cell->setTextField(label);
+        return cell;
+    }
+};
+
+void drawToolkitLists(GraphicsContext& g, const std::string&) {
+    auto window = Window::create({0, 0, listsWidth, listsHeight}, WindowStyle::titled | WindowStyle::closable);
+    window->setTitle("Toolkit Lists");
+    auto& content = *window->contentView();
+
+    auto sidebar = put(content, VisualEffectView::create(), 0, listsHeight, {170, listsHeight});
+    sidebar->setMaterial(VisualEffectMaterial::sidebar);
+    auto sections = std::make_shared<GallerySections>();
+    auto table = platform::TableView::create();
+    table->addTableColumn({"section"});
+    table->setStyle(TableViewStyle::sourceList);
+    table->setRowHeight(38);
+    table->setIntercellSpacing({0, 4});
+    table->setDataSource(sections);
+    table->setDelegate(sections);
+    table->setAccessibilityLabel("Settings sections");
+    auto list = put(*sidebar, ScrollView::create(), 8, listsHeight - 12, {154, listsHeight - 24});
+    list->setDrawsBackground(false);
+    list->setDocumentView(table);
+    table->reloadData();
+    table->selectRowIndexes({3}, false);
+    put(content, Box::separator(), 170, listsHeight, {1, listsHeight});
+
+    // A long wrapped text with an overlay scroller that hides itself.
+    std::string details = "Outcome: Uploaded\nTerminal: Ghostty · ssh to build-host\n";
+    for (int i = 1; i <= 14; ++i) {
+        details += "Stage " + std::to_string(i) + ": the image was checked, sent and its remote path typed.\n";
+    }
+    auto reading = platform::TextView::create();
+    reading->setFont(Font::systemFont(13));
+    reading->setString(details);
+    reading->setDrawsBackground(false);
+    auto readingScroll = put(content, ScrollView::create(), 186, listsHeight - 12, {438, 150});
+    readingScroll->setHasVerticalScroller(true);
+    readingScroll->setAutohidesScrollers(true);
+    readingScroll->setDrawsBackground(false);
+    readingScroll->setDocumentView(reading);
+    reading->selectAll();
+
+    // An unwrapped report: bordered, legacy scrollers both ways, inset text.
+    std::string report;
+    for (const char* line : {"tarpelix diagnostic report", "ssh -G build-host: hostname build.example.com port 22 "
+                             "controlmaster auto controlpath ~/.ssh/cm-%C",
+                             "pasteboard: public.png 1440×900", "upload: /tmp/tarpelix/2026-01-02/screenshot.png"}) {
+        report += std::string(line) + "\n";
+    }
+    auto code = platform::TextView::create();
+    code->setFont(Font::monospacedSystemFont(12));
+    code->setTextContainerInset({10, 10});
+    code->textContainer().setWidthTracksTextView(false);
+    code->setString(report);
+    auto codeScroll = put(content, ScrollView::create(), 186, listsHeight - 174, {438, 112});
+    codeScroll->setScrollerStyle(ScrollerStyle::legacy);
+    codeScroll->setBorderType(BorderType::bezelBorder);
+    codeScroll->setHasVerticalScroller(true);
+    codeScroll->setHasHorizontalScroller(true);
+    codeScroll->setAutohidesScrollers(true);
+    codeScroll->setDocumentView(code);
+
+    window->makeKeyAndOrderFront();
+    window->makeFirstResponder(table.get());
+    window->draw(g);
+    window->orderOut();
+}
+
 } // namespace
 
 const std::vector<Scene>& scenes() {
@@ -451,6 +699,12 @@ const std::vector<Scene>& scenes() {
         {"toolkit-controls", {"light", "dark", "contrast"}, {controlsWidth, controlsHeight + Window::titleBarHeight},
          drawToolkitControls},
         {"toolkit-menus", {"light", "dark"}, {menusWidth, menusHeight}, drawToolkitMenus},
+        {"toolkit-lists", {"light", "dark"}, {listsWidth, listsHeight + Window::titleBarHeight}, drawToolkitLists},
+        {"toolkit-sheets", {"light", "dark"},
+         {2 * sheetsWindowWidth + 3 * sheetsGap, sheetsWindowHeight + Window::titleBarHeight + 2 * sheetsGap},
+         drawToolkitSheets},
+        {"interface-toolkit", {"light", "dark", "contrast"}, {interfaceWidth, interfaceHeight + Window::titleBarHeight},
+         drawInterfaceToolkit},
     };
     return list;
 }
@@ -459,9 +713,22 @@ DrawingAppearance appearance(const std::string& state) {
     return {state == "dark" ? Appearance::dark : Appearance::light, state == "contrast"};
 }
 
-RecordingContext record(const Scene& scene, const std::string& state) {
+namespace {
+const WindowInspector* currentInspector = nullptr;
+}
+
+void drawWindow(GraphicsContext& context, Window& window) {
+    window.draw(context);
+    if (currentInspector && *currentInspector) (*currentInspector)(window);
+}
+
+RecordingContext record(const Scene& scene, const std::string& state, const WindowInspector& inspect) {
     DrawingAppearanceScope scope(appearance(state));
     RecordingContext recording(scene.size);
+    currentInspector = &inspect;
+    struct Reset {
+        ~Reset() { currentInspector = nullptr; }
+    } reset;
     scene.draw(recording, state);
     return recording;
 }

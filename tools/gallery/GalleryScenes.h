@@ -2,6 +2,7 @@
 
 #include "platform/appkit/Color.h"
 #include "platform/appkit/RecordingContext.h"
+#include "platform/appkit/Window.h"
 
 #include <filesystem>
 #include <functional>
@@ -18,7 +19,17 @@ struct Scene {
     platform::Size size;
     // Draws the state; the drawing appearance is already the state's.
     std::function<void(platform::GraphicsContext& context, const std::string& state)> draw;
+    // Identifiers of views drawn over their visible siblings on purpose (a badge on an icon, a
+    // card over a material): the layout audit lets them overlap.
+    std::vector<std::string> allowedOverlaps = {};
 };
+
+// Looks at a window a scene drew while it still exists (the layout audit does).
+using WindowInspector = std::function<void(const platform::Window& window)>;
+
+// Draws the window into the context, then hands it to the inspector of the recording under
+// way. Scenes draw their windows with it so the audit sees their views.
+void drawWindow(platform::GraphicsContext& context, platform::Window& window);
 
 const std::vector<Scene>& scenes();
 
@@ -27,7 +38,8 @@ const std::vector<Scene>& scenes();
 platform::DrawingAppearance appearance(const std::string& state);
 
 // The state drawn into a recording of the scene's size, under the state's appearance.
-platform::RecordingContext record(const Scene& scene, const std::string& state);
+// Every window the scene draws goes to `inspect` while it exists.
+platform::RecordingContext record(const Scene& scene, const std::string& state, const WindowInspector& inspect = {});
 
 // "<scene>-<state>.png".
 std::string fileName(const Scene& scene, const std::string& state);

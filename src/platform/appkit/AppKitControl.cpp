@@ -2,6 +2,9 @@
 
 #include "platform/appkit/AppKitState.h"
 #include "platform/appkit/Application.h"
+#include "platform/appkit/Button.h"
+#include "platform/appkit/Events.h"
+#include "platform/appkit/Sheet.h"
 #include "platform/appkit/StatusItem.h"
 #include "platform/appkit/View.h"
 #include "platform/appkit/Window.h"
@@ -19,6 +22,10 @@ namespace tarpelix::platform {
 
 namespace {
 
+constexpr double defaultModalWaitSeconds = 30;
+
+const SheetPanel* sheetPanel(const Window& window) { return dynamic_cast<const SheetPanel*>(&window); }
+
 struct State {
     std::mutex mutex;
     std::set<std::string, std::less<>> withdrawnSymbols;
@@ -27,6 +34,7 @@ struct State {
     std::atomic<int> flushes{0};
     std::atomic<int> beeps{0};
     std::atomic<int> pendingEvents{0};
+    std::atomic<double> modalWaitSeconds{defaultModalWaitSeconds};
 };
 
 State& state() {
@@ -135,9 +143,47 @@ bool AppKitControl::dismissMenu() {
     return menu && menu->cancelTracking();
 }
 
+double appkitstate::modalWaitSeconds() { return state().modalWaitSeconds.load(); }
+
+void AppKitControl::setModalWaitSeconds(double seconds) { state().modalWaitSeconds = seconds; }
+
+Window* AppKitControl::modalWindow() { return SheetPanel::modalPanel(); }
+
+std::optional<SheetContents> AppKitControl::readSheet(const Window& presented) {
+    const auto* panel = sheetPanel(presented);
+    if (!panel) return std::nullopt;
+    return panel->contents();
+}
+
+bool AppKitControl::pressButton(const Window& presented, const std::string& title) {
+    const auto* panel = sheetPanel(presented);
+    Button* button = panel && panel->isPresented() ? panel->buttonTitled(title) : nullptr;
+    if (!button) return false;
+    button->performClick();
+    return true;
+}
+
+bool AppKitControl::pressKey(Window& presented, std::uint16_t keyCode) {
+    const auto* panel = sheetPanel(presented);
+    if (!panel || !panel->isPresented()) return false;
+    const auto keep = presented.shared_from_this(); // ending it may release it
+    const std::string characters = keyCode == KeyCode::returnKey ? "\r" : keyCode == KeyCode::escape ? "\x1b" : "";
+    KeyEvent event;
+    event.keyCode = keyCode;
+    event.characters = event.charactersIgnoringModifiers = characters;
+    presented.sendEvent(event);
+    return !panel->isPresented();
+}
+
+bool AppKitControl::answerSavePanel(const Window& presented, const std::optional<std::filesystem::path>& path) {
+    auto* panel = const_cast<SheetPanel*>(sheetPanel(presented));
+    return panel && panel->answer(path);
+}
+
 void AppKitControl::reset() {
     restoreSymbols();
     auto& s = state();
+    s.modalWaitSeconds = defaultModalWaitSeconds;
     s.displayRequests = 0;
     s.flushes = 0;
     s.beeps = 0;

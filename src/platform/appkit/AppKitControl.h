@@ -4,6 +4,8 @@
 #include "platform/foundation/Geometry.h"
 
 #include <cstdint>
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,6 +13,8 @@ namespace tarpelix::platform {
 class Menu;
 class StatusItem;
 class View;
+class Window;
+struct SheetContents;
 }
 
 // Control surface of the toolkit, for tests and the demo. The simulated desktop's reset
@@ -60,6 +64,21 @@ Menu* openMenu();
 bool chooseMenuItem(const std::string& titleOrIdentifier);
 // Closes the open menu without choosing; false when none is open.
 bool dismissMenu();
+
+// Alerts and save panels. `presented` is a window's attached sheet or the modal alert's window.
+// The alert running modally now; none outside runModal.
+Window* modalWindow();
+// What the sheet or alert shows; none when the window is neither.
+std::optional<SheetContents> readSheet(const Window& presented);
+// Presses its enabled button with that title; false when it has none.
+bool pressButton(const Window& presented, const std::string& title);
+// Presses Return or Escape (KeyCode) while it is up; true when that ended it.
+bool pressKey(Window& presented, std::uint16_t keyCode);
+// Answers a save panel with a path (OK) or without (cancel); false when the window is not a
+// save panel that is up.
+bool answerSavePanel(const Window& presented, const std::optional<std::filesystem::path>& path);
+// How long runModal waits for an answer before it stops the process (30 seconds after reset).
+void setModalWaitSeconds(double seconds);
 
 void reset();
 

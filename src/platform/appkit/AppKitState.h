@@ -17,5 +17,7 @@ void eventQueued();
 void eventHandled();
 // Puts the application back as at start-up, if it exists (main thread).
 void resetApplication();
+// How long a modal alert waits for an answer before it stops the process.
+double modalWaitSeconds();
 
 } // namespace tarpelix::platform::appkitstate

@@ -42,6 +42,11 @@ Window::Window(const Rect& contentRect, WindowStyleMask styleMask)
 Window::~Window() {
     Application::shared().windowDestroyed(this);
     frameView_->setWindow(nullptr);
+    // A sheet left up goes with its window, closed without an answer.
+    if (auto sheet = std::move(sheet_)) {
+        sheet->sheetParent_ = nullptr;
+        sheet->close();
+    }
 }
 
 // MARK: Style and geometry
@@ -337,6 +342,7 @@ void Window::keyDown(const KeyEvent& event) {
 }
 
 void Window::sendEvent(const KeyEvent& event) {
+    if (sheet_) return sheet_->sendEvent(event);
     if (event.type == EventType::keyDown) {
         if (performKeyEquivalent(event)) return;
         auto& application = Application::shared();
@@ -348,6 +354,11 @@ void Window::sendEvent(const KeyEvent& event) {
 }
 
 void Window::sendEvent(const MouseEvent& event) {
+    if (sheet_) {
+        // The window is blocked by its sheet.
+        if (event.type == EventType::leftMouseDown) appkitstate::countBeep();
+        return;
+    }
     View* view = hitTest(event.locationInWindow);
     if (!view) return;
     if (event.type == EventType::leftMouseDown) {
@@ -378,6 +389,38 @@ void Window::draw(GraphicsContext& context) {
         focused->drawFocusRingMask(context);
         context.restoreGState();
     }
+    if (sheet_ && sheet_->isVisible()) {
+        context.saveGState();
+        context.translate(sheet_->frame_.minX() - frame_.minX(), sheet_->frame_.minY() - frame_.minY());
+        sheet_->draw(context);
+        context.restoreGState();
+    }
+}
+
+// MARK: Sheets
+
+bool Window::beginSheet(std::shared_ptr<Window> sheet) {
+    requireMainThread("Window::beginSheet");
+    if (sheet_ || !sheet || sheet.get() == this) return false;
+    sheet->layoutIfNeeded();
+    const Rect content = contentRectForFrameRect(frame_);
+    const Size size = sheet->frame().size;
+    sheet->setFrame({{std::round(content.midX() - size.width / 2), content.maxY() - size.height}, size});
+    sheet->sheetParent_ = this;
+    sheet_ = std::move(sheet);
+    sheet_->makeKeyAndOrderFront();
+    frameView_->setNeedsDisplay(true);
+    return true;
+}
+
+void Window::endSheet(Window& sheet) {
+    requireMainThread("Window::endSheet");
+    if (sheet_.get() != &sheet) return;
+    const auto keep = std::move(sheet_);
+    keep->sheetParent_ = nullptr;
+    keep->orderOut();
+    if (isVisible() && canBecomeKeyWindow()) makeKeyWindow();
+    frameView_->setNeedsDisplay(true);
 }
 
 void Window::layoutIfNeeded() {

@@ -233,6 +233,18 @@ public:
     // reported so far, and the ambiguous frames and unsettled wrapping of the last pass.
     std::vector<WindowLayoutIssue> layoutIssues() const;
 
+    // MARK: Sheets
+    // The sheet shown on this window; none while none is.
+    Window* attachedSheet() const { return sheet_.get(); }
+    // The window this sheet is attached to; none for other windows.
+    Window* sheetParent() const { return sheetParent_; }
+    // Attaches the sheet (laid out first) centred at the top of the content area, shows it in
+    // front and makes it key. While it is up the window's own views take no events, keys go to
+    // the sheet, and the window draws the sheet over itself. False when one is already up.
+    bool beginSheet(std::shared_ptr<Window> sheet);
+    // Detaches the sheet and orders it out; the window becomes key again.
+    void endSheet(Window& sheet);
+
 protected:
     // Positions the title bar and the content view in the frame.
     void tile();
@@ -270,6 +282,8 @@ private:
     bool needsConstraintLayout_ = true;
     bool applyingLayout_ = false;
     std::unique_ptr<WindowLayout> layout_;
+    std::shared_ptr<Window> sheet_;
+    Window* sheetParent_ = nullptr;
 };
 
 } // namespace tarpelix::platform
