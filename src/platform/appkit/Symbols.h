@@ -22,7 +22,7 @@ using Drawing = void (*)(GraphicsContext& context, const Pen& pen);
 
 inline constexpr double designSize = 24;
 
-// The symbol names we draw, in the toolkit's icon order.
+// The symbol names we draw (the interface toolkit keeps its own icon order).
 const std::vector<std::string>& names();
 // The drawing of a name; null when we have none.
 Drawing drawing(const std::string& name);
