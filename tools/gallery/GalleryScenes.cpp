@@ -1,5 +1,7 @@
 #include "gallery/GalleryScenes.h"
 
+#include "platform/appkit/AboutPanel.h"
+#include "platform/appkit/Application.h"
 #include "platform/appkit/Alert.h"
 #include "platform/appkit/Box.h"
 #include "platform/appkit/Button.h"
@@ -625,6 +627,33 @@ struct GallerySections final : TableViewDataSource, TableViewDelegate {
     }
 };
 
+// MARK: about-panel: as the application shows it (the bundle's name, versions and icon), then
+// shown again with credits and a copyright
+
+constexpr double aboutGap = 20;
+constexpr double aboutHeight = 280;
+
+void drawAboutPanel(GraphicsContext& g, const std::string&) {
+    g.fill(Path::rect({0, 0, 2 * AboutPanel::width + 3 * aboutGap, aboutHeight}), Color::underPageBackgroundColor());
+    auto& application = Application::shared();
+    const AboutPanelOptions withCredits{
+        .credits = AttributedString("Pastes clipboard images into remote sessions."),
+        .copyright = "© 2025 The Tarpelix developers",
+    };
+    double x = aboutGap;
+    for (const auto& options : {AboutPanelOptions{}, withCredits}) {
+        application.orderFrontStandardAboutPanel(options);
+        Window& window = *application.aboutPanel()->window();
+        window.layoutIfNeeded();
+        g.saveGState();
+        g.translate(x, aboutHeight - aboutGap - window.frame().height());
+        drawWindow(g, window);
+        g.restoreGState();
+        x += AboutPanel::width + aboutGap;
+    }
+    application.aboutPanel()->window()->orderOut();
+}
+
 void drawToolkitLists(GraphicsContext& g, const std::string&) {
     auto window = Window::create({0, 0, listsWidth, listsHeight}, WindowStyle::titled | WindowStyle::closable);
     window->setTitle("Toolkit Lists");
@@ -703,6 +732,7 @@ const std::vector<Scene>& scenes() {
         {"toolkit-sheets", {"light", "dark"},
          {2 * sheetsWindowWidth + 3 * sheetsGap, sheetsWindowHeight + Window::titleBarHeight + 2 * sheetsGap},
          drawToolkitSheets},
+        {"about-panel", {"light", "dark"}, {2 * AboutPanel::width + 3 * aboutGap, aboutHeight}, drawAboutPanel},
         {"interface-toolkit", {"light", "dark", "contrast"}, {interfaceWidth, interfaceHeight + Window::titleBarHeight},
          drawInterfaceToolkit},
     };

@@ -58,6 +58,8 @@ bool appkitstate::isSymbolWithdrawn(const std::string& name) {
     return s.withdrawnSymbols.contains(name);
 }
 
+void appkitstate::resetWithDesktop() { state(); }
+
 void appkitstate::countDisplayRequest() { ++state().displayRequests; }
 void appkitstate::countFlush() { ++state().flushes; }
 void appkitstate::countBeep() { ++state().beeps; }
@@ -178,6 +180,16 @@ bool AppKitControl::pressKey(Window& presented, std::uint16_t keyCode) {
 bool AppKitControl::answerSavePanel(const Window& presented, const std::optional<std::filesystem::path>& path) {
     auto* panel = const_cast<SheetPanel*>(sheetPanel(presented));
     return panel && panel->answer(path);
+}
+
+std::optional<AboutPanelOptions> AppKitControl::aboutPanelOptions() {
+    const AboutPanel* panel = Application::shared().aboutPanel();
+    return panel ? panel->lastOptions() : std::nullopt;
+}
+
+Window* AppKitControl::aboutPanelWindow() {
+    const AboutPanel* panel = Application::shared().aboutPanel();
+    return panel ? panel->window() : nullptr;
 }
 
 void AppKitControl::reset() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/appkit/AboutPanel.h"
 #include "platform/desktop/InputEvents.h"
 #include "platform/foundation/Geometry.h"
 
@@ -79,6 +80,11 @@ bool pressKey(Window& presented, std::uint16_t keyCode);
 bool answerSavePanel(const Window& presented, const std::optional<std::filesystem::path>& path);
 // How long runModal waits for an answer before it stops the process (30 seconds after reset).
 void setModalWaitSeconds(double seconds);
+
+// The About panel: the options its last showing was given (none before the first, or after a
+// reset), and its window (none until shown).
+std::optional<AboutPanelOptions> aboutPanelOptions();
+Window* aboutPanelWindow();
 
 void reset();
 

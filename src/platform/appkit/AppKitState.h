@@ -15,6 +15,8 @@ void recordAccessibilityNotification(AppKitControl::AccessibilityNotificationRec
 // Desktop events handed to the main queue, and handled there.
 void eventQueued();
 void eventHandled();
+// Has the simulated desktop's reset reset the toolkit (and the application) too; idempotent.
+void resetWithDesktop();
 // Puts the application back as at start-up, if it exists (main thread).
 void resetApplication();
 // How long a modal alert waits for an answer before it stops the process.

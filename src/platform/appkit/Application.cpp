@@ -51,6 +51,7 @@ void appkitstate::resetApplication() {
 }
 
 Application::Application() {
+    appkitstate::resetWithDesktop();
     const auto main = DispatchQueue::main();
     activationObserver_ = Workspace::notificationCenter().addObserver(
         WorkspaceNotificationName::didActivateApplication, nullptr, main,
@@ -261,6 +262,14 @@ DrawingAppearance Application::effectiveAppearance() const {
     return {appearance_.value_or(Workspace::appearance()), Workspace::accessibilityDisplayShouldIncreaseContrast()};
 }
 
+// MARK: About panel
+
+void Application::orderFrontStandardAboutPanel(const AboutPanelOptions& options) {
+    requireMainThread("Application::orderFrontStandardAboutPanel");
+    if (!aboutPanel_) aboutPanel_ = std::make_unique<AboutPanel>();
+    aboutPanel_->show(options);
+}
+
 // MARK: Events
 
 void Application::receiveDesktopEvent(const EventRef& event) {
@@ -358,10 +367,13 @@ bool Application::sendAction(const std::string& action, ActionTarget* target, Ac
     return true;
 }
 
-bool Application::respondsToAction(const std::string& action) const { return action == StandardAction::terminate; }
+bool Application::respondsToAction(const std::string& action) const {
+    return action == StandardAction::terminate || action == StandardAction::orderFrontStandardAboutPanel;
+}
 
 void Application::performAction(const std::string& action, ActionSender*) {
     if (action == StandardAction::terminate) terminate();
+    if (action == StandardAction::orderFrontStandardAboutPanel) orderFrontStandardAboutPanel();
 }
 
 // MARK: Reset
@@ -380,6 +392,7 @@ void Application::reset() {
     mainMenu_.reset();
     icon_.reset();
     appearance_.reset();
+    aboutPanel_.reset(); // its window goes with it
     mouseDownView_.reset();
     for (Window* window : windows_) window->visible_ = false;
 }

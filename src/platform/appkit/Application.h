@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/appkit/AboutPanel.h"
 #include "platform/appkit/Color.h"
 #include "platform/appkit/GraphicsImage.h"
 #include "platform/appkit/Menu.h"
@@ -104,6 +105,13 @@ public:
     void setAppearance(std::optional<Appearance> appearance);
     DrawingAppearance effectiveAppearance() const;
 
+    // MARK: About panel
+    // Shows the About panel with these options (the bundle's name, versions and the icon for
+    // any left out) and brings it to the front; the same window each time.
+    void orderFrontStandardAboutPanel(const AboutPanelOptions& options = {});
+    // None before the first call.
+    const AboutPanel* aboutPanel() const { return aboutPanel_.get(); }
+
     // MARK: Events
     // Sends a key event to the key window (key equivalents also to the main menu).
     void sendEvent(const KeyEvent& event);
@@ -119,7 +127,7 @@ public:
     ActionTarget* targetForAction(const std::string& action, ActionTarget* target = nullptr);
     // Sends the action to that receiver; false when there is none.
     bool sendAction(const std::string& action, ActionTarget* target, ActionSender* sender);
-    // The application answers terminate:.
+    // The application answers terminate: and orderFrontStandardAboutPanel:.
     bool respondsToAction(const std::string& action) const override;
     void performAction(const std::string& action, ActionSender* sender) override;
 
@@ -154,6 +162,7 @@ private:
     std::shared_ptr<Menu> mainMenu_;
     std::optional<GraphicsImage> icon_;
     std::optional<Appearance> appearance_;
+    std::unique_ptr<AboutPanel> aboutPanel_;
     std::weak_ptr<View> mouseDownView_;
     NotificationObserver activationObserver_;
     NotificationObserver appearanceObserver_;
