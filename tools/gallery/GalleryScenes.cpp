@@ -148,18 +148,14 @@ void drawTestWindow(GraphicsContext& g, const std::string&) {
 constexpr double coreWidth = 420;
 constexpr double coreHeight = 240; // content; the title bar comes on top
 
-// Text set from the top of the view, wrapped at its width.
-class TextView final : public View {
-public:
-    TextView(Rect frame, AttributedString text) : View(frame), text_(std::move(text)) {}
-    void draw(GraphicsContext& g, const Rect&) override {
-        const double height = TextLayout::size(text_, bounds().width()).height;
-        g.drawText(text_, {0, bounds().height() - height, bounds().width(), height});
-    }
-
-private:
-    AttributedString text_;
-};
+// A label wrapped at its frame's width.
+std::shared_ptr<Label> textAt(Rect frame, const std::string& text, const Font& font, const Color& color) {
+    auto label = Label::wrappingLabelWithString(text);
+    label->setFont(font);
+    label->setTextColor(color);
+    label->setFrame(frame);
+    return label;
+}
 
 // A rounded panel in a fill colour with a faint border; it takes focus when asked to.
 class BoxView final : public View {
@@ -192,24 +188,24 @@ void drawToolkitCore(GraphicsContext& g, const std::string&) {
     double y = 216 - 12;
     for (const char* item : {"General", "Permissions", "Diagnostics"}) {
         y -= 22;
-        sidebar->addSubview(std::make_shared<TextView>(Rect{12, y, 104, 18}, styled(item, body, Color::labelColor())));
+        sidebar->addSubview(textAt(Rect{12, y, 104, 18}, item, body, Color::labelColor()));
     }
 
     auto card = std::make_shared<BoxView>(Rect{152, 92, 256, 136}, Color::controlBackgroundColor());
     content.addSubview(card);
-    card->addSubview(std::make_shared<TextView>(
-        Rect{16, 100, 224, 22}, styled("Views and windows", Font::systemFont(16, FontWeight::semibold), Color::labelColor())));
-    card->addSubview(std::make_shared<TextView>(
+    card->addSubview(textAt(
+        Rect{16, 100, 224, 22}, "Views and windows", Font::systemFont(16, FontWeight::semibold), Color::labelColor()));
+    card->addSubview(textAt(
         Rect{16, 12, 224, 80},
-        styled("A title bar of our own above a content view; frames, flipped views and a focus ring.", body,
-               Color::secondaryLabelColor())));
+        "A title bar of our own above a content view; frames, flipped views and a focus ring.", body,
+        Color::secondaryLabelColor()));
 
     auto focused = std::make_shared<BoxView>(Rect{152, 12, 120, 64}, Color::controlAccentColor().withAlphaComponent(0.25), true);
     auto plain = std::make_shared<BoxView>(Rect{288, 12, 120, 64}, Color::controlBackgroundColor());
     content.addSubview(focused);
     content.addSubview(plain);
-    focused->addSubview(std::make_shared<TextView>(Rect{10, 20, 100, 24}, styled("Focused", body, Color::labelColor())));
-    plain->addSubview(std::make_shared<TextView>(Rect{10, 20, 100, 24}, styled("Plain", body, Color::labelColor())));
+    focused->addSubview(textAt(Rect{10, 20, 100, 24}, "Focused", body, Color::labelColor()));
+    plain->addSubview(textAt(Rect{10, 20, 100, 24}, "Plain", body, Color::labelColor()));
 
     window->makeKeyAndOrderFront();
     window->makeFirstResponder(focused.get());
