@@ -11,7 +11,7 @@
 // rather than the namespace's tmpfs. bench/paste_over_ssh_vs_ssh prints the ratios.
 
 #include "paste/PasteCoordinator.h"
-#include "paste/coordinator/LocalStores.h"
+#include "support/LocalStores.h"
 #include "platform/desktop/AppleEventsControl.h"
 #include "platform/desktop/DesktopControl.h"
 #include "platform/desktop/GhosttyControl.h"

@@ -5,7 +5,7 @@
 // before it exits.
 
 #include "paste/PasteCoordinator.h"
-#include "paste/coordinator/LocalStores.h"
+#include "support/LocalStores.h"
 #include "platform/desktop/AppleEventsControl.h"
 #include "platform/desktop/DesktopControl.h"
 #include "platform/desktop/GhosttyControl.h"

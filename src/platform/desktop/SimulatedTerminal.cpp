@@ -357,6 +357,18 @@ std::uint64_t SimulatedTerminal::paneNode(const std::string& pane) const {
     return paneLocked(pane).node;
 }
 
+std::uint64_t SimulatedTerminal::windowNode(const std::string& pane) const {
+    std::lock_guard lock(mutex_);
+    return windowOfLocked(pane)->node;
+}
+
+void SimulatedTerminal::moveWindow(const std::string& pane, AXPoint position, AXSize size) {
+    std::lock_guard lock(mutex_);
+    const auto node = windowOfLocked(pane)->node;
+    AccessibilityControl::setAttribute(pid_, node, "AXPosition", position);
+    AccessibilityControl::setAttribute(pid_, node, "AXSize", size);
+}
+
 std::string SimulatedTerminal::output(const std::string& pane) const {
     std::shared_ptr<PseudoTerminalSession> session;
     {

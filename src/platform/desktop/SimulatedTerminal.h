@@ -63,6 +63,10 @@ public:
     void restartPane(const std::string& pane, Program program = {});
     // Quits: every pane's program stops and the application leaves the workspace.
     void quit();
+    // Moves and resizes the window that holds the pane: its "AXPosition" and "AXSize", in
+    // Accessibility coordinates (top-left of the primary screen, y down). A new window
+    // opens at 80, 60 (24 points further for each window already open), 960 × 640.
+    void moveWindow(const std::string& pane, AXPoint position, AXSize size);
 
     PaneIdentifiers pane(const std::string& pane) const;
     // The pane's text area, for comparing with what the system captured.
@@ -70,6 +74,7 @@ public:
     // Accessibility node numbers, for injecting errors with AccessibilityControl.
     static constexpr std::uint64_t applicationNode = 0;
     std::uint64_t paneNode(const std::string& pane) const;
+    std::uint64_t windowNode(const std::string& pane) const;
 
     // What the pane's program printed; waits for text; types as the user does.
     std::string output(const std::string& pane) const;

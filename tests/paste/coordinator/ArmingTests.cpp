@@ -1,4 +1,4 @@
-#include "CoordinatorFixture.h"
+#include "support/CoordinatorFixture.h"
 
 #include "platform/appkit/AppKitControl.h"
 #include "platform/desktop/WorkspaceNotificationsControl.h"

@@ -1,5 +1,5 @@
 #include "paste/PasteTransfer.h"
-#include "paste/coordinator/LocalStores.h"
+#include "support/LocalStores.h"
 #include "support/TemporaryDirectory.h"
 #include "model/TerminalUnavailable.h"
 

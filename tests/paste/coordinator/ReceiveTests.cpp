@@ -1,4 +1,4 @@
-#include "CoordinatorFixture.h"
+#include "support/CoordinatorFixture.h"
 
 using namespace tarpelix;
 using namespace tarpelix::platform;

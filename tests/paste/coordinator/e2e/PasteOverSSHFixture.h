@@ -1,7 +1,7 @@
 #pragma once
 
 #include "paste/PasteTransfer.h"
-#include "paste/coordinator/CoordinatorFixture.h"
+#include "support/CoordinatorFixture.h"
 #include "session/LocalTmuxResolver.h"
 #include "ssh/SSHConfiguration.h"
 #include "support/SSHServer.h"

@@ -1,6 +1,8 @@
+// The coordinator under test on the simulated Mac: a Ghostty with a local and (on request) a
+// remote pane, real storage and diagnostics, and an upload transport the test holds.
 #pragma once
 
-#include "paste/coordinator/LocalStores.h"
+#include "support/LocalStores.h"
 #include "paste/PasteCoordinator.h"
 #include "platform/desktop/AccessibilityControl.h"
 #include "platform/desktop/AppleEventsControl.h"
