@@ -1,10 +1,11 @@
 // A whole image paste on the simulated desktop: a private sshd on 127.0.0.1, a simulated
 // Ghostty whose pane runs `ssh` to it, a screenshot-like image (or the PNG or TIFF given with
-// --image) on the clipboard, Control+V, and what each step of the paste showed. Everything it
-// starts lives in a private mount namespace (its own /tmp and home directory) and is stopped
-// before it exits.
+// --image) on the clipboard, Control+V, and what each step of the paste showed, with the paste
+// overlay drawn to a PNG in the build directory at each change. Everything it starts lives in a
+// private mount namespace (its own /tmp and home directory) and is stopped before it exits.
 
 #include "paste/PasteCoordinator.h"
+#include "platform/appkit/Renderer.h"
 #include "support/LocalStores.h"
 #include "platform/desktop/AppleEventsControl.h"
 #include "platform/desktop/DesktopControl.h"
@@ -17,6 +18,7 @@
 #include "support/SSHServer.h"
 #include "support/TemporaryDirectory.h"
 #include "support/TestImages.h"
+#include "windows/PasteOverlayController.h"
 
 #include <cstdio>
 #include <fstream>
@@ -109,6 +111,28 @@ int run(const Bytes& image, const std::string& imageDescription) {
     auto diagnostics = testing::diagnosticStoreIn(data.file("Tarpelix"));
 
     auto coordinator = PasteCoordinator::create({.storage = storage, .diagnostics = diagnostics});
+    // The overlay on the desktop's one 1440 × 900 screen; each time it is drawn, the drawing goes
+    // to a PNG in the build directory (the private namespace hides /tmp and the home directory).
+    const std::filesystem::path overlayDirectory = std::filesystem::path(TARPELIX_BINARY_DIR) / "demo";
+    std::filesystem::create_directories(overlayDirectory);
+    int overlayFrames = 0;
+    auto overlay = PasteOverlayController::create(
+        true, PasteOverlayController::currentScreens, PasteOverlayController::scheduleTimer, [&](Panel& panel) {
+            PasteOverlayController::presentPanel(panel);
+            if (!panel.backingStore()) return;
+            const auto path = overlayDirectory / ("overlay-" + std::to_string(++overlayFrames) + ".png");
+            Renderer::writePNG(*panel.backingStore(), path);
+            const auto frame = panel.frame();
+            char where[96];
+            std::snprintf(where, sizeof where, " (at %g, %g, %g × %g)", frame.origin.x, frame.origin.y, frame.size.width,
+                          frame.size.height);
+            line("[overlay]", path.string() + where);
+        });
+    coordinator->reportFeedbackOrigin = [&](const Uuid& id, const std::optional<PasteCoordinator::Rect>& frame) {
+        std::optional<Rect> accessibilityFrame;
+        if (frame) accessibilityFrame = Rect{frame->origin.x, frame->origin.y, frame->size.width, frame->size.height};
+        overlay->setOrigin(id, accessibilityFrame);
+    };
     std::optional<PasteFeedback> last;
     bool tapReady = false;
     coordinator->report = [&](const std::string& text) {
@@ -128,6 +152,7 @@ int run(const Bytes& image, const std::string& imageDescription) {
             text += " — " + *feedback.destination;
         }
         line("[feedback]", text);
+        overlay->receive(feedback);
     };
     coordinator->start(true);
     // Armed once the tap runs and nothing is missing; the refresh arms it at once rather than
@@ -155,6 +180,8 @@ int run(const Bytes& image, const std::string& imageDescription) {
         return 1;
     }
     runUntil([&] { return last && last->outcome && !coordinator->isBusy(); });
+    // The result hides itself half a second after a success.
+    if (runUntil([&] { return !overlay->panel().isVisible(); }, 5)) line("[overlay]", "hidden");
 
     auto record = storage->latestConfirmedUpload();
     std::string received = "<nothing>";
@@ -181,6 +208,7 @@ int run(const Bytes& image, const std::string& imageDescription) {
     line("stored transfer record", record ? record->json() : "none");
 
     coordinator.reset();
+    overlay.reset();
     terminal.reset();
     server.stop();
     const bool typed = record && record->confirmedRemotePath && received == *record->confirmedRemotePath &&

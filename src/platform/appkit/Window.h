@@ -59,6 +59,9 @@ constexpr WindowCollectionBehavior canJoinAllApplications = 1 << 18;
 
 enum class WindowButtonKind { close, miniaturize };
 
+// How the window animates as it is ordered in and out; kept, not played.
+enum class WindowAnimationBehavior { defaultBehavior, none, documentWindow, utilityWindow, alertPanel };
+
 // Told what happens to a window; every call has a default that does nothing (or allows).
 class WindowDelegate {
 public:
@@ -132,6 +135,8 @@ public:
     void setReleasedWhenClosed(bool released) { releasedWhenClosed_ = released; }
     bool isExcludedFromWindowsMenu() const { return excludedFromWindowsMenu_; }
     void setExcludedFromWindowsMenu(bool excluded) { excludedFromWindowsMenu_ = excluded; }
+    WindowAnimationBehavior animationBehavior() const { return animationBehavior_; }
+    void setAnimationBehavior(WindowAnimationBehavior behavior) { animationBehavior_ = behavior; }
     std::optional<Appearance> appearance() const { return appearance_; }
     void setAppearance(std::optional<Appearance> appearance);
     DrawingAppearance effectiveAppearance() const;
@@ -267,6 +272,7 @@ private:
     bool hidesOnDeactivate_ = false;
     bool releasedWhenClosed_ = true;
     bool excludedFromWindowsMenu_ = false;
+    WindowAnimationBehavior animationBehavior_ = WindowAnimationBehavior::defaultBehavior;
     std::optional<Appearance> appearance_;
     std::shared_ptr<View> frameView_;
     std::shared_ptr<TitleBarView> titleBar_;
