@@ -65,6 +65,28 @@ void roundTrip(const std::shared_ptr<const Image>& image) {
     }
 }
 
+constexpr std::size_t thumbnailSize = 48;
+
+// A thumbnail exists exactly when the image's pixels decode, and has the image's sides (or
+// their swap, when turned), scaled to fit, in packed 8-bit RGBA.
+void checkThumbnail(const std::shared_ptr<const Image>& image, const std::shared_ptr<const Image>& thumbnail) {
+    bool decodes = image && image->pixels.get();
+    if (decodes != static_cast<bool>(thumbnail)) std::abort();
+    if (!thumbnail) return;
+    std::size_t longest = std::max(image->width, image->height);
+    std::size_t expectedLongest = std::min(longest, thumbnailSize);
+    const Bytes* pixels = thumbnail->pixels.get();
+    if (std::max(thumbnail->width, thumbnail->height) != expectedLongest || thumbnail->width == 0 ||
+        thumbnail->height == 0 || thumbnail->components != 4 || thumbnail->bitsPerComponent != 8 ||
+        thumbnail->bytesPerRow != thumbnail->width * 4 || !pixels ||
+        pixels->size() != thumbnail->bytesPerRow * thumbnail->height) {
+        std::abort();
+    }
+    bool sameSides = thumbnail->width <= image->width && thumbnail->height <= image->height;
+    bool swapped = thumbnail->width <= image->height && thumbnail->height <= image->width;
+    if (!sameSides && !swapped) std::abort();
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -75,7 +97,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t index = 0; index < count; ++index) {
         auto properties = source->propertiesAtIndex(index);
         if (!properties || !withinBudget(*properties)) continue;
-        if (auto image = source->createImageAtIndex(index)) roundTrip(image);
+        auto image = source->createImageAtIndex(index);
+        if (image) roundTrip(image);
+        checkThumbnail(image, source->createThumbnailAtIndex(index, thumbnailSize));
     }
     return 0;
 }

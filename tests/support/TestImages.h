@@ -200,6 +200,8 @@ struct TiffPage {
     // Tiles of this size (a multiple of 16) instead of strips.
     std::optional<std::uint32_t> tileSize{};
     SampleFunction samples{};
+    // Written as the Orientation tag when given.
+    std::optional<std::uint16_t> orientation{};
 };
 
 namespace detail {
@@ -255,6 +257,7 @@ inline bool writePage(TIFF* tiff, const TiffPage& page) {
     TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, page.photometric);
     TIFFSetField(tiff, TIFFTAG_COMPRESSION, page.compression);
     TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, page.planar);
+    if (page.orientation) TIFFSetField(tiff, TIFFTAG_ORIENTATION, *page.orientation);
     int colors = page.photometric == PHOTOMETRIC_RGB ? 3 : 1;
     if (page.extraSample && page.samplesPerPixel > colors) {
         std::uint16_t types[] = {*page.extraSample};

@@ -8,8 +8,12 @@
 #include "platform/appkit/StatusItem.h"
 #include "platform/appkit/View.h"
 #include "platform/appkit/Window.h"
+#include "platform/desktop/AccessibilityControl.h"
 #include "platform/desktop/Desktop.h"
 #include "platform/desktop/InputEventsControl.h"
+#include "platform/desktop/Screen.h"
+#include "platform/desktop/Workspace.h"
+#include "platform/desktop/WorkspaceControl.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/foundation/MainThread.h"
 
@@ -97,13 +101,26 @@ std::vector<AppKitControl::AccessibilityNotificationRecord> AppKitControl::acces
 void AppKitControl::clickAt(Point screenPoint, EventFlags flags) {
     requireMainThread("AppKitControl::clickAt");
     auto& application = Application::shared();
-    const bool ours = application.windowAt(screenPoint) != nullptr;
-    const pid_t pid = application.processIdentifier();
+    // The window server's pick: a window of ours, else another application's window by its
+    // Accessibility frame (whose first click brings that application forward), else whatever
+    // application is frontmost.
+    std::optional<pid_t> receiver;
+    if (application.windowAt(screenPoint)) {
+        receiver = application.processIdentifier();
+    } else {
+        const auto screens = Screen::screens();
+        const double primaryHeight = screens.empty() ? 0 : screens.front().frame.height();
+        receiver = AccessibilityControl::applicationWithWindowAt({screenPoint.x, primaryHeight - screenPoint.y});
+        const auto front = Workspace::frontmostApplication();
+        if (receiver && (!front || front->processIdentifier != *receiver)) {
+            WorkspaceControl::activateApplication(*receiver);
+        }
+    }
     for (EventType type : {EventType::leftMouseDown, EventType::leftMouseUp}) {
         auto event = InputEventsControl::mouseEvent(type, flags);
         event->setLocation(screenPoint);
-        if (ours) {
-            Event::postToPid(pid, event);
+        if (receiver) {
+            Event::postToPid(*receiver, event);
         } else {
             InputEventsControl::deliver(event);
         }
@@ -190,6 +207,17 @@ std::optional<AboutPanelOptions> AppKitControl::aboutPanelOptions() {
 Window* AppKitControl::aboutPanelWindow() {
     const AboutPanel* panel = Application::shared().aboutPanel();
     return panel ? panel->window() : nullptr;
+}
+
+void AppKitControl::reopenApplication() {
+    RunLoop::main()->perform([] { Application::shared().reopen(); });
+}
+
+void AppKitControl::requestQuit() { Application::requestTermination(); }
+
+void AppKitControl::resetApplication() {
+    requireMainThread("AppKitControl::resetApplication");
+    appkitstate::resetApplication();
 }
 
 void AppKitControl::reset() {

@@ -45,8 +45,10 @@ std::vector<AccessibilityNotificationRecord> accessibilityNotifications();
 
 // The user's mouse and keyboard, through the desktop's event stream. Each returns once the
 // application has handled what reached it (main thread: it runs the main run loop meanwhile).
-// A click at a point of the screen (y up) goes to the application whose window is there, else
-// to the frontmost application.
+// A click at a point of the screen (y up) goes to the application whose window is there: ours,
+// else another application's by the Accessibility frames of its windows (a click into an
+// application that is not frontmost activates it); where no window is, to the frontmost
+// application.
 void clickAt(Point screenPoint, EventFlags flags = 0);
 // A click at the middle of a view of a window.
 void click(const View& view, EventFlags flags = 0);
@@ -85,6 +87,17 @@ void setModalWaitSeconds(double seconds);
 // reset), and its window (none until shown).
 std::optional<AboutPanelOptions> aboutPanelOptions();
 Window* aboutPanelWindow();
+
+// The application as the system drives it. From any thread, each moves to the main run loop
+// and returns before it ran there: the user opens the application again (the delegate's
+// reopen decision), or the system asks it to quit (the delegate may answer later).
+void reopenApplication();
+void requestQuit();
+// After the application ended (run() returned) and the objects of that run were released,
+// puts the shared application back as at start-up, keeping the rest of the desktop: no
+// delegate, windows, main menu or About panel; the next run registers it with the workspace
+// as a new process, as a relaunch does. Main thread.
+void resetApplication();
 
 void reset();
 

@@ -1,6 +1,7 @@
 #include "platform/appkit/Application.h"
 
 #include "platform/appkit/AppKitState.h"
+#include "platform/appkit/MenuItem.h"
 #include "platform/appkit/View.h"
 #include "platform/appkit/Window.h"
 #include "platform/desktop/Appearance.h"
@@ -14,7 +15,15 @@
 #include "platform/foundation/MainThread.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <mutex>
+#include <poll.h>
+#include <thread>
 #include <unicode/unistr.h>
+#include <unistd.h>
 
 namespace tarpelix::platform {
 
@@ -32,6 +41,100 @@ std::string utf8(const std::u16string& units) {
     return out;
 }
 
+std::string activationPolicyName(ActivationPolicy policy) {
+    switch (policy) {
+    case ActivationPolicy::regular: return "regular";
+    case ActivationPolicy::accessory: return "accessory";
+    case ActivationPolicy::prohibited: return "prohibited";
+    }
+    return "unknown";
+}
+
+// MARK: Termination signals
+
+// The pipe between the signal handler and the reader thread, made once per process and never
+// closed, so that a handler running late on another thread always writes to this pipe.
+struct SignalPipe {
+    int read = -1;
+    int write = -1;
+};
+std::atomic<int> signalWriteEnd{-1};
+
+const SignalPipe& signalPipe() {
+    static SignalPipe pipe = [] {
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) fatal("cannot create the termination signal pipe");
+        signalWriteEnd = fds[1];
+        return SignalPipe{fds[0], fds[1]};
+    }();
+    return pipe;
+}
+
+constexpr char quitByte = 1;
+constexpr char endByte = 0;
+
+// Only async-signal-safe calls: one write to a non-blocking pipe (a full pipe already holds a
+// quit request, so a lost byte loses nothing).
+extern "C" void terminationSignalHandler(int) {
+    const int saved = errno;
+    const char byte = quitByte;
+    [[maybe_unused]] const ssize_t written = ::write(signalWriteEnd.load(std::memory_order_relaxed), &byte, 1);
+    errno = saved;
+}
+
+// While it exists, SIGINT and SIGTERM write to the pipe and a reader thread turns each batch of
+// bytes into the system's quit request; the previous handlers come back when it goes.
+class TerminationSignals {
+public:
+    TerminationSignals() {
+        const auto& pipe = signalPipe();
+        char stale[64];
+        while (::read(pipe.read, stale, sizeof stale) > 0) {
+        }
+        reader_ = std::thread([read = pipe.read] { readRequests(read); });
+        struct sigaction action {};
+        action.sa_handler = terminationSignalHandler;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        sigaction(SIGINT, &action, &previousInterrupt_);
+        sigaction(SIGTERM, &action, &previousTerminate_);
+    }
+    ~TerminationSignals() {
+        sigaction(SIGINT, &previousInterrupt_, nullptr);
+        sigaction(SIGTERM, &previousTerminate_, nullptr);
+        const char byte = endByte;
+        while (::write(signalPipe().write, &byte, 1) != 1) {
+            if (errno != EINTR && errno != EAGAIN) break;
+            ::usleep(1000); // the reader empties a full pipe
+        }
+        reader_.join();
+    }
+    TerminationSignals(const TerminationSignals&) = delete;
+    TerminationSignals& operator=(const TerminationSignals&) = delete;
+
+private:
+    static void readRequests(int read) {
+        for (;;) {
+            pollfd ready{read, POLLIN, 0};
+            if (::poll(&ready, 1, -1) < 0) {
+                if (errno == EINTR) continue;
+                return;
+            }
+            char bytes[64];
+            const ssize_t count = ::read(read, bytes, sizeof bytes);
+            if (count < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+            if (count <= 0) return;
+            const bool ends = std::find(bytes, bytes + count, endByte) != bytes + count;
+            if (std::find(bytes, bytes + count, quitByte) != bytes + count) Application::requestTermination();
+            if (ends) return;
+        }
+    }
+
+    std::thread reader_;
+    struct sigaction previousInterrupt_ {};
+    struct sigaction previousTerminate_ {};
+};
+
 } // namespace
 
 namespace {
@@ -44,6 +147,10 @@ Application& Application::shared() {
     // An owner that never deletes it, so that the application can be a menu item's target.
     static const std::shared_ptr<Application> owner(application, [](Application*) {});
     return *application;
+}
+
+std::shared_ptr<Application> Application::sharedPointer() {
+    return std::static_pointer_cast<Application>(shared().shared_from_this());
 }
 
 void appkitstate::resetApplication() {
@@ -77,11 +184,25 @@ void Application::run() {
     finishLaunching();
     if (terminated_) return;
     running_ = true;
-    RunLoop::main()->run();
+    stopRequested_ = false;
+    {
+        const TerminationSignals signals;
+        // One turn at a time, so that the end is seen however deeply the turn that brought it
+        // ran nested loops of its own.
+        while (!terminated_ && !stopRequested_) RunLoop::main()->runOnce(3600.0);
+    }
     running_ = false;
+    stopRequested_ = false;
 }
 
-void Application::stop() { RunLoop::main()->stop(); }
+void Application::stop() {
+    stopRequested_ = true;
+    RunLoop::main()->perform([] {}); // wakes the loop to see it
+}
+
+void Application::requestTermination() {
+    RunLoop::main()->perform([] { Application::shared().terminate(); });
+}
 
 void Application::terminate() {
     if (terminated_ || waitingForTerminateReply_) return;
@@ -109,7 +230,7 @@ void Application::finishTermination() {
     NotificationCenter::defaultCenter().post(applicationWillTerminateNotification, this);
     terminated_ = true;
     if (pid_ != 0) WorkspaceControl::quitApplication(pid_);
-    if (running_) stop();
+    if (running_) RunLoop::main()->perform([] {}); // wakes run() to return
 }
 
 bool Application::reopen() {
@@ -120,6 +241,7 @@ bool Application::reopen() {
 // MARK: Activation
 
 bool Application::setActivationPolicy(ActivationPolicy policy) {
+    Desktop::shared().record("activation policy " + activationPolicyName(policy));
     activationPolicy_ = policy;
     if (policy == ActivationPolicy::prohibited && isActive()) deactivate();
     return true;
@@ -250,6 +372,17 @@ void Application::setMainWindow(Window* window) {
     if (window && window->delegate()) window->delegate()->windowDidBecomeMain(*window);
 }
 
+// MARK: Menus
+
+void Application::setMainMenu(std::shared_ptr<Menu> menu) {
+    std::string titles;
+    if (menu) {
+        for (const auto& item : menu->items()) titles += (titles.empty() ? "" : ", ") + item->title();
+    }
+    Desktop::shared().record("main menu: " + titles);
+    mainMenu_ = std::move(menu);
+}
+
 // MARK: Appearance
 
 void Application::setAppearance(std::optional<Appearance> appearance) {
@@ -335,6 +468,21 @@ void Application::sendMouseEvent(EventType type, Point screenPoint, EventFlags f
     window->sendEvent(event);
 }
 
+Responder* Application::keyResponderAfter(const Responder& responder, const KeyEvent& event) {
+    std::vector<Responder*> chain;
+    const auto add = [&chain](Responder* next) {
+        if (next && std::ranges::find(chain, next) == chain.end()) chain.push_back(next);
+    };
+    if (event.window) {
+        add(event.window);
+        add(dynamic_cast<Responder*>(event.window->delegate()));
+    }
+    add(this);
+    add(dynamic_cast<Responder*>(delegate()));
+    const auto at = std::ranges::find(chain, &responder);
+    return at == chain.end() || at + 1 == chain.end() ? nullptr : *(at + 1);
+}
+
 // MARK: Actions
 
 ActionTarget* Application::targetForAction(const std::string& action, ActionTarget* target) {
@@ -381,6 +529,7 @@ void Application::performAction(const std::string& action, ActionSender*) {
 void Application::reset() {
     delegate_.reset();
     launched_ = false;
+    stopRequested_ = false;
     waitingForTerminateReply_ = false;
     terminated_ = false;
     activationPolicy_ = ActivationPolicy::regular;

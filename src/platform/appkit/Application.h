@@ -50,6 +50,8 @@ inline const std::string applicationDidResignActiveNotification = "NSApplication
 class Application : public Responder {
 public:
     static Application& shared();
+    // The same object, for holders of a shared pointer (a menu item's target).
+    static std::shared_ptr<Application> sharedPointer();
 
     ApplicationDelegate* delegate() const { return delegate_.lock().get(); }
     void setDelegate(std::weak_ptr<ApplicationDelegate> delegate) { delegate_ = std::move(delegate); }
@@ -58,13 +60,19 @@ public:
     // Tells the delegate the application will and did finish launching (once); run() calls it.
     void finishLaunching();
     bool hasFinishedLaunching() const { return launched_; }
-    // Runs the main run loop until stop() or termination.
+    // Runs the main run loop until stop() or termination, then returns (the process goes on).
+    // While it runs, SIGINT and SIGTERM ask the application to quit as the system's quit
+    // request does (see requestTermination).
     void run();
+    // Makes run() return once the block or event being handled has finished.
     void stop();
     bool isRunning() const { return running_; }
     // Asks the delegate; now terminates, cancel does nothing, later waits for
     // replyToApplicationShouldTerminate.
     void terminate();
+    // The system's quit request (a logout, a quit from the Dock, a termination signal): from
+    // any thread, it moves to the main run loop and runs terminate() there.
+    static void requestTermination();
     void replyToApplicationShouldTerminate(bool shouldTerminate);
     bool isWaitingForTerminateReply() const { return waitingForTerminateReply_; }
     // Whether the application terminated: the delegate was told, the desktop lists it as
@@ -98,7 +106,7 @@ public:
     // Its items' submenus are the menus of the menu bar; it gets the key equivalents the key
     // window did not take.
     const std::shared_ptr<Menu>& mainMenu() const { return mainMenu_; }
-    void setMainMenu(std::shared_ptr<Menu> menu) { mainMenu_ = std::move(menu); }
+    void setMainMenu(std::shared_ptr<Menu> menu);
     const std::optional<GraphicsImage>& applicationIconImage() const { return icon_; }
     void setApplicationIconImage(std::optional<GraphicsImage> icon) { icon_ = std::move(icon); }
     std::optional<Appearance> appearance() const { return appearance_; }
@@ -118,6 +126,10 @@ public:
     // Sends a mouse event at a point of the screen to the window under it: a first click into
     // an inactive application activates it and reaches the view only if it accepts first mouse.
     void sendMouseEvent(EventType type, Point screenPoint, EventFlags flags);
+    // Where a key-down goes when it reached the end of a responder's own chain: after the
+    // event's window come the window's delegate, the application and its delegate (each once,
+    // the delegates only when they are responders). None after the last: the system beeps.
+    Responder* keyResponderAfter(const Responder& responder, const KeyEvent& event);
 
     // MARK: Actions
     // Who receives an action: `target` when given and it answers, else the first of the
@@ -150,6 +162,7 @@ private:
     std::weak_ptr<ApplicationDelegate> delegate_;
     bool launched_ = false;
     bool running_ = false;
+    bool stopRequested_ = false;
     bool waitingForTerminateReply_ = false;
     bool terminated_ = false;
     ActivationPolicy activationPolicy_ = ActivationPolicy::regular;

@@ -30,6 +30,8 @@ struct KeyEvent {
     std::string charactersIgnoringModifiers; // UTF-8
     EventFlags modifierFlags = 0;            // device-independent flags only
     bool isARepeat = false;
+    // The window the event was sent to; its delegate follows it in the key-down chain.
+    Window* window = nullptr;
 
     bool hasModifiers(EventFlags flags) const { return (modifierFlags & flags) == flags; }
 };

@@ -1,6 +1,7 @@
 #include "platform/appkit/Responder.h"
 
 #include "platform/appkit/AppKitState.h"
+#include "platform/appkit/Application.h"
 #include "platform/appkit/MenuItem.h"
 #include "platform/appkit/TitleBar.h"
 #include "platform/appkit/Window.h"
@@ -11,6 +12,7 @@ namespace tarpelix::platform {
 
 void Responder::keyDown(const KeyEvent& event) {
     if (auto* next = nextResponder()) return next->keyDown(event);
+    if (auto* after = Application::shared().keyResponderAfter(*this, event)) return after->keyDown(event);
     noResponderFor(event.type);
 }
 

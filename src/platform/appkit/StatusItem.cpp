@@ -1,6 +1,7 @@
 #include "platform/appkit/StatusItem.h"
 
 #include "platform/appkit/TextLayout.h"
+#include "platform/desktop/Desktop.h"
 #include "platform/foundation/MainThread.h"
 
 #include <algorithm>
@@ -90,6 +91,11 @@ StatusItem::StatusItem(double length) : length_(length), button_(std::make_share
     button_->resize();
 }
 
+void StatusItem::setMenu(std::shared_ptr<Menu> menu) {
+    Desktop::shared().record("status item menu");
+    menu_ = std::move(menu);
+}
+
 void StatusItem::setLength(double length) {
     length_ = length;
     button_->resize();
@@ -107,6 +113,7 @@ std::shared_ptr<StatusItem> StatusBar::statusItem(double length) {
     std::erase_if(items_, [](const auto& item) { return item.expired(); });
     auto item = std::make_shared<StatusItem>(length);
     items_.insert(items_.begin(), item);
+    Desktop::shared().record("status item");
     return item;
 }
 

@@ -56,7 +56,7 @@ public:
     void setLength(double length);
     StatusBarButton& button() const { return *button_; }
     const std::shared_ptr<Menu>& menu() const { return menu_; }
-    void setMenu(std::shared_ptr<Menu> menu) { menu_ = std::move(menu); }
+    void setMenu(std::shared_ptr<Menu> menu);
 
 private:
     double length_;

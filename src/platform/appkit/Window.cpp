@@ -341,8 +341,10 @@ void Window::keyDown(const KeyEvent& event) {
     Responder::keyDown(event);
 }
 
-void Window::sendEvent(const KeyEvent& event) {
-    if (sheet_) return sheet_->sendEvent(event);
+void Window::sendEvent(const KeyEvent& received) {
+    if (sheet_) return sheet_->sendEvent(received);
+    KeyEvent event = received;
+    event.window = this;
     if (event.type == EventType::keyDown) {
         if (performKeyEquivalent(event)) return;
         auto& application = Application::shared();

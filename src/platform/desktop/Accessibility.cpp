@@ -28,6 +28,7 @@ void resetAccessibility() {
     d.accessibility.observers.clear();
     d.accessibility.failingObserverCreations = 0;
     d.accessibility.failingNotificationRegistrations = 0;
+    d.accessibility.trustPrompts = 0;
 }
 
 Desktop& desktop() {
@@ -193,6 +194,14 @@ bool isProcessTrusted() {
     return d.inputEvents.accessibilityTrusted;
 }
 
+bool isProcessTrustedWithOptions(bool prompt) {
+    auto& d = desktop();
+    std::lock_guard lock(d.mutex);
+    const bool trusted = d.inputEvents.accessibilityTrusted;
+    if (prompt && !trusted) ++d.accessibility.trustPrompts;
+    return trusted;
+}
+
 } // namespace Accessibility
 
 // MARK: Control
@@ -273,6 +282,45 @@ void postNotification(pid_t pid, std::uint64_t node, const std::string& notifica
             });
         }
     }
+}
+
+std::optional<pid_t> applicationWithWindowAt(AXPoint point) {
+    auto& d = desktop();
+    std::lock_guard lock(d.mutex);
+    std::vector<pid_t> order;
+    if (isRunningLocked(d, d.workspace.frontmost)) order.push_back(d.workspace.frontmost);
+    for (auto record = d.workspace.applications.rbegin(); record != d.workspace.applications.rend(); ++record) {
+        const pid_t pid = record->application.processIdentifier;
+        if (pid != d.workspace.frontmost && !record->application.isTerminated) order.push_back(pid);
+    }
+    const auto get = [](const AXNode& node, const char* attribute) -> const AXStoredValue* {
+        const auto found = node.attributes.find(attribute);
+        return found == node.attributes.end() ? nullptr : &found->second;
+    };
+    for (const pid_t pid : order) {
+        const auto tree = d.accessibility.applications.find(pid);
+        if (tree == d.accessibility.applications.end()) continue;
+        for (auto entry = tree->second.nodes.rbegin(); entry != tree->second.nodes.rend(); ++entry) {
+            const AXNode& node = entry->second;
+            const auto* role = get(node, "AXRole");
+            const auto* position = get(node, "AXPosition");
+            const auto* size = get(node, "AXSize");
+            if (!role || *role != AXStoredValue(std::string("AXWindow")) || !position || !size) continue;
+            const auto* origin = std::get_if<AXPoint>(position);
+            const auto* extent = std::get_if<AXSize>(size);
+            if (origin && extent && point.x >= origin->x && point.x < origin->x + extent->width &&
+                point.y >= origin->y && point.y < origin->y + extent->height) {
+                return pid;
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+int trustPrompts() {
+    auto& d = desktop();
+    std::lock_guard lock(d.mutex);
+    return d.accessibility.trustPrompts;
 }
 
 void failNext(Failure kind, int count) {

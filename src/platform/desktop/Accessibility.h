@@ -108,6 +108,9 @@ namespace Accessibility {
 
 // Whether this process is trusted for Accessibility (never prompts).
 bool isProcessTrusted();
+// The same answer; with `prompt` set, an untrusted process also shows the system's prompt
+// that sends the user to System Settings. The prompt grants nothing and does not wait.
+bool isProcessTrustedWithOptions(bool prompt);
 
 } // namespace Accessibility
 

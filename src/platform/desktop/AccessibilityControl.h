@@ -3,6 +3,7 @@
 #include "platform/desktop/AccessibilityState.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <sys/types.h>
 
@@ -27,6 +28,16 @@ void setAttributeLatency(pid_t pid, std::uint64_t node, const std::string& attri
 
 // Tells the observers registered for this notification of this element.
 void postNotification(pid_t pid, std::uint64_t node, const std::string& notification);
+
+// The running application whose window (an element whose "AXRole" is "AXWindow", with an
+// "AXPosition" and an "AXSize") contains the point, in Accessibility coordinates (top-left of
+// the primary screen, y down), as the window server finds it front to back: the frontmost
+// application first, then the others, the most recently launched first; within one, the most
+// recently created window first. None when no such window is there.
+std::optional<pid_t> applicationWithWindowAt(AXPoint point);
+
+// How many times the trust prompt was shown since the last reset.
+int trustPrompts();
 
 enum class Failure { observerCreation, notificationRegistration };
 void failNext(Failure kind, int count = 1);

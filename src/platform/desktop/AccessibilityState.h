@@ -57,6 +57,7 @@ struct AccessibilityState {
     std::vector<std::weak_ptr<AXObserver::Record>> observers;
     int failingObserverCreations = 0;
     int failingNotificationRegistrations = 0;
+    int trustPrompts = 0; // trust prompts shown since the last reset
 };
 
 } // namespace tarpelix::platform

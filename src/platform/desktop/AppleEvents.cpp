@@ -4,6 +4,7 @@
 #include "platform/desktop/Desktop.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <thread>
 
@@ -11,12 +12,54 @@ namespace tarpelix::platform {
 
 namespace {
 
+// Wakes the threads waiting on the consent prompt; used with Desktop::mutex.
+std::condition_variable& promptChanged() {
+    static auto* condition = new std::condition_variable(); // lives as long as the process
+    return *condition;
+}
+
 void resetAppleEvents() {
     auto& d = Desktop::shared();
-    AppleEventsState released; // destroyed outside the lock
-    std::lock_guard lock(d.mutex);
-    released = std::move(d.appleEvents);
-    d.appleEvents = AppleEventsState{};
+    {
+        AppleEventsState released; // destroyed outside the lock
+        std::lock_guard lock(d.mutex);
+        const std::uint64_t generation = d.appleEvents.generation;
+        released = std::move(d.appleEvents);
+        d.appleEvents = AppleEventsState{};
+        d.appleEvents.generation = generation + 1;
+    }
+    promptChanged().notify_all();
+}
+
+// Shows the consent prompt for the application and waits for the user (the lock is
+// released meanwhile); the answer is kept as the application's permission. None when a
+// reset dismissed the prompt.
+std::optional<AutomationPromptAnswer> askUserLocked(Desktop& d, std::unique_lock<std::mutex>& lock,
+                                                    const std::string& bundleIdentifier) {
+    auto& state = d.appleEvents;
+    const std::uint64_t generation = state.generation;
+    promptChanged().wait(lock, [&] { return !state.promptShowing || state.generation != generation; });
+    if (state.generation != generation) return std::nullopt;
+    ++state.promptsShown;
+    AutomationPromptAnswer answer;
+    if (state.standingPromptAnswer) {
+        answer = *state.standingPromptAnswer;
+    } else {
+        state.promptShowing = true;
+        state.promptTarget = bundleIdentifier;
+        state.promptAnswer.reset();
+        promptChanged().notify_all();
+        promptChanged().wait(lock, [&] { return state.promptAnswer || state.generation != generation; });
+        if (state.generation != generation) return std::nullopt;
+        answer = *state.promptAnswer;
+        state.promptShowing = false;
+        state.promptTarget.clear();
+        state.promptAnswer.reset();
+        promptChanged().notify_all();
+    }
+    state.automation[bundleIdentifier] =
+        answer == AutomationPromptAnswer::allow ? AutomationAnswer::granted : AutomationAnswer::denied;
+    return answer;
 }
 
 } // namespace
@@ -31,6 +74,10 @@ Desktop& appleEventsDesktop() {
 }
 
 OSStatus automationStatusLocked(Desktop& d, const std::string& bundleIdentifier) {
+    if (auto status = d.appleEvents.automationStatus.find(bundleIdentifier);
+        status != d.appleEvents.automationStatus.end()) {
+        return status->second;
+    }
     auto found = d.appleEvents.automation.find(bundleIdentifier);
     AutomationAnswer answer = found == d.appleEvents.automation.end() ? AutomationAnswer::wouldAsk : found->second;
     switch (answer) {
@@ -152,7 +199,7 @@ std::optional<AppleEventDescriptor> AppleEventDescriptor::paramDescriptorForKeyw
 namespace AppleEvents {
 
 OSStatus determinePermissionToAutomateTarget(const AppleEventDescriptor& target, FourCharCode, FourCharCode,
-                                             bool) {
+                                             bool askUserIfNeeded) {
     auto& d = desktop();
     double latency = 0;
     {
@@ -163,7 +210,7 @@ OSStatus determinePermissionToAutomateTarget(const AppleEventDescriptor& target,
     // The answer reflects the world once the check completes.
     if (latency > 0) std::this_thread::sleep_for(std::chrono::duration<double>(latency));
 
-    std::lock_guard lock(d.mutex);
+    std::unique_lock lock(d.mutex);
     if (target.kind() != AppleEventDescriptor::Kind::target) return procNotFound;
     std::optional<std::string> bundleIdentifier;
     for (const auto& record : d.workspace.applications) {
@@ -177,6 +224,9 @@ OSStatus determinePermissionToAutomateTarget(const AppleEventDescriptor& target,
         }
     }
     if (!bundleIdentifier) return procNotFound;
+    const OSStatus status = detail::automationStatusLocked(d, *bundleIdentifier);
+    if (status != errAEEventWouldRequireUserConsent || !askUserIfNeeded) return status;
+    if (!askUserLocked(d, lock, *bundleIdentifier)) return errAEEventWouldRequireUserConsent;
     return detail::automationStatusLocked(d, *bundleIdentifier);
 }
 
@@ -188,6 +238,48 @@ void setAutomationPermission(const std::string& bundleIdentifier, AutomationAnsw
     auto& d = desktop();
     std::lock_guard lock(d.mutex);
     d.appleEvents.automation[bundleIdentifier] = answer;
+}
+
+void setAutomationStatus(const std::string& bundleIdentifier, OSStatus status) {
+    auto& d = desktop();
+    std::lock_guard lock(d.mutex);
+    d.appleEvents.automationStatus[bundleIdentifier] = status;
+}
+
+void setAutomationPromptAnswer(std::optional<AutomationPromptAnswer> answer) {
+    auto& d = desktop();
+    std::lock_guard lock(d.mutex);
+    d.appleEvents.standingPromptAnswer = answer;
+}
+
+bool answerAutomationPrompt(AutomationPromptAnswer answer) {
+    auto& d = desktop();
+    {
+        std::lock_guard lock(d.mutex);
+        if (!d.appleEvents.promptShowing || d.appleEvents.promptAnswer) return false;
+        d.appleEvents.promptAnswer = answer;
+    }
+    promptChanged().notify_all();
+    return true;
+}
+
+bool isAutomationPromptShowing() {
+    auto& d = desktop();
+    std::lock_guard lock(d.mutex);
+    return d.appleEvents.promptShowing && !d.appleEvents.promptAnswer;
+}
+
+std::optional<std::string> automationPromptTarget() {
+    auto& d = desktop();
+    std::lock_guard lock(d.mutex);
+    if (!d.appleEvents.promptShowing || d.appleEvents.promptAnswer) return std::nullopt;
+    return d.appleEvents.promptTarget;
+}
+
+long automationPromptsShown() {
+    auto& d = desktop();
+    std::lock_guard lock(d.mutex);
+    return d.appleEvents.promptsShown;
 }
 
 void setPermissionLatency(double seconds) {

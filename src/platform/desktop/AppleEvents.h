@@ -84,7 +84,9 @@ constexpr OSStatus errAEEventWouldRequireUserConsent = -1744;
 
 // Whether this process may send the target application Apple events of this class and ID:
 // noErr, errAEEventNotPermitted, errAEEventWouldRequireUserConsent, or procNotFound when the
-// target does not run. Synchronous; may take a while.
+// target does not run. Where the answer would need consent and `askUserIfNeeded` is set, the
+// system shows its consent prompt and this waits for the user, whose answer is kept.
+// Synchronous; may take a while: never call it on the main thread.
 OSStatus determinePermissionToAutomateTarget(const AppleEventDescriptor& target, FourCharCode eventClass,
                                              FourCharCode eventID, bool askUserIfNeeded);
 

@@ -19,6 +19,18 @@ void Desktop::reset() {
         handlers = resetHandlers_;
     }
     for (const auto& handler : handlers) handler();
+    std::lock_guard lock(recordsMutex_);
+    records_.clear();
+}
+
+void Desktop::record(std::string step) {
+    std::lock_guard lock(recordsMutex_);
+    records_.push_back(std::move(step));
+}
+
+std::vector<std::string> Desktop::records() const {
+    std::lock_guard lock(recordsMutex_);
+    return records_;
 }
 
 } // namespace tarpelix::platform

@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <mutex>
+#include <string>
 #include <vector>
 
 namespace tarpelix::platform {
@@ -34,6 +35,11 @@ public:
     // Registers how one service puts its state back; called once per service.
     void addResetHandler(std::function<void()> handler);
 
+    // Notes, in order, a step of an application's set-up that the system saw (an updater
+    // started, a tap installed, a menu installed); any thread. The reset forgets them.
+    void record(std::string step);
+    std::vector<std::string> records() const;
+
     std::mutex mutex;
 
     PasteboardState pasteboard;
@@ -48,6 +54,8 @@ private:
     Desktop() = default;
     std::mutex resetMutex_;
     std::vector<std::function<void()>> resetHandlers_;
+    mutable std::mutex recordsMutex_;
+    std::vector<std::string> records_;
 };
 
 } // namespace tarpelix::platform

@@ -10,4 +10,6 @@ void reset() {
     BundleControl::reset();
 }
 
+std::vector<std::string> records() { return Desktop::shared().records(); }
+
 } // namespace tarpelix::platform::DesktopControl

@@ -304,6 +304,7 @@ std::shared_ptr<EventTap> EventTap::create(EventTapLocation location, EventTapPl
                         : std::find_if(state.taps.begin(), state.taps.end(),
                                        [&](const auto& tap) { return tap->location > location; });
     state.taps.insert(position, record);
+    d.record("event tap");
     return std::make_shared<EventTap>(std::move(record));
 }
 

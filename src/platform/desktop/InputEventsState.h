@@ -48,6 +48,7 @@ struct InputEventsState {
     bool accessibilityTrusted = false;
     bool listenEventAccess = false;
     int listenEventAccessRequests = 0;
+    bool listenRequestGrants = false; // a listen-event request through HIDAccess grants the access
     // Seconds a tap callback may take before the system disables the tap.
     double tapTimeout = 1.0;
 

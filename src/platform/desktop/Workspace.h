@@ -2,7 +2,9 @@
 
 #include "platform/desktop/Appearance.h"
 #include "platform/foundation/Calendar.h"
+#include "platform/foundation/URL.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -20,6 +22,8 @@ struct RunningApplication {
     std::optional<std::string> bundleIdentifier;
     std::string localizedName;
     bool isTerminated = false;
+    // The path of the application's bundle, when it was launched from one.
+    std::optional<std::string> bundleURL;
 
     bool operator==(const RunningApplication&) const = default;
 };
@@ -29,8 +33,9 @@ struct RunningApplication {
 namespace Workspace {
 
 std::optional<RunningApplication> frontmostApplication();
-// The applications with this bundle identifier, in launch order; an application that has
-// just quit may still be listed, with isTerminated set.
+// The applications with this bundle identifier, in launch order. An application that quits
+// leaves the list once its did-terminate notification has been posted; until then it is
+// listed with isTerminated set.
 std::vector<RunningApplication> runningApplications(const std::string& bundleIdentifier);
 std::optional<RunningApplication> runningApplication(pid_t pid);
 
@@ -49,6 +54,20 @@ TimeZone timeZone();
 // Hands the URL to the application that opens it (the browser for a web page); false when
 // none does: no scheme, or the desktop refuses.
 bool openURL(const std::string& url);
+
+// The path of the installed application bundle with this identifier; none when none is
+// installed.
+std::optional<std::string> urlForApplication(const std::string& bundleIdentifier);
+
+// Opens the application bundle at `path`: launches it, or brings its running instance to the
+// front. The completion gets the running application, or none when the application could not
+// be opened; it is called later, on a global queue.
+void openApplication(const std::string& path,
+                     std::function<void(std::optional<RunningApplication> application)> completion);
+
+// The local domain's Applications folder, as a directory URL: "/Applications" unless the
+// control has pointed it elsewhere.
+URL applicationsDirectory();
 
 // The icon Finder shows for the file at `path`, a 64 × 64 bitmap: one for applications (a name
 // ending in ".app"), one for existing directories, one for every other path.

@@ -44,18 +44,32 @@ public:
     std::size_t count() const;
     // Width, height and depth of one image, read from its header alone.
     std::optional<ImageProperties> propertiesAtIndex(std::size_t index) const;
-    // One image; none when it does not decode. A PNG's chunks are checked (structure and
+    // One image, its rows in the order the file stores them (its orientation is not applied);
+    // none when it does not decode. A PNG's chunks are checked (structure and
     // the CRCs of the critical ones, nothing inflated) and its pixels decoded when first
     // read, from a copy of the file; a TIFF is decoded at once. The caller bounds the size
     // first (from the properties): reading the pixels allocates the whole buffer.
     std::shared_ptr<const Image> createImageAtIndex(std::size_t index) const;
 
-    // Decodes attempted in this process (calls of createImageAtIndex).
+    // A small copy of one image for display: decoded whole, turned upright by the orientation
+    // its file states (a TIFF's Orientation tag, a PNG's eXIf chunk), then scaled down by area
+    // averaging so that its longer side is at most `maxPixelSize` pixels; never scaled up.
+    // 8-bit RGBA, straight alpha, rows unpadded, pixels in memory. None when it does not
+    // decode, when `maxPixelSize` is 0, or when its header states more decoded bytes than
+    // thumbnailByteLimit (refused before anything is allocated).
+    std::shared_ptr<const Image> createThumbnailAtIndex(std::size_t index, std::size_t maxPixelSize) const;
+
+    // The most decoded bytes a thumbnail is made from, counted from the header as the
+    // clipboard counts them (width × height × four samples of the depth in whole bytes).
+    static constexpr std::uint64_t thumbnailByteLimit = 100'000'000;
+
+    // Decodes attempted in this process (calls of createImageAtIndex and createThumbnailAtIndex).
     static std::uint64_t decodeAttempts();
 
 private:
     enum class Format { unknown, png, tiff };
     explicit ImageSource(std::span<const std::uint8_t> data);
+    std::shared_ptr<const Image> decode(std::size_t index) const;
     std::span<const std::uint8_t> data_;
     Format format_;
 };

@@ -183,6 +183,16 @@ struct Reading {
     png_infop info = nullptr;
 };
 
+// The orientation of an eXIf chunk met before the image data.
+std::uint16_t readOrientation(png_structp png, png_infop info) {
+    if (setjmp(png_jmpbuf(png))) return 1;
+    png_read_info(png, info);
+    png_uint_32 size = 0;
+    png_bytep exif = nullptr;
+    if (!png_get_eXIf_1(png, info, &size, &exif) || !exif) return 1;
+    return exifOrientation(Data(exif, size));
+}
+
 } // namespace
 
 bool hasSignature(Data data) {
@@ -238,6 +248,13 @@ std::shared_ptr<const Image> decode(Data data) {
         return pixels;
     });
     return image;
+}
+
+std::uint16_t orientation(Data data) {
+    if (!readHeader(data) || !wellFormed(data, data[8 + 8 + 9])) return 1;
+    Reading reading(data);
+    if (!reading.png) return 1;
+    return readOrientation(reading.png, reading.info);
 }
 
 } // namespace tarpelix::platform::codecs::png

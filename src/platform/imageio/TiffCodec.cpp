@@ -170,7 +170,9 @@ std::shared_ptr<Image> decodeRGBA(TIFF* tiff, std::uint32_t width, std::uint32_t
     }
     TIFFRGBAImage reader{};
     if (!TIFFRGBAImageBegin(&reader, tiff, 1, message)) return nullptr;
-    reader.req_orientation = ORIENTATION_TOPLEFT;
+    // Rows come out in the order the file stores them, as decodeDirect gives them; the
+    // orientation is applied only where an image is displayed.
+    reader.req_orientation = reader.orientation;
     // The vector's storage comes from operator new, aligned for any fundamental type.
     auto* raster = reinterpret_cast<std::uint32_t*>(pixels.data());
     int decoded = TIFFRGBAImageGet(&reader, raster, width, height);
@@ -247,6 +249,13 @@ std::shared_ptr<const Image> decode(Data data, std::size_t index) {
     if (unit == 0 || double(unit) > imageBytes + (1u << 20)) return nullptr;
     if (auto image = decodeDirect(file->tiff, width, height)) return *image;
     return decodeRGBA(file->tiff, width, height);
+}
+
+std::uint16_t orientation(Data data, std::size_t index) {
+    auto file = openAt(data, index);
+    if (!file) return 1;
+    auto value = fieldDefaulted<std::uint16_t>(file->tiff, TIFFTAG_ORIENTATION);
+    return value >= 1 && value <= 8 ? value : 1;
 }
 
 } // namespace tarpelix::platform::codecs::tiff

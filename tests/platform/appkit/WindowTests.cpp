@@ -5,11 +5,15 @@
 #include "platform/appkit/View.h"
 #include "platform/appkit/Window.h"
 #include "platform/appkit/WindowDisplay.h"
+#include "platform/desktop/AccessibilityControl.h"
 #include "platform/desktop/DesktopControl.h"
+#include "platform/desktop/InputEventsControl.h"
+#include "platform/desktop/Screen.h"
 #include "platform/desktop/Workspace.h"
 #include "platform/desktop/WorkspaceControl.h"
 #include "platform/dispatch/RunLoop.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 using namespace tarpelix::platform;
@@ -163,6 +167,100 @@ TEST_F(WindowTest, AWindowSubclassSeesEscapeBeforeTheFirstResponder) {
     EXPECT_EQ(AppKitControl::beeps(), 1);
 }
 
+// A window delegate and an application delegate that are responders too: each takes the
+// key-downs it is set to take and passes the others on.
+struct KeyTaker : Responder, WindowDelegate, ApplicationDelegate {
+    explicit KeyTaker(std::string name, std::vector<std::string>& log) : name(std::move(name)), log(log) {}
+    void keyDown(const KeyEvent& event) override {
+        if (event.characters != takes) return Responder::keyDown(event);
+        log.push_back(name + " " + event.characters);
+    }
+    std::string name;
+    std::vector<std::string>& log;
+    std::string takes;
+};
+
+TEST_F(WindowTest, AKeyNobodyInTheWindowTakesGoesToItsDelegateTheApplicationItsDelegateThenBeeps) {
+    std::vector<std::string> log;
+    auto windowDelegate = std::make_shared<KeyTaker>("window delegate", log);
+    auto applicationDelegate = std::make_shared<KeyTaker>("application delegate", log);
+    windowDelegate->takes = "w";
+    applicationDelegate->takes = "a";
+    auto window = Window::create({0, 0, 200, 100}, WindowStyle::titled);
+    auto probe = std::make_shared<Probe>(Rect{10, 10, 50, 20});
+    window->contentView()->addSubview(probe);
+    window->setDelegate(windowDelegate);
+    Application::shared().setDelegate(applicationDelegate);
+    window->makeKeyAndOrderFront();
+    window->makeFirstResponder(probe.get());
+    activateOurs();
+
+    for (const char* key : {"w", "a", "x"}) AppKitControl::typeKey(0, key);
+    EXPECT_EQ(log, (std::vector<std::string>{"window delegate w", "application delegate a"}));
+    EXPECT_EQ(AppKitControl::beeps(), 1);
+
+    // One object as both delegates is asked once, and a key it does not take still ends in a beep.
+    window->setDelegate(applicationDelegate);
+    AppKitControl::typeKey(0, "a");
+    AppKitControl::typeKey(0, "w");
+    EXPECT_EQ(log.size(), 3u);
+    EXPECT_EQ(log.back(), "application delegate a");
+    EXPECT_EQ(AppKitControl::beeps(), 2);
+}
+
+TEST_F(WindowTest, AClickOutsideOurWindowsGoesToTheApplicationWhoseAccessibilityFrameIsThereAndActivatesIt) {
+    auto& application = Application::shared();
+    auto recorder = std::make_shared<Recorder>();
+    application.setDelegate(recorder);
+    const pid_t ours = application.processIdentifier();
+    // Two applications, each with a window published as an Accessibility element (y down); the
+    // later one is further in front where they overlap. `behind` is frontmost, but its window
+    // does not cover the click.
+    const auto launch = [](const std::string& name, AXPoint position, AXSize size) {
+        const pid_t pid = WorkspaceControl::launchApplication({.localizedName = name});
+        const auto node = AccessibilityControl::createElement(pid);
+        AccessibilityControl::setAttribute(pid, node, "AXRole", std::string("AXWindow"));
+        AccessibilityControl::setAttribute(pid, node, "AXPosition", position);
+        AccessibilityControl::setAttribute(pid, node, "AXSize", size);
+        return pid;
+    };
+    const pid_t editor = launch("Editor", {0, 0}, {400, 300});
+    const pid_t viewer = launch("Viewer", {300, 0}, {400, 300});
+    const pid_t behind = launch("Behind", {900, 600}, {100, 100});
+    const double screenHeight = Screen::screens().front().frame.height();
+    auto window = Window::create({1000, 100, 200, 100}, WindowStyle::titled);
+    auto probe = std::make_shared<Probe>(Rect{0, 0, 200, 100});
+    window->setContentView(probe);
+    window->makeKeyAndOrderFront();
+    activateOurs();
+
+    const auto clicksOf = [](pid_t pid) {
+        return std::ranges::count_if(InputEventsControl::receivedEvents(pid),
+                                     [](const EventRef& e) { return e->type() == EventType::leftMouseDown; });
+    };
+    // Where both windows are, the later one takes it; left of it only the first is there; once
+    // that one is frontmost, its window is in front where they overlap.
+    const std::pair<AXPoint, pid_t> clicks[] = {{{350, 10}, viewer}, {{100, 10}, editor}, {{350, 290}, editor}};
+    for (const auto& [point, expected] : clicks) {
+        AppKitControl::clickAt({point.x, screenHeight - point.y});
+        EXPECT_EQ(Workspace::frontmostApplication()->processIdentifier, expected) << point.x << ", " << point.y;
+    }
+    EXPECT_EQ(clicksOf(viewer), 1);
+    EXPECT_EQ(clicksOf(editor), 2);
+    EXPECT_EQ(clicksOf(behind), 0);
+    EXPECT_EQ(clicksOf(ours), 0);
+    RunLoop::main()->runUntil([&] { return std::ranges::count(recorder->calls, "didResignActive") > 0; }, 5);
+    EXPECT_EQ(recorder->calls, (std::vector<std::string>{"didBecomeActive", "didResignActive"}));
+
+    // Back in our window, the first click brings us forward (the probe does not take the first mouse).
+    AppKitControl::click(*probe);
+    EXPECT_TRUE(application.isActive());
+    EXPECT_EQ(probe->clicks, 0);
+    AppKitControl::click(*probe);
+    EXPECT_EQ(probe->clicks, 1);
+    EXPECT_EQ(clicksOf(ours), 2);
+}
+
 TEST_F(WindowTest, ANonActivatingFloatingPanelNeverBecomesKeyNorActivatesAndLetsClicksThrough) {
     auto& application = Application::shared();
     auto recorder = std::make_shared<Recorder>();
@@ -245,7 +343,7 @@ TEST_F(WindowTest, TerminateLaterWaitsForTheReplyAndCancelKeepsTheApplication) {
     application.terminate();
     application.replyToApplicationShouldTerminate(true);
     EXPECT_TRUE(application.hasTerminated());
-    EXPECT_TRUE(Workspace::runningApplication(pid)->isTerminated);
+    EXPECT_FALSE(Workspace::runningApplication(pid).has_value()); // quit: it left the workspace
     EXPECT_EQ(recorder->calls, (std::vector<std::string>{"shouldTerminate", "shouldTerminate", "shouldTerminate",
                                                          "willTerminate"}));
 }

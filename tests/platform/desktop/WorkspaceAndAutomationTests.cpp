@@ -10,7 +10,13 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/foundation/MainThread.h"
+#include "support/Eventually.h"
+
+#include <algorithm>
 #include <filesystem>
+#include <mutex>
+#include <thread>
 
 using namespace tarpelix::platform;
 
@@ -51,6 +57,7 @@ TEST_F(WorkspaceTest, FrontmostAndRunningApplicationsFollowLaunchActivateAndQuit
     EXPECT_TRUE(WorkspaceControl::activateApplication(second));
     EXPECT_EQ(Workspace::frontmostApplication()->processIdentifier, second);
 
+    WorkspaceControl::keepTerminatedApplications(true);
     WorkspaceControl::quitApplication(second);
     EXPECT_FALSE(Workspace::frontmostApplication().has_value());
     EXPECT_FALSE(WorkspaceControl::activateApplication(second)); // a terminated application cannot come forward
@@ -59,10 +66,84 @@ TEST_F(WorkspaceTest, FrontmostAndRunningApplicationsFollowLaunchActivateAndQuit
     EXPECT_FALSE(listed[0].isTerminated);
     EXPECT_TRUE(listed[1].isTerminated);
     EXPECT_TRUE(Workspace::runningApplications("com.example.none").empty());
+    WorkspaceControl::keepTerminatedApplications(false);
+    WorkspaceControl::quitApplication(first);
+    EXPECT_FALSE(Workspace::runningApplication(first).has_value()); // gone once its quit was told
 
     auto unnamed = WorkspaceControl::launchApplication({});
     EXPECT_FALSE(Workspace::frontmostApplication()->bundleIdentifier.has_value());
     EXPECT_EQ(Workspace::runningApplication(unnamed)->processIdentifier, unnamed);
+}
+
+TEST_F(WorkspaceTest, LaunchAndQuitAreToldWithTheApplicationWhichLeavesTheListAfterward) {
+    WorkspaceControl::installApplication({.bundleIdentifier = "com.example.term", .name = "Term", .path = "/T.app"});
+    std::vector<std::pair<std::string, RunningApplication>> told;
+    std::vector<std::size_t> listedWhileTold;
+    for (const auto& name :
+         {WorkspaceNotificationName::didLaunchApplication, WorkspaceNotificationName::didTerminateApplication}) {
+        observers.emplace_back(&Workspace::notificationCenter(),
+                               Workspace::notificationCenter().addObserver(
+                                   name, nullptr, nullptr, [&](const Notification& n) {
+                                       told.emplace_back(n.name, *Workspace::notifiedApplication(n));
+                                       listedWhileTold.push_back(Workspace::runningApplications("com.example.term").size());
+                                   }));
+    }
+    auto pid = WorkspaceControl::launchApplication({.bundleIdentifier = "com.example.term", .localizedName = "Term"});
+    WorkspaceControl::quitApplication(pid);
+    WorkspaceControl::quitApplication(pid); // already gone: told once
+    RunningApplication app{pid, "com.example.term", "Term", false, "/T.app"};
+    ASSERT_EQ(told.size(), 2u);
+    EXPECT_EQ(told[0], std::pair(WorkspaceNotificationName::didLaunchApplication, app));
+    app.isTerminated = true;
+    EXPECT_EQ(told[1], std::pair(WorkspaceNotificationName::didTerminateApplication, app));
+    EXPECT_EQ(listedWhileTold, (std::vector<std::size_t>{1, 1})); // listed until the quit was told
+    EXPECT_TRUE(Workspace::runningApplications("com.example.term").empty());
+}
+
+TEST_F(WorkspaceTest, OpenApplicationLaunchesOrActivatesTheInstalledBundleLater) {
+    EXPECT_EQ(Workspace::urlForApplication("com.apple.systempreferences"), "/System/Applications/System Settings.app");
+    int launches = 0;
+    WorkspaceControl::installApplication({.bundleIdentifier = "com.example.term", .name = "Term", .path = "/T.app",
+                                          .launch = [&launches] {
+                                              ++launches;
+                                              return WorkspaceControl::launchApplication(
+                                                  {.bundleIdentifier = "com.example.term", .activate = false});
+                                          }});
+    EXPECT_EQ(Workspace::urlForApplication("com.example.term"), "/T.app");
+
+    std::mutex mutex;
+    std::vector<std::optional<RunningApplication>> completed;
+    std::vector<bool> onMainThread;
+    auto open = [&](const std::string& path) {
+        Workspace::openApplication(path, [&](std::optional<RunningApplication> app) {
+            std::lock_guard lock(mutex);
+            completed.push_back(app);
+            onMainThread.push_back(isMainThread());
+        });
+    };
+    auto completions = [&] {
+        std::lock_guard lock(mutex);
+        return completed.size();
+    };
+    open("/T.app");                          // launched by its launcher
+    open("/T.app");                          // running: brought to the front
+    WorkspaceControl::refuseNextApplicationOpens();
+    open("/T.app");                          // refused
+    open("/Elsewhere.app");                  // not installed
+    ASSERT_TRUE(tarpelix::testing::waitUntil([&] { return completions() == 4; }));
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(launches, 1);
+    std::vector<std::optional<pid_t>> pids;
+    for (const auto& app : completed) pids.push_back(app ? std::optional(app->processIdentifier) : std::nullopt);
+    EXPECT_EQ(std::count(pids.begin(), pids.end(), std::nullopt), 2);
+    EXPECT_EQ(Workspace::frontmostApplication()->bundleURL, "/T.app");
+    EXPECT_EQ(std::count(onMainThread.begin(), onMainThread.end(), true), 0);
+    EXPECT_EQ(WorkspaceControl::openedApplications(), (std::vector<std::string>{"/T.app", "/T.app"}));
+
+    WorkspaceControl::uninstallApplication("com.example.term");
+    EXPECT_FALSE(Workspace::urlForApplication("com.example.term").has_value());
+    DesktopControl::reset();
+    EXPECT_TRUE(Workspace::urlForApplication("com.apple.systempreferences").has_value());
 }
 
 TEST_F(WorkspaceTest, SettingsChangesPostTheirNotificationsAndResetRestoresTheDefaults) {
@@ -205,4 +286,42 @@ TEST(AppleEventDescriptor, ListsAndEventsHoldTheirItemsAndTextValues) {
     EXPECT_EQ(event.paramDescriptorForKeyword(fourCharCode("snam"))->stringValue(), "capturetarget");
     EXPECT_EQ(event.paramDescriptorForKeyword(fourCharCode("----"))->numberOfItems(), 4);
     EXPECT_FALSE(event.paramDescriptorForKeyword(fourCharCode("xxxx")).has_value());
+}
+
+TEST_F(WorkspaceTest, AskingForAutomationHoldsTheCallerUntilThePromptIsAnsweredAndKeepsTheAnswer) {
+    WorkspaceControl::launchApplication({.bundleIdentifier = "com.example.term"});
+    const auto target = AppleEventDescriptor::targetWithBundleIdentifier("com.example.term");
+    auto ask = [&] { return AppleEvents::determinePermissionToAutomateTarget(target, typeWildCard, typeWildCard, true); };
+
+    OSStatus answered = 1;
+    std::thread asking([&] { answered = ask(); });
+    ASSERT_TRUE(tarpelix::testing::waitUntil([] { return AppleEventsControl::isAutomationPromptShowing(); }));
+    EXPECT_EQ(AppleEventsControl::automationPromptTarget(), "com.example.term");
+    EXPECT_TRUE(AppleEventsControl::answerAutomationPrompt(AutomationPromptAnswer::allow));
+    asking.join();
+    EXPECT_EQ(answered, AppleEvents::noErr);
+    EXPECT_EQ(permissionFor(target), AppleEvents::noErr); // kept
+    EXPECT_FALSE(AppleEventsControl::answerAutomationPrompt(AutomationPromptAnswer::deny)); // none showing
+
+    // A standing answer answers at once; an answer already given is not asked again.
+    AppleEventsControl::setAutomationPermission("com.example.term", AutomationAnswer::wouldAsk);
+    AppleEventsControl::setAutomationPromptAnswer(AutomationPromptAnswer::deny);
+    EXPECT_EQ(ask(), AppleEvents::errAEEventNotPermitted);
+    EXPECT_EQ(ask(), AppleEvents::errAEEventNotPermitted);
+    EXPECT_EQ(AppleEventsControl::automationPromptsShown(), 2);
+
+    // Any other status is given as it is, and never asks.
+    AppleEventsControl::setAutomationStatus("com.example.term", -1708);
+    EXPECT_EQ(ask(), -1708);
+    EXPECT_EQ(AppleEventsControl::automationPromptsShown(), 2);
+
+    // A reset dismisses the prompt showing: the check answers that consent is still needed.
+    DesktopControl::reset();
+    WorkspaceControl::launchApplication({.bundleIdentifier = "com.example.term"});
+    std::thread dismissed([&] { answered = ask(); });
+    ASSERT_TRUE(tarpelix::testing::waitUntil([] { return AppleEventsControl::isAutomationPromptShowing(); }));
+    DesktopControl::reset();
+    dismissed.join();
+    EXPECT_EQ(answered, AppleEvents::errAEEventWouldRequireUserConsent);
+    EXPECT_EQ(AppleEventsControl::automationPromptsShown(), 0);
 }

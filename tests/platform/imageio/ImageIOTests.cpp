@@ -5,8 +5,28 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <atomic>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <thread>
+
+// The largest single allocation through operator new since the last reset, so that a test
+// can show that a refused image was never allocated.
+namespace {
+std::atomic<std::size_t> largestAllocation{0};
+}
+
+// All out of line, so that the compiler does not pair malloc and free with new and delete.
+[[gnu::noinline]] void* operator new(std::size_t size) {
+    for (std::size_t seen = largestAllocation.load(); size > seen && !largestAllocation.compare_exchange_weak(seen, size);) {
+    }
+    if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
+    throw std::bad_alloc();
+}
+[[gnu::noinline]] void operator delete(void* memory) noexcept { std::free(memory); }
+[[gnu::noinline]] void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
 
 namespace tarpelix::platform {
 namespace {
@@ -374,6 +394,11 @@ TEST(ImageSourceDecoding, CountsAttempts) {
     EXPECT_EQ(ImageSource::decodeAttempts(), before);
     (void)source->createImageAtIndex(0);
     EXPECT_EQ(ImageSource::decodeAttempts(), before + 1);
+    EXPECT_TRUE(source->createThumbnailAtIndex(0, 320));
+    EXPECT_TRUE(source->createThumbnailAtIndex(0, 320)) << "nothing is cached: a second thumbnail decodes again";
+    EXPECT_EQ(ImageSource::decodeAttempts(), before + 3);
+    EXPECT_FALSE(source->createThumbnailAtIndex(1, 320)) << "a PNG holds one image";
+    EXPECT_EQ(ImageSource::decodeAttempts(), before + 4) << "a refused thumbnail still counts";
 }
 
 // Encodes into a growing buffer; `refuseFrom` makes the consumer refuse that block and later ones.
@@ -484,6 +509,190 @@ TEST(PngDestination, WritesOnlyOneWellFormedImage) {
         auto one = destination();
         one->addImage(std::make_shared<Image>(broken));
         EXPECT_FALSE(one->finalize());
+    }
+}
+
+
+// Thumbnails ---------------------------------------------------------------------------------
+
+// Opaque 8-bit RGB of a thumbnail as one red value per pixel, row by row.
+std::vector<std::vector<std::uint32_t>> redsOf(const Image& image) {
+    std::vector<std::vector<std::uint32_t>> rows(image.height);
+    for (std::size_t y = 0; y < image.height; ++y) {
+        for (std::size_t x = 0; x < image.width; ++x) rows[y].push_back(sampleAt(image, x, y, 0));
+    }
+    return rows;
+}
+
+// An eXIf chunk holding one Orientation entry, in either byte order.
+Bytes exifChunk(std::uint16_t orientation, bool littleEndian) {
+    std::string data = littleEndian ? "II" : "MM";
+    auto put = [&](std::uint32_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i) {
+            int shift = 8 * (littleEndian ? i : bytes - 1 - i);
+            data += static_cast<char>((value >> shift) & 0xff);
+        }
+    };
+    put(42, 2);
+    put(8, 4); // the directory follows the header
+    put(1, 2); // one entry: Orientation, SHORT, count 1, the value left-aligned in its field
+    put(0x0112, 2);
+    put(3, 2);
+    put(1, 4);
+    put(orientation, 2);
+    put(0, 2);
+    put(0, 4); // no next directory
+    return chunk("eXIf", data);
+}
+
+Bytes withChunkBeforeData(const Bytes& png, const Bytes& extra) {
+    auto chunks = chunksOf(png);
+    chunks.insert(chunks.begin() + static_cast<std::ptrdiff_t>(indexOf(chunks, "IDAT")), extra);
+    return fileOf(chunks);
+}
+
+TEST(Thumbnail, TurnsTheImageUprightForEveryOrientation) {
+    // Stored 3 × 2, pixels a b c over d e f, told apart by their red sample.
+    enum : std::uint32_t { a = 10, b = 20, c = 30, d = 40, e = 50, f = 60 };
+    const std::uint32_t stored[2][3] = {{a, b, c}, {d, e, f}};
+    auto samples = [&](std::uint32_t x, std::uint32_t y, int channel) -> std::uint32_t {
+        return channel == 0 ? stored[y][x] : channel == 3 ? 255 : 0;
+    };
+    using Grid = std::vector<std::vector<std::uint32_t>>;
+    const Grid upright[9] = {
+        {},
+        {{a, b, c}, {d, e, f}},
+        {{c, b, a}, {f, e, d}},
+        {{f, e, d}, {c, b, a}},
+        {{d, e, f}, {a, b, c}},
+        {{a, d}, {b, e}, {c, f}},
+        {{d, a}, {e, b}, {f, c}},
+        {{f, c}, {e, b}, {d, a}},
+        {{c, f}, {b, e}, {a, d}},
+    };
+    auto plainPNG = makePNG(PngSpec{.width = 3, .height = 2, .samples = samples});
+    for (std::uint16_t orientation = 1; orientation <= 8; ++orientation) {
+        struct File {
+            const char* name;
+            Bytes bytes;
+        } files[] = {
+            {"TIFF strips", makeTIFF(TiffPage{.width = 3, .height = 2, .samples = samples, .orientation = orientation})},
+            // Tiles go through libtiff's RGBA reader, which must not turn the image itself.
+            {"TIFF tiles",
+             makeTIFF(TiffPage{.width = 3, .height = 2, .tileSize = 16, .samples = samples, .orientation = orientation})},
+            {"PNG eXIf", withChunkBeforeData(plainPNG, exifChunk(orientation, orientation % 2 == 0))},
+        };
+        for (const auto& file : files) {
+            auto thumbnail = ImageSource::create(file.bytes)->createThumbnailAtIndex(0, 320);
+            ASSERT_TRUE(thumbnail) << file.name << " orientation " << orientation;
+            EXPECT_EQ(thumbnail->components, 4);
+            EXPECT_EQ(thumbnail->bitsPerComponent, 8);
+            EXPECT_EQ(thumbnail->bytesPerRow, thumbnail->width * 4);
+            EXPECT_EQ(redsOf(*thumbnail), upright[orientation]) << file.name << " orientation " << orientation;
+        }
+    }
+    // The image itself keeps the stored order; only the thumbnail is turned.
+    auto tiled = makeTIFF(TiffPage{.width = 3, .height = 2, .tileSize = 16, .samples = samples, .orientation = 3});
+    EXPECT_EQ(redsOf(*ImageSource::create(tiled)->createImageAtIndex(0)), upright[1]);
+    // An out-of-range entry leaves the image as stored.
+    EXPECT_EQ(redsOf(*ImageSource::create(withChunkBeforeData(plainPNG, exifChunk(9, false)))->createThumbnailAtIndex(0, 320)),
+              upright[1]);
+}
+
+TEST(Thumbnail, AveragesAreasInPremultipliedSamples) {
+    struct Case {
+        const char* name;
+        std::uint32_t width, height;
+        std::vector<std::uint32_t> reds, alphas; // row by row
+        std::size_t maxPixelSize;
+        std::size_t outWidth, outHeight;
+        std::vector<std::uint32_t> outReds, outAlphas;
+    };
+    const Case cases[] = {
+        // Whole 2 × 2 blocks: (10+20+30+41)/4 = 25.25, (100+100+200+201)/4 = 150.25.
+        {"halved", 4, 2, {10, 20, 100, 100, 30, 41, 200, 201}, {}, 2, 2, 1, {25, 150}, {255, 255}},
+        // Three into two: each output takes one whole pixel and half the middle one, over 1.5.
+        {"fractional", 3, 1, {0, 90, 180}, {}, 2, 2, 1, {30, 150}, {255, 255}},
+        // Transparent pixels add no colour: red stays 200 at half coverage (alpha 127.5).
+        {"transparent neighbour", 2, 1, {200, 0}, {255, 0}, 1, 1, 1, {200}, {128}},
+        // The shorter side is rounded and never drops to nothing.
+        {"thin", 8, 1, {8, 8, 8, 8, 16, 16, 16, 16}, {}, 4, 4, 1, {8, 8, 16, 16}, {255, 255, 255, 255}},
+        {"sliver", 1, 5, {5, 5, 5, 5, 5}, {}, 2, 1, 2, {5, 5}, {255, 255}},
+    };
+    for (const auto& c : cases) {
+        auto samples = [&](std::uint32_t x, std::uint32_t y, int channel) -> std::uint32_t {
+            std::size_t i = y * c.width + x;
+            if (channel == 0) return c.reds[i];
+            if (channel == 3) return c.alphas.empty() ? 255 : c.alphas[i];
+            return 0;
+        };
+        auto thumbnail = ImageSource::create(makePNG(PngSpec{.width = c.width, .height = c.height, .samples = samples}))
+                             ->createThumbnailAtIndex(0, c.maxPixelSize);
+        ASSERT_TRUE(thumbnail) << c.name;
+        ASSERT_EQ(thumbnail->width, c.outWidth) << c.name;
+        ASSERT_EQ(thumbnail->height, c.outHeight) << c.name;
+        std::vector<std::uint32_t> reds, alphas;
+        for (std::size_t y = 0; y < thumbnail->height; ++y) {
+            for (std::size_t x = 0; x < thumbnail->width; ++x) {
+                reds.push_back(sampleAt(*thumbnail, x, y, 0));
+                alphas.push_back(sampleAt(*thumbnail, x, y, 3));
+            }
+        }
+        EXPECT_EQ(reds, c.outReds) << c.name;
+        EXPECT_EQ(alphas, c.outAlphas) << c.name;
+    }
+}
+
+TEST(Thumbnail, NeverScalesUpAndKeepsEverySampleAtFullSize) {
+    for (std::size_t maxPixelSize : {std::size_t{7}, std::size_t{320}}) {
+        auto file = makePNG(PngSpec{.width = 7, .height = 5, .colorType = PNG_COLOR_TYPE_RGB, .bitDepth = 16});
+        auto thumbnail = ImageSource::create(file)->createThumbnailAtIndex(0, maxPixelSize);
+        ASSERT_TRUE(thumbnail);
+        ASSERT_EQ(thumbnail->width, 7u);
+        ASSERT_EQ(thumbnail->height, 5u);
+        auto written = gradientSamples(16);
+        for (std::uint32_t y = 0; y < 5; ++y) {
+            for (std::uint32_t x = 0; x < 7; ++x) {
+                for (int channel = 0; channel < 3; ++channel) {
+                    auto expected = static_cast<std::uint32_t>(std::lround(written(x, y, channel) / 257.0));
+                    ASSERT_EQ(sampleAt(*thumbnail, x, y, channel), expected) << x << "," << y;
+                }
+                ASSERT_EQ(sampleAt(*thumbnail, x, y, 3), 255u);
+            }
+        }
+    }
+    auto source = ImageSource::create(makePNG(PngSpec{}));
+    EXPECT_FALSE(source->createThumbnailAtIndex(0, 0));
+    EXPECT_FALSE(ImageSource::create(bytesOf("not an image"))->createThumbnailAtIndex(0, 320));
+}
+
+TEST(Thumbnail, AnImageOverTheDecodedBoundIsRefusedBeforeAllocating) {
+    // 16-bit grey counts 8 bytes a pixel: 3125 × 4000 pixels are exactly the bound.
+    auto grey16 = [](std::uint32_t height) {
+        return makePNG(PngSpec{.width = 3125, .height = height, .colorType = PNG_COLOR_TYPE_GRAY, .bitDepth = 16,
+                               .samples = [](std::uint32_t, std::uint32_t, int) { return 0x4000u; }});
+    };
+    auto atBound = ImageSource::create(grey16(4000))->createThumbnailAtIndex(0, 320);
+    ASSERT_TRUE(atBound);
+    EXPECT_EQ(atBound->width, 250u);
+    EXPECT_EQ(atBound->height, 320u);
+    EXPECT_EQ(sampleAt(*atBound, 100, 200, 1), 64u); // 0x4000 / 257
+
+    struct Case {
+        const char* name;
+        Bytes file;
+    } cases[] = {
+        {"PNG", grey16(4001)},
+        // 8-bit samples count 4 bytes a pixel.
+        {"TIFF", makeTIFF(TiffPage{.width = 5000, .height = 5001, .samplesPerPixel = 1,
+                                   .photometric = PHOTOMETRIC_MINISBLACK, .compression = COMPRESSION_ADOBE_DEFLATE,
+                                   .rowsPerStrip = 64, .samples = [](std::uint32_t, std::uint32_t, int) { return 9u; }})},
+    };
+    for (const auto& c : cases) {
+        auto source = ImageSource::create(c.file);
+        largestAllocation = 0;
+        EXPECT_FALSE(source->createThumbnailAtIndex(0, 320)) << c.name;
+        EXPECT_LT(largestAllocation.load(), std::size_t{1} << 20) << c.name << ": the pixels were allocated";
     }
 }
 

@@ -1,4 +1,4 @@
-#include "gallery/GalleryScenes.h"
+#include "gallery/GalleryAudit.h"
 #include "platform/appkit/Button.h"
 #include "platform/appkit/Label.h"
 #include "platform/appkit/ViewConstraint.h"
@@ -13,68 +13,6 @@ using namespace tarpelix::platform;
 
 namespace {
 
-std::string describe(const View& view) {
-    if (!view.identifier().empty()) return view.identifier();
-    const std::string label = view.accessibilityLabel();
-    return label.empty() ? typeid(view).name() : label;
-}
-
-bool shows(const View& view) { return !view.isHidden() && view.alphaValue() > 0 && !view.frame().isEmpty(); }
-
-// Visible siblings that overlap by more than a hairline, unless one of them is allowed to.
-void findOverlaps(const View& view, const std::vector<std::string>& allowed, std::vector<std::string>& findings) {
-    const auto isAllowed = [&](const View& v) { return std::ranges::find(allowed, v.identifier()) != allowed.end(); };
-    std::vector<const View*> visible;
-    for (const auto& subview : view.subviews()) {
-        if (shows(*subview)) visible.push_back(subview.get());
-    }
-    for (std::size_t i = 0; i < visible.size(); ++i) {
-        for (std::size_t j = i + 1; j < visible.size(); ++j) {
-            const Rect overlap = visible[i]->frame().intersection(visible[j]->frame());
-            if (overlap.width() > 0.5 && overlap.height() > 0.5 && !isAllowed(*visible[i]) && !isAllowed(*visible[j])) {
-                findings.push_back("overlapping siblings: " + describe(*visible[i]) + " / " + describe(*visible[j]));
-            }
-        }
-    }
-    for (const View* subview : visible) findOverlaps(*subview, allowed, findings);
-}
-
-const char* kindName(WindowLayoutIssue::Kind kind) {
-    switch (kind) {
-    case WindowLayoutIssue::Kind::ambiguousFrame: return "ambiguous frame";
-    case WindowLayoutIssue::Kind::brokenConstraint: return "broken constraint";
-    case WindowLayoutIssue::Kind::unsettledWrapping: return "unsettled wrapping";
-    case WindowLayoutIssue::Kind::windowGrew: return "window grew";
-    }
-    return "?";
-}
-
-void auditWindow(const Window& window, const gallery::Scene& scene, std::vector<std::string>& findings) {
-    for (const auto& issue : window.layoutIssues()) {
-        findings.push_back(std::string(kindName(issue.kind)) + ": " + issue.description);
-    }
-    findOverlaps(window.frameView(), scene.allowedOverlaps, findings);
-    if (const Window* sheet = window.attachedSheet()) auditWindow(*sheet, scene, findings);
-}
-
-// What the audit finds in one state of a scene: the recording's texts that do not fit their
-// boxes (truncation a label asks for fits) or lack glyphs, and in every window the scene drew,
-// layout issues and overlapping views.
-std::vector<std::string> audit(const gallery::Scene& scene, const std::string& state, int* windows = nullptr) {
-    std::vector<std::string> findings;
-    int drawn = 0;
-    const auto recording = gallery::record(scene, state, [&](const Window& window) {
-        ++drawn;
-        auditWindow(window, scene, findings);
-    });
-    for (const auto& issue : auditLayout(recording)) {
-        findings.push_back((issue.kind == LayoutIssue::Kind::textDoesNotFit ? "text does not fit: " : "missing glyphs: ") +
-                           issue.text);
-    }
-    if (windows) *windows = drawn;
-    return findings;
-}
-
 std::string joined(const std::vector<std::string>& lines) {
     std::string all;
     for (const auto& line : lines) all += "\n  " + line;
@@ -87,10 +25,9 @@ TEST(GalleryAuditTest, EveryStateOfEverySceneFitsItsTextWithoutOverlapsOrLayoutI
     for (const auto& scene : gallery::scenes()) {
         ASSERT_FALSE(scene.states.empty()) << scene.name;
         for (const auto& state : scene.states) {
-            int drawn = 0;
-            const auto findings = audit(scene, state, &drawn);
-            windows += drawn;
-            EXPECT_TRUE(findings.empty()) << gallery::fileName(scene, state) << joined(findings);
+            const auto audited = gallery::audit(scene, state);
+            windows += audited.windows;
+            EXPECT_TRUE(audited.findings.empty()) << gallery::fileName(scene, state) << joined(audited.findings);
         }
     }
     EXPECT_GT(windows, 0); // the window audit saw windows
@@ -129,7 +66,7 @@ TEST(GalleryAuditTest, TheAuditFindsClippedTextOverlapsAndGrownWindowsButAllowsD
         gallery::drawWindow(g, *window);
     }};
     faulty.allowedOverlaps = {"badge"};
-    const auto findings = audit(faulty, "light");
+    const auto findings = gallery::audit(faulty, "light").findings;
     const auto has = [&](const std::string& start) {
         return std::ranges::count_if(findings, [&](const auto& f) { return f.starts_with(start); });
     };
