@@ -1,0 +1,60 @@
+#include "windows/CopyLastImageController.h"
+
+namespace tarpelix {
+
+namespace {
+constexpr const char* noImage = "No image is available. It may have been removed or cleared.";
+} // namespace
+
+std::shared_ptr<CopyLastImageController> CopyLastImageController::create(Load load, Read read, Report report,
+                                                                         Changed changed) {
+    return create(std::move(load), std::move(read), [](const platform::Bytes& png) { return writePNG(png); },
+                  std::move(report), std::move(changed));
+}
+
+std::shared_ptr<CopyLastImageController> CopyLastImageController::create(Load load, Read read, Writer writer,
+                                                                         Report report, Changed changed) {
+    return std::make_shared<CopyLastImageController>(std::move(load), std::move(read), std::move(writer),
+                                                     std::move(report), std::move(changed));
+}
+
+CopyLastImageController::CopyLastImageController(Load load, Read read, Writer writer, Report report, Changed changed)
+    : CopyLastController(std::move(load), std::move(report), std::move(changed)), read_(std::move(read)),
+      writer_(std::move(writer)) {}
+
+bool CopyLastImageController::writePNG(const platform::Bytes& png, platform::Pasteboard& pasteboard) {
+    pasteboard.clearContents();
+    return pasteboard.setData(png, platform::PasteboardType::png);
+}
+
+void CopyLastImageController::copy() {
+    platform::requireMainThread("CopyLastImageController::copy");
+    beginCopy(&CopyLastImageController::loadedForCopy);
+}
+
+void CopyLastImageController::loadedForCopy(std::optional<TransferStorage::LatestImageSnapshot> snapshot) {
+    store(std::move(snapshot));
+    if (!snapshot_) {
+        isCopying_ = false;
+        report(noImage);
+        changed();
+        return;
+    }
+    // The read belongs to this copy: it takes the generation this answer left.
+    read_(snapshot_->record.id, answerFor<std::optional<platform::Bytes>>(generation(),
+                                                                         &CopyLastImageController::readForCopy));
+}
+
+void CopyLastImageController::readForCopy(std::optional<platform::Bytes> png) {
+    isCopying_ = false;
+    if (!png || png->empty()) {
+        // The file went away since the snapshot was taken.
+        snapshot_.reset();
+        report(noImage);
+    } else if (!writer_(*png)) {
+        report("Could not copy the image. Try again.");
+    }
+    changed();
+}
+
+} // namespace tarpelix

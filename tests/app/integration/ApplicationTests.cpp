@@ -1,0 +1,260 @@
+#include "app/AppDelegate.h"
+
+#include "paste/PasteCoordinator.h"
+#include "platform/appkit/AppKitControl.h"
+#include "platform/appkit/Application.h"
+#include "platform/appkit/MenuItem.h"
+#include "platform/appkit/Window.h"
+#include "platform/desktop/UpdaterControl.h"
+#include "platform/foundation/Bundle.h"
+#include "storage/TransferStorage.h"
+#include "support/CoordinatorFixture.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace tarpelix::testing {
+namespace {
+
+using platform::AppKitControl::requestQuit;
+using platform::Application;
+using platform::RunLoop;
+namespace fs = std::filesystem;
+
+constexpr std::uint16_t keyQ = 12;
+
+// Tarpelix itself on the simulated Mac of the coordinator tests (every permission granted, a
+// Ghostty whose focused pane runs a local shell), started through its entry and run to its end.
+class ApplicationTest : public CoordinatorTest {
+protected:
+    void SetUp() override {
+        CoordinatorTest::SetUp();
+        if (!privateNamespaceUnavailableReason().empty()) GTEST_SKIP() << privateNamespaceUnavailableReason();
+        for (const char* variable : {"XDG_DATA_HOME", "XDG_CONFIG_HOME"}) {
+            fs::remove_all(fs::path(std::getenv(variable)) / "Tarpelix");
+        }
+    }
+
+    void TearDown() override {
+        delegate.reset();
+        CoordinatorTest::TearDown();
+    }
+
+    // Runs the application until it ends; `scenario` runs on the main run loop once it has
+    // launched. Unless the scenario quit, a quit is asked for after it.
+    void runApplication(const std::function<void()>& scenario) {
+        exitStatus = AppDelegate::runApplication([&](const std::shared_ptr<AppDelegate>& launched) {
+            delegate = launched;
+            // From a timer: the loops the scenario runs then serve the main queue too. A loop it
+            // runs may see the timer due again; the scenario runs once.
+            auto ran = std::make_shared<bool>(false);
+            RunLoop::main()->scheduleTimer(0, false, platform::TimerMode::common, [scenario, ran](platform::RunLoopTimer&) {
+                if (std::exchange(*ran, true)) return;
+                scenario();
+                const auto& application = Application::shared();
+                if (!application.hasTerminated() && !application.isWaitingForTerminateReply()) requestQuit();
+            });
+        });
+    }
+
+    std::string toolTip() const {
+        return delegate && delegate->statusItem() ? delegate->statusItem()->button().toolTip() : "";
+    }
+    bool waitStatus(const std::string& status) {
+        return runMainUntil([&] { return toolTip() == "Tarpelix: " + status; });
+    }
+    // The status line of the open menu: none while hidden.
+    std::optional<std::string> statusLine() const {
+        const auto& line = delegate->recoveryMenu().statusItem();
+        if (line.isHidden()) return std::nullopt;
+        return line.title();
+    }
+    // Waits until the tap holds Control+V for the terminal and nothing is missing.
+    bool waitArmed() {
+        return runMainUntil([&] {
+            return platform::InputEventsControl::liveTaps() > 0 && !delegate->pasteCoordinator()->permissionStatus() &&
+                   toolTip() == "Tarpelix: Ready";
+        });
+    }
+    // Chooses an item of the status menu, opened by a click on the status item.
+    void chooseInStatusMenu(const std::string& title) {
+        bool chosen = false;
+        auto timer = RunLoop::main()->scheduleTimer(0.01, false, platform::TimerMode::common,
+                                                    [&](platform::RunLoopTimer&) {
+                                                        chosen = platform::AppKitControl::chooseMenuItem(title);
+                                                    });
+        platform::AppKitControl::clickStatusItem(*delegate->statusItem());
+        EXPECT_TRUE(chosen) << title;
+    }
+
+    std::shared_ptr<AppDelegate> delegate;
+    int exitStatus = -1;
+};
+
+TEST_F(ApplicationTest, StartsEachServiceOnceInOrderAndQuits) {
+    std::vector<std::string> atLaunch;
+    std::vector<std::string> armed;
+    runApplication([&] {
+        atLaunch = platform::DesktopControl::records();
+        // The first refresh ran before launching ended: the item already tells the status.
+        EXPECT_FALSE(toolTip().empty());
+        ASSERT_TRUE(waitArmed());
+        armed = platform::DesktopControl::records();
+        delegate->startup().start();
+        EXPECT_EQ(platform::DesktopControl::records(), armed) << "a second start adds nothing";
+        EXPECT_EQ(delegate->statusItem()->menu(), delegate->recoveryMenu().menu());
+        EXPECT_EQ(delegate->statusItem()->button().accessibilityLabel(), "Tarpelix");
+    });
+    const std::vector<std::string> started = {
+        "activation policy accessory", "updater start", "activation policy accessory",
+        "main menu: Tarpelix, File, Edit, Help", "status item", "status item menu"};
+    // The tap is installed on its own thread: it may come before the scenario looked or after.
+    auto withTap = started;
+    withTap.push_back("event tap");
+    EXPECT_TRUE(atLaunch == started || atLaunch == withTap) << ::testing::PrintToString(atLaunch);
+    EXPECT_EQ(armed, withTap);
+    EXPECT_EQ(exitStatus, 0);
+    EXPECT_TRUE(Application::shared().hasTerminated());
+}
+
+TEST_F(ApplicationTest, OutsideTheApplicationsFolderOnlyTheInstallWindowShowsUntilRelaunchedInstalled) {
+    // A distribution build started from the Downloads folder.
+    std::ifstream shipped(std::string(TARPELIX_SOURCE_DIR) + "/resources/Info.plist");
+    std::stringstream info;
+    info << shipped.rdbuf();
+    std::string text = info.str();
+    text.replace(text.find("<string>development</string>"), 28, "<string>distribution</string>");
+    fs::create_directories(directory.file("resources"));
+    std::ofstream(directory.file("resources/Info.plist")) << text;
+    platform::BundleControl::setResourceDirectory(directory.file("resources"));
+    platform::BundleControl::setBundleURL(*platform::URL::parse("file:///home/ada/Downloads/Tarpelix.app/"));
+
+    runApplication([&] {
+        auto& window = delegate->installationWindow().window();
+        EXPECT_TRUE(window.isVisible());
+        EXPECT_EQ(platform::DesktopControl::records(),
+                  (std::vector<std::string>{"activation policy accessory", "main menu: Tarpelix"}));
+        const auto& bar = Application::shared().mainMenu();
+        ASSERT_TRUE(bar && bar->numberOfItems() == 1 && bar->items()[0]->submenu());
+        const auto& quit = bar->items()[0]->submenu()->items();
+        ASSERT_EQ(quit.size(), 1u);
+        EXPECT_EQ(quit[0]->title(), "Quit Tarpelix");
+        EXPECT_EQ(quit[0]->target().get(), &Application::shared());
+
+        window.orderOut();
+        platform::AppKitControl::reopenApplication();
+        EXPECT_TRUE(runMainUntil([&] { return window.isVisible(); })) << "reopening shows it again";
+        EXPECT_FALSE(delegate->servicesStarted());
+
+        platform::AppKitControl::typeKey(keyQ, "q", platform::EventFlag::command);
+        EXPECT_TRUE(Application::shared().hasTerminated()) << "Command-Q quits at once";
+    });
+    EXPECT_TRUE(platform::StatusBar::system().items().empty());
+    EXPECT_EQ(platform::InputEventsControl::installedTaps(), 0u);
+    EXPECT_EQ(platform::UpdaterControl::startCount(), 0);
+
+    // Relaunched as a development build over the same desktop: the services start.
+    delegate.reset();
+    platform::AppKitControl::resetApplication();
+    platform::BundleControl::reset();
+    runApplication([&] {
+        EXPECT_TRUE(delegate->servicesStarted());
+        EXPECT_EQ(platform::StatusBar::system().items().size(), 1u);
+        EXPECT_FALSE(delegate->installationWindow().window().isVisible());
+    });
+    EXPECT_TRUE(Application::shared().hasTerminated());
+}
+
+TEST_F(ApplicationTest, TheStatusLineFollowsThePipelineAndAQuitOverridesAPermissionProblem) {
+    runApplication([&] {
+        ASSERT_TRUE(waitArmed());
+        EXPECT_EQ(statusLine(), std::nullopt) << "Ready hides the line";
+        EXPECT_EQ(delegate->statusItem()->button().accessibilityValue(), "Ready");
+
+        // An image pasted into a local shell goes on as a normal paste, which is reported.
+        platform::DesktopControl::copyPNG(screenshotPNG());
+        pressControlV();
+        EXPECT_TRUE(waitStatus(AppDelegate::seeLastPasteStatus));
+        EXPECT_EQ(statusLine(), AppDelegate::seeLastPasteStatus);
+
+        platform::InputEventsControl::setAccessibilityTrusted(false);
+        const std::string revoked = "Native paste — Accessibility access required";
+        EXPECT_TRUE(waitStatus(revoked));
+        EXPECT_EQ(statusLine(), revoked);
+
+        Application::shared().terminate();
+        EXPECT_EQ(toolTip(), "Tarpelix: " + AppDelegate::preparingToQuit);
+        EXPECT_EQ(statusLine(), AppDelegate::preparingToQuit);
+        EXPECT_FALSE(Application::shared().hasTerminated()) << "the reply comes on a later turn";
+    });
+    EXPECT_TRUE(Application::shared().hasTerminated());
+}
+
+TEST_F(ApplicationTest, AboutAndTheUpdateCheckAreChosenInTheStatusMenu) {
+    runApplication([&] {
+        chooseInStatusMenu("About Tarpelix");
+        auto* about = platform::AppKitControl::aboutPanelWindow();
+        ASSERT_NE(about, nullptr);
+        EXPECT_TRUE(about->isVisible());
+        EXPECT_EQ(platform::AppKitControl::aboutPanelOptions()->applicationName, "Tarpelix");
+
+        chooseInStatusMenu("Check for Updates");
+        runMainUntil([] { return !platform::UpdaterControl::checkedFeeds().empty(); });
+        EXPECT_EQ(platform::UpdaterControl::checkedFeeds(),
+                  std::vector<std::string>{"http://127.0.0.1:8089/appcast.xml"});
+        EXPECT_TRUE(platform::UpdaterControl::dismissWindow());
+    });
+}
+
+TEST_F(ApplicationTest, AQuitWaitsForThePasteInFlightToWindDown) {
+    const std::string remote = openRemotePane();
+    platform::DesktopControl::copyPNG(screenshotPNG());
+    bool ranOnWhileDraining = false;
+    runApplication([&] {
+        ASSERT_TRUE(waitArmed());
+        EXPECT_TRUE(pressControlV().swallowed);
+        ASSERT_TRUE(waitStatus(AppDelegate::pastingImage));
+
+        requestQuit();
+        ASSERT_TRUE(waitStatus(AppDelegate::preparingToQuit));
+        ranOnWhileDraining = Application::shared().isRunning() && !Application::shared().hasTerminated();
+    });
+    EXPECT_TRUE(ranOnWhileDraining);
+    EXPECT_TRUE(Application::shared().hasTerminated());
+
+    // The shutdown cancelled the paste: nothing reached the terminal, and the record is closed.
+    std::optional<TransferStorage::LatestAttemptResult> latest;
+    delegate->transferStorage()->loadLatestAttempt([&](TransferStorage::LatestAttemptResult result) { latest = result; });
+    ASSERT_TRUE(runMainUntil([&] { return latest.has_value(); }));
+    ASSERT_TRUE(latest->attempt);
+    EXPECT_EQ(latest->attempt->feedback.outcome, PasteFeedback::Outcome::cancelled);
+    EXPECT_EQ(latest->attempt->feedback.explanation,
+              explanationFor(PasteFeedback::Outcome::cancelled, "Paste cancelled — Tarpelix disabled"));
+    EXPECT_EQ(latest->attempt->uploadOutcome, TransferOutcome::cancelled);
+    EXPECT_NE(latest->attempt->insertionOutcome, TransferOutcome::succeeded);
+
+    // Disabled: a missing permission is no longer reported.
+    platform::InputEventsControl::setAccessibilityTrusted(false);
+    EXPECT_EQ(delegate->pasteCoordinator()->permissionStatus(), std::nullopt);
+}
+
+TEST_F(ApplicationTest, ATerminationSignalIsAQuitRequest) {
+    runApplication([&] {
+        ASSERT_TRUE(delegate->servicesStarted());
+        std::raise(SIGTERM);
+        EXPECT_TRUE(runMainUntil([] { return Application::shared().hasTerminated(); }));
+    });
+    EXPECT_TRUE(Application::shared().hasTerminated());
+    // Outside run() the signal's own handling is back.
+    struct sigaction current {};
+    sigaction(SIGTERM, nullptr, &current);
+    EXPECT_EQ(current.sa_handler, SIG_DFL);
+}
+
+} // namespace
+} // namespace tarpelix::testing
