@@ -143,81 +143,11 @@ void drawTestWindow(GraphicsContext& g, const std::string&) {
     symbolGrid(g, 8, 192);
 }
 
-// MARK: toolkit-core: a window of ours with a few plain views
+// MARK: toolkit: every control, list and text view in one window, in its states
 
-constexpr double coreWidth = 420;
-constexpr double coreHeight = 240; // content; the title bar comes on top
-
-// A label wrapped at its frame's width.
-std::shared_ptr<Label> textAt(Rect frame, const std::string& text, const Font& font, const Color& color) {
-    auto label = Label::wrappingLabelWithString(text);
-    label->setFont(font);
-    label->setTextColor(color);
-    label->setFrame(frame);
-    return label;
-}
-
-// A rounded panel in a fill colour with a faint border; it takes focus when asked to.
-class BoxView final : public View {
-public:
-    BoxView(Rect frame, Color fill, bool focusable = false) : View(frame), fill_(std::move(fill)), focusable_(focusable) {}
-    bool acceptsFirstResponder() const override { return focusable_; }
-    void draw(GraphicsContext& g, const Rect&) override {
-        const Path outline = Path::roundedRect(bounds().insetBy(0.5, 0.5), 8, 8);
-        g.fill(outline, fill_);
-        g.setLineWidth(1);
-        g.stroke(outline, Color::separatorColor());
-    }
-    void drawFocusRingMask(GraphicsContext& g) const override {
-        g.drawFocusRingMask(Path::roundedRect(bounds(), 8, 8));
-    }
-
-private:
-    Color fill_;
-    bool focusable_;
-};
-
-void drawToolkitCore(GraphicsContext& g, const std::string&) {
-    auto window = Window::create({0, 0, coreWidth, coreHeight}, WindowStyle::titled | WindowStyle::closable);
-    window->setTitle("Toolkit Core");
-    auto& content = *window->contentView();
-    const Font body = Font::systemFont(13);
-
-    auto sidebar = std::make_shared<BoxView>(Rect{12, 12, 128, 216}, Color::underPageBackgroundColor());
-    content.addSubview(sidebar);
-    double y = 216 - 12;
-    for (const char* item : {"General", "Permissions", "Diagnostics"}) {
-        y -= 22;
-        sidebar->addSubview(textAt(Rect{12, y, 104, 18}, item, body, Color::labelColor()));
-    }
-
-    auto card = std::make_shared<BoxView>(Rect{152, 92, 256, 136}, Color::controlBackgroundColor());
-    content.addSubview(card);
-    card->addSubview(textAt(
-        Rect{16, 100, 224, 22}, "Views and windows", Font::systemFont(16, FontWeight::semibold), Color::labelColor()));
-    card->addSubview(textAt(
-        Rect{16, 12, 224, 80},
-        "A title bar of our own above a content view; frames, flipped views and a focus ring.", body,
-        Color::secondaryLabelColor()));
-
-    auto focused = std::make_shared<BoxView>(Rect{152, 12, 120, 64}, Color::controlAccentColor().withAlphaComponent(0.25), true);
-    auto plain = std::make_shared<BoxView>(Rect{288, 12, 120, 64}, Color::controlBackgroundColor());
-    content.addSubview(focused);
-    content.addSubview(plain);
-    focused->addSubview(textAt(Rect{10, 20, 100, 24}, "Focused", body, Color::labelColor()));
-    plain->addSubview(textAt(Rect{10, 20, 100, 24}, "Plain", body, Color::labelColor()));
-
-    window->makeKeyAndOrderFront();
-    window->makeFirstResponder(focused.get());
-    drawWindow(g, *window);
-    window->orderOut();
-}
-
-
-// MARK: toolkit-controls: every control in its states
-
-constexpr double controlsWidth = 780;
-constexpr double controlsHeight = 350; // content; the title bar comes on top
+constexpr double toolkitWidth = 1040;
+constexpr double toolkitHeight = 474; // content; the title bar comes on top
+constexpr double toolkitSidebarWidth = 170;
 
 // Sets the view at its intrinsic size (or `size` where given) with its top-left corner at
 // x, top (y up), adds it to `parent` and returns it.
@@ -339,7 +269,8 @@ void otherColumn(View& content, double x, double top, double width) {
     wrapping->setFont(Font::systemFont(12));
     wrapping->setTextColor(Color::secondaryLabelColor());
     auto limited = Label::wrappingLabelWithString(
-        "Two lines at most: the rest of this sentence is cut and ends in an ellipsis where it stops.");
+        "Two lines at most: the rest of this sentence is cut and ends in an ellipsis where it stops, however "
+        "much more of it there is left to read. This third line is never shown.");
     limited->setMaximumNumberOfLines(2);
     limited->setFont(Font::systemFont(12));
     const double textWidth = width - 32;
@@ -360,23 +291,127 @@ void otherColumn(View& content, double x, double top, double width) {
     put(content, path, x, y, {width, path->intrinsicContentSize().height});
 }
 
-void drawToolkitControls(GraphicsContext& g, const std::string& state) {
+struct GallerySections final : TableViewDataSource, TableViewDelegate {
+    std::vector<std::string> titles{"General", "Permissions", "Dashboard", "Storage", "Diagnostics", "Help"};
+    int numberOfRows(TableView&) override { return int(titles.size()); }
+    std::shared_ptr<View> viewFor(TableView&, const TableColumn*, int row) override {
+        auto cell = TableCellView::create();
+        auto label = Label::labelWithString(titles[std::size_t(row)]);
+        label->setFont(Font::systemFont(14, FontWeight::medium));
+        label->setFrame({12, 10, 120, label->intrinsicContentSize().height});
+        cell->addSubview(label);
+        cell->setTextField(label);
+        return cell;
+    }
+};
+
+
+// The settings sections as a source list in a sidebar material, one row selected; returns the
+// table.
+std::shared_ptr<platform::TableView> sectionList(View& content, const std::shared_ptr<GallerySections>& sections,
+                                                 double width, double height) {
+    auto sidebar = put(content, VisualEffectView::create(), 0, height, {width, height});
+    sidebar->setMaterial(VisualEffectMaterial::sidebar);
+    auto table = platform::TableView::create();
+    table->addTableColumn({"section"});
+    table->setStyle(TableViewStyle::sourceList);
+    table->setRowHeight(38);
+    table->setIntercellSpacing({0, 4});
+    table->setDataSource(sections);
+    table->setDelegate(sections);
+    table->setAccessibilityLabel("Settings sections");
+    auto list = put(*sidebar, ScrollView::create(), 8, height - 12, {width - 16, height - 24});
+    list->setDrawsBackground(false);
+    list->setDocumentView(table);
+    table->reloadData();
+    table->selectRowIndexes({3}, false);
+    put(content, Box::separator(), width, height, {1, height});
+    return table;
+}
+
+// A long text wrapped in a scroll view whose overlay scroller hides itself, all selected.
+void readingText(View& content, double x, double top, Size size) {
+    std::string details = "Outcome: Uploaded\nTerminal: Ghostty · ssh to build-host\n";
+    for (int i = 1; i <= 14; ++i) {
+        details += "Stage " + std::to_string(i) + ": the image was checked, sent and its remote path typed.\n";
+    }
+    auto reading = platform::TextView::create();
+    reading->setFont(Font::systemFont(13));
+    reading->setString(details);
+    reading->setDrawsBackground(false);
+    auto scroll = put(content, ScrollView::create(), x, top, size);
+    scroll->setHasVerticalScroller(true);
+    scroll->setAutohidesScrollers(true);
+    scroll->setDrawsBackground(false);
+    scroll->setDocumentView(reading);
+    reading->selectAll();
+}
+
+// An unwrapped report: bordered, legacy scrollers both ways, inset text.
+void reportText(View& content, double x, double top, Size size) {
+    std::string report;
+    for (const char* line : {"tarpelix diagnostic report", "ssh -G build-host: hostname build.example.com port 22 "
+                             "controlmaster auto controlpath ~/.ssh/cm-%C",
+                             "pasteboard: public.png 1440×900", "upload: /tmp/tarpelix/2026-01-02/screenshot.png"}) {
+        report += std::string(line) + "\n";
+    }
+    auto code = platform::TextView::create();
+    code->setFont(Font::monospacedSystemFont(12));
+    code->setTextContainerInset({10, 10});
+    code->textContainer().setWidthTracksTextView(false);
+    code->setString(report);
+    auto scroll = put(content, ScrollView::create(), x, top, size);
+    scroll->setScrollerStyle(ScrollerStyle::legacy);
+    scroll->setBorderType(BorderType::bezelBorder);
+    scroll->setHasVerticalScroller(true);
+    scroll->setHasHorizontalScroller(true);
+    scroll->setAutohidesScrollers(true);
+    scroll->setDocumentView(code);
+}
+
+// A vertical stack of stages laid out by constraints; the hidden middle one takes no space.
+void stagesStack(View& content, double x, double top) {
+    put(content, caption("Stack view (one stage hidden)"), x, top);
+    std::vector<std::shared_ptr<View>> stages;
+    for (const char* title : {"Captured the image", "Converted to PNG", "Uploaded to build-host"}) {
+        auto stage = Label::labelWithString(title);
+        stage->setIdentifier(title);
+        stages.push_back(stage);
+    }
+    stages[1]->setHidden(true);
+    auto stack = StackView::create(stages);
+    stack->setOrientation(LayoutAxis::vertical);
+    stack->setAlignment(StackView::Alignment::leading);
+    stack->setSpacing(6);
+    stack->setTranslatesAutoresizingMaskIntoConstraints(false);
+    content.addSubview(stack);
+    ViewConstraint::activate({
+        stack->leadingAnchor().constraintEqualTo(content.leadingAnchor(), x),
+        stack->topAnchor().constraintEqualTo(content.topAnchor(), toolkitHeight - top + 18),
+    });
+}
+
+void drawToolkit(GraphicsContext& g, const std::string& state) {
     // The desktop's Increase Contrast follows the state while it is drawn.
-    const bool contrast = state == "contrast";
     const bool previous = Workspace::accessibilityDisplayShouldIncreaseContrast();
-    DesktopControl::setIncreaseContrast(contrast);
-    auto window = Window::create({0, 0, controlsWidth, controlsHeight}, WindowStyle::titled | WindowStyle::closable);
-    window->setTitle("Toolkit Controls");
+    DesktopControl::setIncreaseContrast(state == "contrast");
+    auto window = Window::create({0, 0, toolkitWidth, toolkitHeight}, WindowStyle::titled | WindowStyle::closable);
+    window->setTitle("Toolkit");
     auto& content = *window->contentView();
 
-    auto sidebar = put(content, VisualEffectView::create(), 0, controlsHeight, {140, controlsHeight});
-    sidebar->setMaterial(VisualEffectMaterial::sidebar);
-    put(*sidebar, Label::labelWithString("Sidebar"), 16, controlsHeight - 16);
-    put(content, Box::separator(), 140, controlsHeight, {1, controlsHeight});
+    const auto sections = std::make_shared<GallerySections>();
+    sectionList(content, sections, toolkitSidebarWidth, toolkitHeight);
+    constexpr double left = toolkitSidebarWidth + 16, top = toolkitHeight - 16;
+    constexpr double rowTop = 160, rowHeight = 144;
+    auto focused = buttonColumn(content, left, top);
+    put(content, Box::separator(), 530, top, {1, top - rowTop - 22});
+    otherColumn(content, 546, top, toolkitWidth - 546 - 16);
 
-    auto focused = buttonColumn(content, 156, controlsHeight - 16);
-    put(content, Box::separator(), 500, controlsHeight - 16, {1, controlsHeight - 32});
-    otherColumn(content, 516, controlsHeight - 16, controlsWidth - 516 - 16);
+    // The bottom row: a wrapped text, an unwrapped report and a stack view.
+    put(content, Box::separator(), left, rowTop + 10, {toolkitWidth - left - 16, 1});
+    readingText(content, left, rowTop, {310, rowHeight});
+    reportText(content, left + 322, rowTop, {310, rowHeight});
+    stagesStack(content, left + 648, rowTop);
 
     window->makeKeyAndOrderFront();
     window->makeFirstResponder(focused.get());
@@ -604,25 +639,6 @@ void drawToolkitSheets(GraphicsContext& g, const std::string&) {
 }
 
 
-// MARK: toolkit-lists: a source-list table, a long wrapped text and an unwrapped one
-
-constexpr double listsWidth = 640;
-constexpr double listsHeight = 300; // content; the title bar comes on top
-
-struct GallerySections final : TableViewDataSource, TableViewDelegate {
-    std::vector<std::string> titles{"General", "Permissions", "Dashboard", "Storage", "Diagnostics", "Help"};
-    int numberOfRows(TableView&) override { return int(titles.size()); }
-    std::shared_ptr<View> viewFor(TableView&, const TableColumn*, int row) override {
-        auto cell = TableCellView::create();
-        auto label = Label::labelWithString(titles[std::size_t(row)]);
-        label->setFont(Font::systemFont(14, FontWeight::medium));
-        label->setFrame({12, 10, 120, label->intrinsicContentSize().height});
-        cell->addSubview(label);
-        cell->setTextField(label);
-        return cell;
-    }
-};
-
 // MARK: about-panel: as the application shows it (the bundle's name, versions and icon), then
 // shown again with credits and a copyright
 
@@ -650,87 +666,29 @@ void drawAboutPanel(GraphicsContext& g, const std::string&) {
     application.aboutPanel()->window()->orderOut();
 }
 
-void drawToolkitLists(GraphicsContext& g, const std::string&) {
-    auto window = Window::create({0, 0, listsWidth, listsHeight}, WindowStyle::titled | WindowStyle::closable);
-    window->setTitle("Toolkit Lists");
-    auto& content = *window->contentView();
-
-    auto sidebar = put(content, VisualEffectView::create(), 0, listsHeight, {170, listsHeight});
-    sidebar->setMaterial(VisualEffectMaterial::sidebar);
-    auto sections = std::make_shared<GallerySections>();
-    auto table = platform::TableView::create();
-    table->addTableColumn({"section"});
-    table->setStyle(TableViewStyle::sourceList);
-    table->setRowHeight(38);
-    table->setIntercellSpacing({0, 4});
-    table->setDataSource(sections);
-    table->setDelegate(sections);
-    table->setAccessibilityLabel("Settings sections");
-    auto list = put(*sidebar, ScrollView::create(), 8, listsHeight - 12, {154, listsHeight - 24});
-    list->setDrawsBackground(false);
-    list->setDocumentView(table);
-    table->reloadData();
-    table->selectRowIndexes({3}, false);
-    put(content, Box::separator(), 170, listsHeight, {1, listsHeight});
-
-    // A long wrapped text with an overlay scroller that hides itself.
-    std::string details = "Outcome: Uploaded\nTerminal: Ghostty · ssh to build-host\n";
-    for (int i = 1; i <= 14; ++i) {
-        details += "Stage " + std::to_string(i) + ": the image was checked, sent and its remote path typed.\n";
-    }
-    auto reading = platform::TextView::create();
-    reading->setFont(Font::systemFont(13));
-    reading->setString(details);
-    reading->setDrawsBackground(false);
-    auto readingScroll = put(content, ScrollView::create(), 186, listsHeight - 12, {438, 150});
-    readingScroll->setHasVerticalScroller(true);
-    readingScroll->setAutohidesScrollers(true);
-    readingScroll->setDrawsBackground(false);
-    readingScroll->setDocumentView(reading);
-    reading->selectAll();
-
-    // An unwrapped report: bordered, legacy scrollers both ways, inset text.
-    std::string report;
-    for (const char* line : {"tarpelix diagnostic report", "ssh -G build-host: hostname build.example.com port 22 "
-                             "controlmaster auto controlpath ~/.ssh/cm-%C",
-                             "pasteboard: public.png 1440×900", "upload: /tmp/tarpelix/2026-01-02/screenshot.png"}) {
-        report += std::string(line) + "\n";
-    }
-    auto code = platform::TextView::create();
-    code->setFont(Font::monospacedSystemFont(12));
-    code->setTextContainerInset({10, 10});
-    code->textContainer().setWidthTracksTextView(false);
-    code->setString(report);
-    auto codeScroll = put(content, ScrollView::create(), 186, listsHeight - 174, {438, 112});
-    codeScroll->setScrollerStyle(ScrollerStyle::legacy);
-    codeScroll->setBorderType(BorderType::bezelBorder);
-    codeScroll->setHasVerticalScroller(true);
-    codeScroll->setHasHorizontalScroller(true);
-    codeScroll->setAutohidesScrollers(true);
-    codeScroll->setDocumentView(code);
-
-    window->makeKeyAndOrderFront();
-    window->makeFirstResponder(table.get());
-    window->draw(g);
-    window->orderOut();
-}
-
 } // namespace
 
 const std::vector<Scene>& scenes() {
     static const std::vector<Scene> list = {
         {"test-window", {"light", "dark"}, {testWindowWidth, testWindowHeight}, drawTestWindow},
-        {"toolkit-core", {"light", "dark"}, {coreWidth, coreHeight + Window::titleBarHeight}, drawToolkitCore},
-        {"toolkit-controls", {"light", "dark", "contrast"}, {controlsWidth, controlsHeight + Window::titleBarHeight},
-         drawToolkitControls},
+        {"toolkit", {"light", "dark", "contrast"}, {toolkitWidth, toolkitHeight + Window::titleBarHeight}, drawToolkit},
         {"toolkit-menus", {"light", "dark"}, {menusWidth, menusHeight}, drawToolkitMenus},
-        {"toolkit-lists", {"light", "dark"}, {listsWidth, listsHeight + Window::titleBarHeight}, drawToolkitLists},
         {"toolkit-sheets", {"light", "dark"},
          {2 * sheetsWindowWidth + 3 * sheetsGap, sheetsWindowHeight + Window::titleBarHeight + 2 * sheetsGap},
          drawToolkitSheets},
         {"about-panel", {"light", "dark"}, {2 * AboutPanel::width + 3 * aboutGap, aboutHeight}, drawAboutPanel},
         {"interface-toolkit", {"light", "dark", "contrast"}, {interfaceWidth, interfaceHeight + Window::titleBarHeight},
          drawInterfaceToolkit},
+        pasteOverlayScene(),
+        installWindowScene(),
+        aboutTarpelixScene(),
+        mainMenuScene(),
+        updatesUnavailableAlertScene(),
+        statusMenuScene(),
+        lastPasteStatusScene(),
+        lastPasteStatusMinimumScene(),
+        reportWindowScene(),
+        reportWindowFailureScene(),
     };
     return list;
 }

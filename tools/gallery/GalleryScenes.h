@@ -33,6 +33,18 @@ void drawWindow(platform::GraphicsContext& context, platform::Window& window);
 
 const std::vector<Scene>& scenes();
 
+// Scenes kept in files of their own.
+Scene pasteOverlayScene();
+Scene installWindowScene();
+Scene aboutTarpelixScene();
+Scene mainMenuScene();
+Scene updatesUnavailableAlertScene();
+Scene statusMenuScene();
+Scene lastPasteStatusScene();
+Scene lastPasteStatusMinimumScene();
+Scene reportWindowScene();
+Scene reportWindowFailureScene();
+
 // The appearance a state is drawn under: "dark" is the dark appearance, any other light;
 // "contrast" is light with Increase Contrast.
 platform::DrawingAppearance appearance(const std::string& state);
