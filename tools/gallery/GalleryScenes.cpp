@@ -652,18 +652,11 @@ void drawAboutPanel(GraphicsContext& g, const std::string&) {
         .credits = AttributedString("Pastes clipboard images into remote sessions."),
         .copyright = "© 2025 The Tarpelix developers",
     };
-    double x = aboutGap;
+    std::vector<std::function<void()>> shows;
     for (const auto& options : {AboutPanelOptions{}, withCredits}) {
-        application.orderFrontStandardAboutPanel(options);
-        Window& window = *application.aboutPanel()->window();
-        window.layoutIfNeeded();
-        g.saveGState();
-        g.translate(x, aboutHeight - aboutGap - window.frame().height());
-        drawWindow(g, window);
-        g.restoreGState();
-        x += AboutPanel::width + aboutGap;
+        shows.push_back([&application, options] { application.orderFrontStandardAboutPanel(options); });
     }
-    application.aboutPanel()->window()->orderOut();
+    drawAboutPanelsInARow(g, aboutHeight, aboutGap, shows);
 }
 
 } // namespace
@@ -691,6 +684,23 @@ const std::vector<Scene>& scenes() {
         reportWindowFailureScene(),
     };
     return list;
+}
+
+void drawAboutPanelsInARow(GraphicsContext& g, double height, double gap,
+                           const std::vector<std::function<void()>>& shows) {
+    auto& application = Application::shared();
+    double x = gap;
+    for (const auto& show : shows) {
+        show();
+        Window& window = *application.aboutPanel()->window();
+        window.layoutIfNeeded();
+        g.saveGState();
+        g.translate(x, height - gap - window.frame().height());
+        drawWindow(g, window);
+        g.restoreGState();
+        x += AboutPanel::width + gap;
+    }
+    if (application.aboutPanel()) application.aboutPanel()->window()->orderOut();
 }
 
 DrawingAppearance appearance(const std::string& state) {

@@ -31,6 +31,11 @@ using WindowInspector = std::function<void(const platform::Window& window)>;
 // way. Scenes draw their windows with it so the audit sees their views.
 void drawWindow(platform::GraphicsContext& context, platform::Window& window);
 
+// The About panel drawn once per `show` (each shows it anew), side by side from the left,
+// top-aligned in a scene `height` points high, `gap` points apart and from the edges.
+void drawAboutPanelsInARow(platform::GraphicsContext& context, double height, double gap,
+                           const std::vector<std::function<void()>>& shows);
+
 const std::vector<Scene>& scenes();
 
 // Scenes kept in files of their own.

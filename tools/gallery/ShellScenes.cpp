@@ -69,20 +69,17 @@ void drawAboutTarpelix(GraphicsContext& g, const std::string&) {
         {{"CFBundleName", "Tarpelix Beta"}, {"CFBundleShortVersionString", "0.2.0"}, {"CFBundleVersion", "7"}},
         {{"CFBundleDisplayName", "Tarpelix"}, {"CFBundleVersion", "12"}},
     };
-    auto& application = Application::shared();
-    double x = aboutGap;
+    // Each panel from its own bundle, which stays until the next panel is shown.
+    std::unique_ptr<GalleryBundle> current;
+    std::vector<std::function<void()>> shows;
     for (const auto& entries : bundles) {
-        GalleryBundle bundle(entries);
-        AboutController().show();
-        Window& window = *application.aboutPanel()->window();
-        window.layoutIfNeeded();
-        g.saveGState();
-        g.translate(x, aboutHeight - aboutGap - window.frame().height());
-        drawWindow(g, window);
-        g.restoreGState();
-        x += AboutPanel::width + aboutGap;
+        shows.push_back([&current, entries] {
+            current.reset();
+            current = std::make_unique<GalleryBundle>(entries);
+            AboutController().show();
+        });
     }
-    application.aboutPanel()->window()->orderOut();
+    drawAboutPanelsInARow(g, aboutHeight, aboutGap, shows);
 }
 
 // MARK: main-menu
