@@ -6,6 +6,8 @@
 #include "platform/foundation/Text.h"
 #include "platform/foundation/Uuid.h"
 
+#include <limits>
+
 namespace tarpelix {
 
 PasteUsageLedger::PasteUsageLedger() : PasteUsageLedger(0, std::nullopt) {}
@@ -71,7 +73,12 @@ std::set<std::string> stringSet(const nlohmann::json& object, const char* key) {
 PasteUsageLedger PasteUsageLedger::fromJson(const nlohmann::json& object) {
     namespace json = platform::json;
     json::requireObject(object, "ledger");
-    PasteUsageLedger ledger(json::requiredInt64(object, "successfulPastes"), json::optionalDate(object, "firstPasteAt"));
+    // A damaged count must not reach the time-saved estimate, whose product would overflow.
+    const std::int64_t count = json::requiredInt64(object, "successfulPastes");
+    if (count < 0 || count > std::numeric_limits<std::int64_t>::max() / PasteUsage::secondsSavedPerPaste) {
+        throw platform::JsonDecodingError("ledger: successfulPastes is out of range");
+    }
+    PasteUsageLedger ledger(count, json::optionalDate(object, "firstPasteAt"));
     ledger.days = stringSet(object, "days");
     ledger.machines = stringSet(object, "machines");
     ledger.salt = json::requiredString(object, "salt");

@@ -91,6 +91,16 @@ void emphasize(Button& button, bool emphasized) {
     button.setBezelColor(emphasized ? std::optional<Color>(Color::controlAccentColor()) : std::nullopt);
 }
 
+std::shared_ptr<StackView> stack(LayoutAxis axis, StackView::Alignment alignment, double spacing,
+                                 const std::vector<std::shared_ptr<View>>& views) {
+    auto result = StackView::create(views);
+    result->setOrientation(axis);
+    result->setAlignment(alignment);
+    result->setSpacing(spacing);
+    result->setTranslatesAutoresizingMaskIntoConstraints(false);
+    return result;
+}
+
 void statusIcon(ImageView& imageView, InterfaceIcon icon, const Color& color) {
     imageView.setImage(image(icon, InterfaceIconStyle::feedback, std::nullopt));
     imageView.setContentTintColor(color);

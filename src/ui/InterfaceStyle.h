@@ -5,6 +5,7 @@
 #include "platform/appkit/Font.h"
 #include "platform/appkit/ImageView.h"
 #include "platform/appkit/Label.h"
+#include "platform/appkit/StackView.h"
 #include "platform/appkit/View.h"
 #include "ui/InterfaceIcon.h"
 
@@ -48,6 +49,10 @@ std::shared_ptr<platform::Label> label(const std::string& text, bool secondary =
 // A card holding the title (section font) above `views`, 12 points apart and 20 points inside
 // the card's edges; labels and stacks among them are made as wide as the column.
 std::shared_ptr<platform::View> group(const std::string& title, const std::vector<std::shared_ptr<platform::View>>& views);
+
+// A stack of the views along the axis, placed by constraints (no autoresizing mask).
+std::shared_ptr<platform::StackView> stack(platform::LayoutAxis axis, platform::StackView::Alignment alignment,
+                                           double spacing, const std::vector<std::shared_ptr<platform::View>>& views);
 
 // Fills the button's bezel with the accent colour when emphasized, else the default bezel.
 void emphasize(platform::Button& button, bool emphasized);

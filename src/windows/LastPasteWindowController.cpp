@@ -42,16 +42,6 @@ std::string lowercasedKey(const KeyEvent& event) {
     return key;
 }
 
-std::shared_ptr<StackView> stack(LayoutAxis axis, StackView::Alignment alignment, double spacing,
-                                 const std::vector<std::shared_ptr<View>>& views) {
-    auto result = StackView::create(views);
-    result->setOrientation(axis);
-    result->setAlignment(alignment);
-    result->setSpacing(spacing);
-    result->setTranslatesAutoresizingMaskIntoConstraints(false);
-    return result;
-}
-
 std::shared_ptr<Button> copyButton(const std::string& title, const std::string& accessibilityLabel) {
     auto button = Button::withTitle(title);
     button->setBezelStyle(BezelStyle::rounded);
@@ -218,7 +208,7 @@ void LastPasteWindowController::buildContent() {
 
     outcomeLabel_->setFont(Font::systemFont(22, FontWeight::semibold));
     metadataLabel_->setFont(InterfaceStyle::Font::caption());
-    auto header = stack(LayoutAxis::vertical, StackView::Alignment::leading, 6, {outcomeLabel_, metadataLabel_});
+    auto header = InterfaceStyle::stack(LayoutAxis::vertical, StackView::Alignment::leading, 6, {outcomeLabel_, metadataLabel_});
     sameWidth(constraints, *outcomeLabel_, *header);
     sameWidth(constraints, *metadataLabel_, *header);
 
@@ -245,11 +235,11 @@ void LastPasteWindowController::buildContent() {
     pathLabel_->setFont(Font::monospacedSystemFont(12));
     pathLabel_->setLineBreakMode(LineBreakMode::byWordWrapping);
     pathLabel_->setMaximumNumberOfLines(0);
-    auto pathColumn = stack(LayoutAxis::vertical, StackView::Alignment::leading, 8, {pathTitle_, pathLabel_});
+    auto pathColumn = InterfaceStyle::stack(LayoutAxis::vertical, StackView::Alignment::leading, 8, {pathTitle_, pathLabel_});
     pathColumn->setContentHuggingPriority(1, LayoutAxis::horizontal);
     sameWidth(constraints, *pathTitle_, *pathColumn);
     sameWidth(constraints, *pathLabel_, *pathColumn);
-    auto row = stack(LayoutAxis::horizontal, StackView::Alignment::top, 20, {preview, pathColumn});
+    auto row = InterfaceStyle::stack(LayoutAxis::horizontal, StackView::Alignment::top, 20, {preview, pathColumn});
 
     // "Copy Image" sits at the leading edge of a holder as wide as the preview area, so that
     // "Copy Path" lines up with the path column.
@@ -267,9 +257,9 @@ void LastPasteWindowController::buildContent() {
     spacer->setTranslatesAutoresizingMaskIntoConstraints(false);
     spacer->setContentHuggingPriority(1, LayoutAxis::horizontal);
     constraints.push_back(spacer->heightAnchor().constraintEqualToConstant(1));
-    auto buttons = stack(LayoutAxis::horizontal, StackView::Alignment::center, 20, {holder, copyPathButton_, spacer});
+    auto buttons = InterfaceStyle::stack(LayoutAxis::horizontal, StackView::Alignment::center, 20, {holder, copyPathButton_, spacer});
 
-    auto cardStack = stack(LayoutAxis::vertical, StackView::Alignment::leading, 12, {row, buttons});
+    auto cardStack = InterfaceStyle::stack(LayoutAxis::vertical, StackView::Alignment::leading, 12, {row, buttons});
     recoveryCard_->setTranslatesAutoresizingMaskIntoConstraints(false);
     recoveryCard_->addSubview(cardStack);
     pinEdges(constraints, *cardStack, *recoveryCard_, 16);
@@ -286,7 +276,7 @@ void LastPasteWindowController::buildContent() {
     detailsHeight_ = textView_->heightAnchor().constraintEqualToConstant(1);
     constraints.push_back(detailsHeight_);
 
-    auto page = stack(LayoutAxis::vertical, StackView::Alignment::leading, 20,
+    auto page = InterfaceStyle::stack(LayoutAxis::vertical, StackView::Alignment::leading, 20,
                       {header, recoveryCard_, copyFeedback_, textView_});
     for (auto& [view, name] : std::vector<std::pair<View*, const char*>>{
              {preview.get(), "preview"}, {previewView_.get(), "previewView"}, {pathColumn.get(), "pathColumn"},

@@ -682,6 +682,14 @@ const std::vector<Scene>& scenes() {
         lastPasteStatusMinimumScene(),
         reportWindowScene(),
         reportWindowFailureScene(),
+        settingsPermissionsWideScene(),
+        settingsPermissionsNarrowScene(),
+        settingsHelpWideScene(),
+        settingsHelpNarrowScene(),
+        settingsHelpExpandedWideScene(),
+        settingsHelpExpandedNarrowScene(),
+        dashboardWideScene(),
+        dashboardNarrowScene(),
     };
     return list;
 }

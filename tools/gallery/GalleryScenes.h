@@ -22,6 +22,9 @@ struct Scene {
     // Identifiers of views drawn over their visible siblings on purpose (a badge on an icon, a
     // card over a material): the layout audit lets them overlap.
     std::vector<std::string> allowedOverlaps = {};
+    // Identifiers of labels that clip a value wider than their fixed box on purpose: the layout
+    // audit lets their text not fit.
+    std::vector<std::string> allowedClipping = {};
 };
 
 // Looks at a window a scene drew while it still exists (the layout audit does).
@@ -49,6 +52,14 @@ Scene lastPasteStatusScene();
 Scene lastPasteStatusMinimumScene();
 Scene reportWindowScene();
 Scene reportWindowFailureScene();
+Scene settingsPermissionsWideScene();
+Scene settingsPermissionsNarrowScene();
+Scene settingsHelpWideScene();
+Scene settingsHelpNarrowScene();
+Scene settingsHelpExpandedWideScene();
+Scene settingsHelpExpandedNarrowScene();
+Scene dashboardWideScene();
+Scene dashboardNarrowScene();
 
 // The appearance a state is drawn under: "dark" is the dark appearance, any other light;
 // "contrast" is light with Increase Contrast.

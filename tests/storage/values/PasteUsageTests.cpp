@@ -5,6 +5,12 @@
 #include "storage/StorageTestSupport.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <functional>
+#include <limits>
+#include <utility>
+#include <vector>
 
 using namespace tarpelix;
 using namespace tarpelix::testing;
@@ -99,10 +105,22 @@ TEST(PasteUsageLedger, RoundTripsItsJson) {
     EXPECT_EQ(decoded, full);
     EXPECT_EQ(decoded.json(), full.json());
 
-    auto object = platform::json::parse(full.json());
-    object.erase("days");
-    EXPECT_THROW(PasteUsageLedger::fromJson(object), platform::JsonDecodingError);
-    object = platform::json::parse(full.json());
-    object["machines"] = nlohmann::json::array({1});
-    EXPECT_THROW(PasteUsageLedger::fromJson(object), platform::JsonDecodingError);
+    // The largest count whose time saved still fits 64 bits decodes; anything damaged does not.
+    constexpr std::int64_t largest = std::numeric_limits<std::int64_t>::max() / PasteUsage::secondsSavedPerPaste;
+    auto edge = platform::json::parse(full.json());
+    edge["successfulPastes"] = largest;
+    EXPECT_EQ(PasteUsageLedger::fromJson(edge).snapshot().estimatedSecondsSaved(),
+              largest * PasteUsage::secondsSavedPerPaste);
+
+    const std::vector<std::pair<const char*, std::function<void(nlohmann::json&)>>> damaged = {
+        {"no days", [](nlohmann::json& object) { object.erase("days"); }},
+        {"a machine that is not text", [](nlohmann::json& object) { object["machines"] = nlohmann::json::array({1}); }},
+        {"a negative count", [](nlohmann::json& object) { object["successfulPastes"] = -1; }},
+        {"a count whose time saved overflows", [](nlohmann::json& object) { object["successfulPastes"] = largest + 1; }},
+    };
+    for (const auto& [what, damage] : damaged) {
+        auto object = platform::json::parse(full.json());
+        damage(object);
+        EXPECT_THROW(PasteUsageLedger::fromJson(object), platform::JsonDecodingError) << what;
+    }
 }

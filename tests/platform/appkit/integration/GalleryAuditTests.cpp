@@ -52,7 +52,10 @@ TEST(GalleryAuditTest, TheAuditFindsClippedTextOverlapsAndGrownWindowsButAllowsD
         auto badge = Label::labelWithString("3");
         badge->setIdentifier("badge");
         badge->setFrame({190, 20, 20, 20});
-        for (const auto& view : std::vector<std::shared_ptr<View>>{clipped, truncated, first, second, badge}) {
+        auto value = Label::labelWithString("1,000,000,000"); // clips on purpose
+        value->setIdentifier("value");
+        value->setFrame({250, 90, 30, 20});
+        for (const auto& view : std::vector<std::shared_ptr<View>>{clipped, truncated, first, second, badge, value}) {
             content.addSubview(view);
         }
         // A label pinned wider than the window: the window grows.
@@ -66,12 +69,14 @@ TEST(GalleryAuditTest, TheAuditFindsClippedTextOverlapsAndGrownWindowsButAllowsD
         gallery::drawWindow(g, *window);
     }};
     faulty.allowedOverlaps = {"badge"};
+    faulty.allowedClipping = {"value"};
     const auto findings = gallery::audit(faulty, "light").findings;
     const auto has = [&](const std::string& start) {
         return std::ranges::count_if(findings, [&](const auto& f) { return f.starts_with(start); });
     };
     EXPECT_EQ(has("text does not fit: A sentence far too long"), 1) << joined(findings);
     EXPECT_EQ(has("text does not fit: A sentence truncated"), 0) << joined(findings);
+    EXPECT_EQ(has("text does not fit: 1,000,000,000"), 0) << joined(findings);
     EXPECT_EQ(has("overlapping siblings: First / Second"), 1) << joined(findings);
     EXPECT_EQ(has("overlapping siblings"), 1) << joined(findings); // the badge's are declared
     EXPECT_EQ(has("window grew"), 1) << joined(findings);
