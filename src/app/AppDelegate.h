@@ -4,22 +4,28 @@
 #include "app/ApplicationStartupController.h"
 #include "app/InstallationWindowController.h"
 #include "app/RecoveryMenu.h"
+#include "paste/PasteCoordinator.h"
 #include "platform/appkit/Application.h"
 #include "platform/appkit/Menu.h"
 #include "platform/appkit/StatusItem.h"
+#include "platform/foundation/NotificationCenter.h"
 #include "storage/StorageError.h"
 
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tarpelix {
 
+class CopyLastImageController;
+class CopyLastUploadController;
 class DiagnosticStore;
+class LastPasteWindowController;
 class OverlayPreference;
-class PasteCoordinator;
 class PasteOverlayController;
+class PermissionSettingsController;
 class TransferStorage;
 class UpdateController;
 class UpdateInstallationLifecycle;
@@ -74,6 +80,10 @@ public:
     // MARK: Menu actions
     bool respondsToAction(const std::string& action) const override;
     void performAction(const std::string& action, platform::ActionSender* sender) override;
+    void openLastPaste();
+    // Nothing while images are being cleared or either copy runs.
+    void copyLastUploadedPath();
+    void copyLatestImage();
     void openAbout();
     void checkForUpdates();
     void quit();
@@ -91,6 +101,14 @@ public:
     const std::shared_ptr<platform::StatusItem>& statusItem() const { return statusItem_; }
     const std::string& pasteStatus() const { return pasteStatus_; }
     const std::optional<StorageError>& storageWarning() const { return storageWarning_; }
+    // The last message a copy-last controller reported; none after a new paste report.
+    const std::optional<std::string>& copyStatus() const { return copyStatus_; }
+    // True while a clear of the local images runs.
+    bool clearingImages() const { return clearingImages_; }
+
+    // The coordinator's dependencies other than its storage and diagnostics, which are always
+    // the delegate's own; for tests and the demo, before the coordinator is first built.
+    void setPasteCoordinatorDependencies(PasteCoordinator::Dependencies dependencies);
 
     // MARK: Services, each built on first use and kept
     InstallationWindowController& installationWindow();
@@ -102,12 +120,24 @@ public:
     const std::shared_ptr<PasteCoordinator>& pasteCoordinator();
     const std::shared_ptr<OverlayPreference>& overlayPreference();
     const std::shared_ptr<PasteOverlayController>& pasteOverlay();
+    const std::shared_ptr<CopyLastUploadController>& copyLastUpload();
+    const std::shared_ptr<CopyLastImageController>& copyLastImage();
+    const std::shared_ptr<PermissionSettingsController>& permissionsController();
     const AboutController& aboutController();
     RecoveryMenu& recoveryMenu();
+    // None until "Last Paste Status" was first chosen; then the same controller for good.
+    const std::shared_ptr<LastPasteWindowController>& lastPasteController() const { return lastPasteController_; }
 
 private:
     AppDelegate() = default;
     void setCoordinatorCallbacks();
+    void observeTerminals();
+    // A known terminal launched or quit.
+    void terminalLifecycleChanged(const platform::Notification& notification);
+    // Both copy-last controllers load their snapshots again, unless images are being cleared.
+    void refreshCopyLast();
+    // A copy-last controller's failure message, shown in the status menu.
+    void reportCopyStatus(const std::string& message);
 
     std::shared_ptr<InstallationWindowController> installationWindow_;
     std::optional<ApplicationStartupController> startup_;
@@ -118,12 +148,19 @@ private:
     std::shared_ptr<PasteCoordinator> pasteCoordinator_;
     std::shared_ptr<OverlayPreference> overlayPreference_;
     std::shared_ptr<PasteOverlayController> pasteOverlay_;
+    std::shared_ptr<LastPasteWindowController> lastPasteController_;
+    bool clearingImages_ = false;
     std::optional<std::string> copyStatus_;
+    std::shared_ptr<CopyLastUploadController> copyLastUpload_;
+    std::shared_ptr<CopyLastImageController> copyLastImage_;
+    std::shared_ptr<PermissionSettingsController> permissionsController_;
     std::optional<AboutController> aboutController_;
+    std::vector<platform::NotificationObserver> terminalObservers_;
     std::optional<StorageError> storageWarning_;
     std::string pasteStatus_ = ready;
     std::shared_ptr<platform::StatusItem> statusItem_;
     std::unique_ptr<RecoveryMenu> recoveryMenu_;
+    PasteCoordinator::Dependencies coordinatorDependencies_;
 };
 
 } // namespace tarpelix

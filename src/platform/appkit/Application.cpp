@@ -6,6 +6,7 @@
 #include "platform/appkit/Window.h"
 #include "platform/desktop/Appearance.h"
 #include "platform/desktop/Desktop.h"
+#include "platform/desktop/UpdaterControl.h"
 #include "platform/desktop/Workspace.h"
 #include "platform/desktop/WorkspaceControl.h"
 #include "platform/desktop/WorkspaceNotifications.h"
@@ -135,6 +136,12 @@ private:
     struct sigaction previousTerminate_ {};
 };
 
+// While the application runs, the update framework's request to quit after an installation
+// is the system's quit request; none otherwise.
+void routeUpdaterTermination(bool running) {
+    UpdaterControl::setTerminationHandler(running ? std::function<void()>(&Application::requestTermination) : nullptr);
+}
+
 } // namespace
 
 namespace {
@@ -185,6 +192,7 @@ void Application::run() {
     if (terminated_) return;
     running_ = true;
     stopRequested_ = false;
+    routeUpdaterTermination(true);
     {
         const TerminationSignals signals;
         // One turn at a time, so that the end is seen however deeply the turn that brought it
@@ -193,6 +201,7 @@ void Application::run() {
     }
     running_ = false;
     stopRequested_ = false;
+    routeUpdaterTermination(false);
 }
 
 void Application::stop() {
@@ -308,6 +317,8 @@ pid_t Application::processIdentifier() {
     };
     pid_ = WorkspaceControl::launchApplication(std::move(options));
     active_ = false;
+    // Registered again after the desktop was reset: the updater's quit request comes back too.
+    if (running_) routeUpdaterTermination(true);
     return pid_;
 }
 

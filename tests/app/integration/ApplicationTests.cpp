@@ -3,12 +3,15 @@
 #include "paste/PasteCoordinator.h"
 #include "platform/appkit/AppKitControl.h"
 #include "platform/appkit/Application.h"
+#include "platform/appkit/Label.h"
 #include "platform/appkit/MenuItem.h"
 #include "platform/appkit/Window.h"
 #include "platform/desktop/UpdaterControl.h"
+#include "platform/desktop/WorkspaceNotificationsControl.h"
 #include "platform/foundation/Bundle.h"
 #include "storage/TransferStorage.h"
 #include "support/CoordinatorFixture.h"
+#include "windows/LastPasteWindowController.h"
 
 #include <gtest/gtest.h>
 
@@ -50,12 +53,15 @@ protected:
     void runApplication(const std::function<void()>& scenario) {
         exitStatus = AppDelegate::runApplication([&](const std::shared_ptr<AppDelegate>& launched) {
             delegate = launched;
+            if (blockingUpload) launched->setPasteCoordinatorDependencies({.uploadTransport = transport.function()});
             // From a timer: the loops the scenario runs then serve the main queue too. A loop it
             // runs may see the timer due again; the scenario runs once.
             auto ran = std::make_shared<bool>(false);
-            RunLoop::main()->scheduleTimer(0, false, platform::TimerMode::common, [scenario, ran](platform::RunLoopTimer&) {
+            RunLoop::main()->scheduleTimer(0, false, platform::TimerMode::common, [this, scenario, ran](platform::RunLoopTimer&) {
                 if (std::exchange(*ran, true)) return;
                 scenario();
+                // A paste still held in the upload would keep the quit waiting.
+                if (blockingUpload) transport.release("test over");
                 const auto& application = Application::shared();
                 if (!application.hasTerminated() && !application.isWaitingForTerminateReply()) requestQuit();
             });
@@ -81,6 +87,13 @@ protected:
                    toolTip() == "Tarpelix: Ready";
         });
     }
+    // Opens the status menu and closes it without choosing.
+    void openAndCloseStatusMenu() {
+        auto timer = RunLoop::main()->scheduleTimer(0.01, false, platform::TimerMode::common,
+                                                    [](platform::RunLoopTimer&) { platform::AppKitControl::dismissMenu(); });
+        platform::AppKitControl::clickStatusItem(*delegate->statusItem());
+    }
+    bool enabled(platform::MenuItem& item) const { return !item.isHidden() && item.isEnabled(); }
     // Chooses an item of the status menu, opened by a click on the status item.
     void chooseInStatusMenu(const std::string& title) {
         bool chosen = false;
@@ -94,19 +107,53 @@ protected:
 
     std::shared_ptr<AppDelegate> delegate;
     int exitStatus = -1;
+    // The application's uploads go through the fixture's transport, which the test releases.
+    bool blockingUpload = false;
 };
 
+// A paste the application made earlier: its record, with the retained image and a confirmed
+// path, in the application's own storage. Answers the path.
+std::string storeConfirmedUpload(const platform::Bytes& png) {
+    TransferStorage::Options options;
+    options.scheduleMaintenance = false;
+    auto storage = TransferStorage::create(options);
+    TransferRecord record;
+    record.terminal = "com.mitchellh.ghostty";
+    record.transport = "ssh";
+    record.destinationIdentity = "tester@127.0.0.1:22";
+    record.imageSize = static_cast<std::int64_t>(png.size());
+    const std::string path = "/home/tester/.cache/tarpelix/uploads/" + record.id.uuidString() + ".png";
+    storage->beginOperation(record.id);
+    record = storage->create(record, png);
+    record.uploadOutcome = TransferOutcome::succeeded;
+    record.insertionOutcome = TransferOutcome::succeeded;
+    record.confirmedRemotePath = path;
+    storage->update(record);
+    storage->endOperation(record.id);
+    return path;
+}
+
 TEST_F(ApplicationTest, StartsEachServiceOnceInOrderAndQuits) {
+    using platform::WorkspaceNotificationsControl::observerCount;
+    namespace names = platform::WorkspaceNotificationName;
+    storeConfirmedUpload(screenshotPNG());
     std::vector<std::string> atLaunch;
     std::vector<std::string> armed;
     runApplication([&] {
         atLaunch = platform::DesktopControl::records();
         // The first refresh ran before launching ended: the item already tells the status.
         EXPECT_FALSE(toolTip().empty());
+        // Known terminals launching and quitting are watched from the start.
+        EXPECT_EQ(observerCount(names::didLaunchApplication), 1u);
+        EXPECT_EQ(observerCount(names::didTerminateApplication), 1u);
         ASSERT_TRUE(waitArmed());
+        // What an earlier run stored can be copied before the menu was ever opened.
+        auto& menu = delegate->recoveryMenu();
+        EXPECT_TRUE(runMainUntil([&] { return enabled(menu.copyPathItem()) && enabled(menu.copyImageItem()); }));
         armed = platform::DesktopControl::records();
         delegate->startup().start();
         EXPECT_EQ(platform::DesktopControl::records(), armed) << "a second start adds nothing";
+        EXPECT_EQ(observerCount(names::didLaunchApplication), 1u);
         EXPECT_EQ(delegate->statusItem()->menu(), delegate->recoveryMenu().menu());
         EXPECT_EQ(delegate->statusItem()->button().accessibilityLabel(), "Tarpelix");
     });
@@ -120,6 +167,8 @@ TEST_F(ApplicationTest, StartsEachServiceOnceInOrderAndQuits) {
     EXPECT_EQ(armed, withTap);
     EXPECT_EQ(exitStatus, 0);
     EXPECT_TRUE(Application::shared().hasTerminated());
+    EXPECT_EQ(observerCount(names::didLaunchApplication), 0u) << "the quit removed them";
+    EXPECT_EQ(observerCount(names::didTerminateApplication), 0u);
 }
 
 TEST_F(ApplicationTest, OutsideTheApplicationsFolderOnlyTheInstallWindowShowsUntilRelaunchedInstalled) {
@@ -193,6 +242,90 @@ TEST_F(ApplicationTest, TheStatusLineFollowsThePipelineAndAQuitOverridesAPermiss
         EXPECT_FALSE(Application::shared().hasTerminated()) << "the reply comes on a later turn";
     });
     EXPECT_TRUE(Application::shared().hasTerminated());
+}
+
+TEST_F(ApplicationTest, EachPasteSetsTheStatusLineAndWhatTheMenuCanCopy) {
+    blockingUpload = true;
+    openRemotePane();
+    runApplication([&] {
+        ASSERT_TRUE(waitArmed());
+        auto& menu = delegate->recoveryMenu();
+        const std::vector<std::string> rows = {AppDelegate::seeLastPasteStatus, AppDelegate::pathHandedToTerminal};
+        // A failed upload keeps the image but has no path; then one that succeeds.
+        for (const bool succeeds : {false, true}) {
+            SCOPED_TRACE(succeeds ? "succeeds" : "fails");
+            ASSERT_TRUE(runMainUntil([&] { return !delegate->pasteCoordinator()->isBusy(); }));
+            transport.reset();
+            const int calls = transport.calls();
+            platform::DesktopControl::copyPNG(screenshotPNG());
+            EXPECT_TRUE(pressControlV().swallowed);
+            ASSERT_TRUE(runMainUntil([&] { return transport.calls() == calls + 1; })) << toolTip();
+            transport.release(succeeds ? std::nullopt : std::optional<std::string>("Upload failed"));
+            ASSERT_TRUE(waitStatus(rows[succeeds]));
+            EXPECT_EQ(statusLine(), rows[succeeds]);
+
+            // Opening the menu reloads both; the path's answer comes first.
+            openAndCloseStatusMenu();
+            ASSERT_TRUE(runMainUntil(
+                [&] { return enabled(menu.copyImageItem()) && enabled(menu.copyPathItem()) == succeeds; }));
+        }
+
+        std::optional<TransferStorage::ConfirmedUploadSnapshot> upload;
+        delegate->transferStorage()->loadLatestConfirmedUpload(
+            [&](std::optional<TransferStorage::ConfirmedUploadSnapshot> loaded) { upload = loaded; });
+        ASSERT_TRUE(runMainUntil([&] { return upload.has_value(); }));
+        const std::string path = upload->record.confirmedRemotePath.value_or("");
+        EXPECT_TRUE(path.starts_with("/home/remote/.cache/tarpelix/uploads/")) << path;
+        std::optional<platform::Bytes> image;
+        delegate->transferStorage()->readImage(upload->record.id, [&](std::optional<platform::Bytes> read) { image = read; });
+        ASSERT_TRUE(runMainUntil([&] { return image.has_value(); }));
+
+        auto& pasteboard = platform::Pasteboard::general();
+        chooseInStatusMenu("Copy Last Uploaded Path");
+        EXPECT_TRUE(runMainUntil([&] {
+            return pasteboard.dataForType(platform::PasteboardType::string) == platform::Bytes(path.begin(), path.end());
+        }));
+        chooseInStatusMenu("Copy Last Image");
+        EXPECT_TRUE(runMainUntil([&] { return pasteboard.dataForType(platform::PasteboardType::png) == image; }));
+        EXPECT_EQ(pasteboard.dataForType(platform::PasteboardType::string), std::nullopt) << "the image replaced the path";
+        EXPECT_EQ(delegate->copyStatus(), std::nullopt) << "success reports nothing";
+    });
+}
+
+TEST_F(ApplicationTest, LastPasteStatusOpensOneWindowThatComesBackWhenChosenAgain) {
+    runApplication([&] {
+        EXPECT_EQ(delegate->lastPasteController(), nullptr) << "made on first use";
+        chooseInStatusMenu("Last Paste Status");
+        const auto controller = delegate->lastPasteController();
+        ASSERT_NE(controller, nullptr);
+        EXPECT_TRUE(runMainUntil([&] { return controller->window().isVisible(); }));
+        // Nothing was pasted yet: it says so once the storage answered.
+        EXPECT_TRUE(runMainUntil([&] { return controller->outcomeLabel().stringValue() == "No recent paste"; }));
+
+        controller->window().performClose();
+        ASSERT_FALSE(controller->window().isVisible());
+        chooseInStatusMenu("Last Paste Status");
+        EXPECT_EQ(delegate->lastPasteController(), controller);
+        EXPECT_TRUE(controller->window().isVisible());
+        const auto windows = Application::shared().windows();
+        EXPECT_EQ(std::count(windows.begin(), windows.end(), &controller->window()), 1);
+    });
+}
+
+TEST_F(ApplicationTest, AnInstalledUpdateQuitsTheApplicationOnceThePipelineDrained) {
+    platform::UpdaterControl::scriptNextCheck(
+        platform::UpdaterControl::InstallWithPostponedRelaunch{{.displayVersionString = "2.0", .versionString = "200"}});
+    runApplication([&] {
+        ASSERT_TRUE(waitArmed());
+        chooseInStatusMenu("Check for Updates");
+        EXPECT_TRUE(runMainUntil([] { return Application::shared().hasTerminated(); }));
+    });
+    EXPECT_EQ(platform::UpdaterControl::installations(), std::vector<std::string>{"200"});
+    EXPECT_EQ(platform::UpdaterControl::terminationRequests(), 1);
+    EXPECT_EQ(exitStatus, 0);
+    // Disabled on the way out: a missing permission is no longer reported.
+    platform::InputEventsControl::setAccessibilityTrusted(false);
+    EXPECT_EQ(delegate->pasteCoordinator()->permissionStatus(), std::nullopt);
 }
 
 TEST_F(ApplicationTest, AboutAndTheUpdateCheckAreChosenInTheStatusMenu) {
