@@ -10,10 +10,6 @@ namespace tarpelix::platform {
 namespace {
 using Clock = std::chrono::steady_clock;
 
-bool timerRunsIn(TimerMode timerMode, RunLoopMode mode) {
-    return timerMode == TimerMode::common || mode == RunLoopMode::defaultMode;
-}
-
 Clock::duration secondsToDuration(double seconds) {
     return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
 }
@@ -103,6 +99,22 @@ bool RunLoopTimer::isValid() const {
     return valid_;
 }
 
+bool RunLoopTimer::runsIn(RunLoopMode mode) const {
+    return mode_ == TimerMode::common || mode == RunLoopMode::defaultMode;
+}
+
+bool RunLoopTimer::fire() {
+    std::function<void(RunLoopTimer&)> block;
+    {
+        std::lock_guard lock(mutex_);
+        if (!valid_) return false;
+        block = block_;
+    }
+    block(*this);
+    if (!repeats_) invalidate();
+    return true;
+}
+
 bool RunLoop::runOnce(double maxWaitSeconds, RunLoopMode mode) {
     const bool isMainLoop = this == main().get();
     std::deque<Block> performs;
@@ -116,7 +128,7 @@ bool RunLoop::runOnce(double maxWaitSeconds, RunLoopMode mode) {
         auto earliestTimer = [&] {
             auto earliest = Clock::time_point::max();
             for (const auto& timer : timers_) {
-                if (timerRunsIn(timer->mode_, mode)) earliest = std::min(earliest, timer->fireAt_);
+                if (timer->runsIn(mode)) earliest = std::min(earliest, timer->fireAt_);
             }
             return earliest;
         };
@@ -131,7 +143,7 @@ bool RunLoop::runOnce(double maxWaitSeconds, RunLoopMode mode) {
         if (mainReady()) mainBlocks.swap(mainQueue_);
         auto now = Clock::now();
         for (const auto& timer : timers_) {
-            if (timerRunsIn(timer->mode_, mode) && timer->fireAt_ <= now) due.push_back(timer);
+            if (timer->runsIn(mode) && timer->fireAt_ <= now) due.push_back(timer);
         }
         std::sort(due.begin(), due.end(), [](const auto& a, const auto& b) { return a->fireAt_ < b->fireAt_; });
         for (const auto& timer : due) {
@@ -159,15 +171,7 @@ bool RunLoop::runOnce(double maxWaitSeconds, RunLoopMode mode) {
         drainingMainQueue_ = false;
     }
     for (const auto& timer : due) {
-        std::function<void(RunLoopTimer&)> block;
-        {
-            std::lock_guard lock(timer->mutex_);
-            if (!timer->valid_) continue;
-            block = timer->block_;
-        }
-        ran = true;
-        block(*timer);
-        if (!timer->repeats_) timer->invalidate();
+        if (timer->fire()) ran = true;
     }
 
     std::lock_guard lock(mutex_);

@@ -25,6 +25,13 @@ public:
 
 private:
     friend class RunLoop;
+    friend class RunLoopControl;
+    // Whether the timer fires while its loop runs in `mode`.
+    bool runsIn(RunLoopMode mode) const;
+    // Runs the block unless the timer has been invalidated; a one-shot timer then invalidates
+    // itself. Returns whether the block ran. On the loop's thread, without the loop's lock.
+    bool fire();
+
     mutable std::mutex mutex_;
     bool valid_ = true;
     bool repeats_ = false;
@@ -74,6 +81,7 @@ public:
 
 private:
     friend class RunLoopTimer;
+    friend class RunLoopControl;
     void wake();
 
     mutable std::mutex mutex_;

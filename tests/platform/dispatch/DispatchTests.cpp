@@ -1,6 +1,7 @@
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/DispatchTimer.h"
 #include "platform/dispatch/RunLoop.h"
+#include "platform/dispatch/RunLoopControl.h"
 #include "platform/foundation/MainThread.h"
 #include "support/MainLoop.h"
 
@@ -211,4 +212,69 @@ TEST(RunLoop, ThreadLoopPerformsBlocksAndStopsFromAnotherThread) {
     loop->stop();
     thread.join();
     EXPECT_TRUE(returned.load());
+}
+
+TEST(RunLoopControl, FiresEachValidTimerOncePerRoundWithoutWaiting) {
+    auto& loop = *RunLoop::main();
+    int ticks = 0;
+    int oneShot = 0;
+    int cancelled = 0;
+    auto tick = loop.scheduleTimer(0.25, true, TimerMode::defaultMode, [&](RunLoopTimer&) { ++ticks; });
+    auto once = loop.scheduleTimer(3600, false, TimerMode::common, [&](RunLoopTimer&) { ++oneShot; });
+    auto gone = loop.scheduleTimer(0.25, true, TimerMode::common, [&](RunLoopTimer&) { ++cancelled; });
+    gone->invalidate();
+    EXPECT_EQ(RunLoopControl::fireTimers(loop, 20), 21);
+    EXPECT_EQ(ticks, 20);
+    EXPECT_EQ(oneShot, 1);
+    EXPECT_EQ(cancelled, 0);
+    EXPECT_TRUE(tick->isValid());
+    EXPECT_FALSE(once->isValid());
+    tick->invalidate();
+    EXPECT_EQ(RunLoopControl::fireTimers(loop, 3), 0);
+    EXPECT_EQ(ticks, 20);
+}
+
+// What the blocks do to the timers during the rounds takes effect as it would in a running loop.
+TEST(RunLoopControl, InvalidationAndSchedulingFromBlocksApplyAtOnce) {
+    auto& loop = *RunLoop::main();
+    int selfStopping = 0;
+    int stoppedByOther = 0;
+    int added = 0;
+    std::shared_ptr<RunLoopTimer> later;
+    std::shared_ptr<RunLoopTimer> addedTimer;
+    // Earliest fire date, so it fires first in each round.
+    auto first = loop.scheduleTimer(1, true, TimerMode::defaultMode, [&](RunLoopTimer& timer) {
+        if (++selfStopping == 3) timer.invalidate();
+        if (later) later->invalidate();
+        if (!addedTimer)
+            addedTimer = loop.scheduleTimer(1, true, TimerMode::defaultMode, [&](RunLoopTimer&) { ++added; });
+    });
+    later = loop.scheduleTimer(2, true, TimerMode::defaultMode, [&](RunLoopTimer&) { ++stoppedByOther; });
+    RunLoopControl::fireTimers(loop, 5);
+    EXPECT_EQ(selfStopping, 3);
+    EXPECT_EQ(stoppedByOther, 0);
+    EXPECT_EQ(added, 4); // from the round after it was scheduled
+    EXPECT_FALSE(first->isValid());
+    addedTimer->invalidate();
+}
+
+TEST(RunLoopControl, DefaultModeTimersFireOnlyInTheDefaultMode) {
+    auto& loop = *RunLoop::main();
+    int defaultFired = 0;
+    int commonFired = 0;
+    auto onlyDefault = loop.scheduleTimer(0.25, true, TimerMode::defaultMode, [&](RunLoopTimer&) { ++defaultFired; });
+    auto common = loop.scheduleTimer(0.25, true, TimerMode::common, [&](RunLoopTimer&) { ++commonFired; });
+    EXPECT_EQ(RunLoopControl::fireTimers(loop, 5, RunLoopMode::eventTracking), 5);
+    EXPECT_EQ(RunLoopControl::fireTimers(loop, 1, RunLoopMode::modalPanel), 1);
+    EXPECT_EQ(defaultFired, 0);
+    EXPECT_EQ(commonFired, 6);
+    EXPECT_EQ(RunLoopControl::fireTimers(loop, 2), 4);
+    EXPECT_EQ(defaultFired, 2);
+    EXPECT_EQ(commonFired, 8);
+    onlyDefault->invalidate();
+    common->invalidate();
+}
+
+TEST(RunLoopControlDeathTest, FiringFromAnotherThreadStopsTheProcess) {
+    EXPECT_DEATH(std::thread([] { RunLoopControl::fireTimers(*RunLoop::main()); }).join(), "off the loop's thread");
 }

@@ -1,0 +1,12 @@
+#include "ui/CloseKeyEquivalent.h"
+
+#include "platform/foundation/Text.h"
+
+namespace tarpelix {
+
+bool isCloseWindowKeyEquivalent(const platform::KeyEvent& event) {
+    if ((event.modifierFlags & platform::deviceIndependentFlagsMask) != platform::EventFlag::command) return false;
+    return platform::text::lowercased(event.charactersIgnoringModifiers) == "w";
+}
+
+} // namespace tarpelix

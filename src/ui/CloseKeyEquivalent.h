@@ -1,0 +1,12 @@
+#pragma once
+
+#include "platform/appkit/Events.h"
+
+namespace tarpelix {
+
+// Whether a key equivalent is the one that closes the Settings and setup windows: W with
+// Command alone. Any other device-independent modifier (Shift, Option, Control, Caps Lock, Fn,
+// numeric pad, Help) disqualifies it; the device-dependent low bits are ignored.
+bool isCloseWindowKeyEquivalent(const platform::KeyEvent& event);
+
+} // namespace tarpelix
