@@ -17,17 +17,6 @@ namespace {
 constexpr double iconSide = 24;
 constexpr double separatorIndent = 56; // where the topics' titles start
 
-std::shared_ptr<StackView> stack(LayoutAxis axis, double spacing,
-                                 const std::vector<std::shared_ptr<View>>& views) {
-    auto result = StackView::create(views);
-    result->setOrientation(axis);
-    result->setAlignment(axis == LayoutAxis::vertical ? StackView::Alignment::leading
-                                                      : StackView::Alignment::center);
-    result->setSpacing(spacing);
-    result->setTranslatesAutoresizingMaskIntoConstraints(false);
-    return result;
-}
-
 void pin(ViewConstraints& constraints, View& inner, View& outer) {
     constraints.push_back(inner.leadingAnchor().constraintEqualTo(outer.leadingAnchor()));
     constraints.push_back(inner.trailingAnchor().constraintEqualTo(outer.trailingAnchor()));
@@ -56,13 +45,15 @@ std::shared_ptr<View> pasteCard() {
     spacer->heightAnchor().constraintEqualToConstant(0)->setActive(true);
     auto shortcut = PasteShortcutView::create();
     shortcut->setContentHuggingPriority(LayoutPriority::required, LayoutAxis::horizontal);
-    auto header = stack(LayoutAxis::horizontal, InterfaceStyle::Spacing::content, {title, spacer, shortcut});
+    auto header = InterfaceStyle::stack(LayoutAxis::horizontal, StackView::Alignment::center,
+                                        InterfaceStyle::Spacing::content, {title, spacer, shortcut});
 
     auto guide = InterfaceStyle::label(OfflineHelp::pasteGuide);
     auto detail = InterfaceStyle::label(OfflineHelp::pasteDetail, true);
     detail->setFont(InterfaceStyle::Font::caption());
     const std::vector<std::shared_ptr<View>> rows = {header, guide, detail};
-    auto column = stack(LayoutAxis::vertical, InterfaceStyle::Spacing::related, rows);
+    auto column = InterfaceStyle::stack(LayoutAxis::vertical, StackView::Alignment::leading,
+                                        InterfaceStyle::Spacing::related, rows);
 
     card->addSubview(icon);
     card->addSubview(column);
@@ -122,12 +113,13 @@ void HelpSettingsView::build(const HelpTopicView::Navigate& navigate) {
     }
     auto topicsCard = InterfaceCardView::create();
     topicsCard->setTranslatesAutoresizingMaskIntoConstraints(false);
-    auto topicStack = stack(LayoutAxis::vertical, 0, rows);
+    auto topicStack = InterfaceStyle::stack(LayoutAxis::vertical, StackView::Alignment::leading, 0, rows);
     topicsCard->addSubview(topicStack);
 
     auto paste = pasteCard();
     const std::vector<std::shared_ptr<View>> cards = {paste, topicsCard};
-    auto page = stack(LayoutAxis::vertical, InterfaceStyle::Spacing::group, cards);
+    auto page = InterfaceStyle::stack(LayoutAxis::vertical, StackView::Alignment::leading,
+                                      InterfaceStyle::Spacing::group, cards);
     addSubview(page);
 
     ViewConstraints constraints;

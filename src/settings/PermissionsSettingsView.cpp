@@ -21,15 +21,6 @@ const std::string clipboardDetail = "Read images you paste.";
 
 using Snapshot = PermissionSettingsController::Snapshot;
 
-std::shared_ptr<StackView> column(double spacing, const std::vector<std::shared_ptr<View>>& views) {
-    auto stack = StackView::create(views);
-    stack->setOrientation(LayoutAxis::vertical);
-    stack->setAlignment(StackView::Alignment::leading);
-    stack->setSpacing(spacing);
-    stack->setTranslatesAutoresizingMaskIntoConstraints(false);
-    return stack;
-}
-
 bool holds(const Snapshot& s, const std::string& key) {
     return s.busy.count(key) > 0;
 }
@@ -96,7 +87,7 @@ PermissionsSettingsView::PermissionsSettingsView(Token,
 std::shared_ptr<View> PermissionsSettingsView::card(const std::vector<std::shared_ptr<View>>& views,
                                                     double spacing) {
     auto result = InterfaceCardView::create();
-    auto stack = column(spacing, views);
+    auto stack = InterfaceStyle::stack(LayoutAxis::vertical, StackView::Alignment::leading, spacing, views);
     result->addSubview(stack);
     ViewConstraints constraints = {
         stack->leadingAnchor().constraintEqualTo(result->leadingAnchor(), InterfaceStyle::Spacing::cardInset),
@@ -122,7 +113,8 @@ void PermissionsSettingsView::build() {
     heading->setFont(InterfaceStyle::Font::section());
     auto caption = InterfaceStyle::label("Allow access to the terminals you use.", true);
     caption->setFont(InterfaceStyle::Font::caption());
-    auto header = column(InterfaceStyle::Spacing::tight, {heading, caption});
+    auto header = InterfaceStyle::stack(LayoutAxis::vertical, StackView::Alignment::leading,
+                                        InterfaceStyle::Spacing::tight, {heading, caption});
     caption->widthAnchor().constraintEqualTo(header->widthAnchor())->setActive(true);
     std::vector<std::shared_ptr<View>> automation = {header, Box::separator()};
     for (const auto& terminal : PermissionSettingsController::terminals()) {
@@ -138,7 +130,8 @@ void PermissionsSettingsView::build() {
 
     inputMonitoring_ = PermissionActionRow::create("Input Monitoring", InterfaceIcon::keyboard,
                                                    "Enable if Control+V isn\u2019t detected.");
-    troubleshootingContent_ = column(0, {card({inputMonitoring_})});
+    troubleshootingContent_ = InterfaceStyle::stack(LayoutAxis::vertical, StackView::Alignment::leading, 0,
+                                                    {card({inputMonitoring_})});
     troubleshootingContent_->arrangedSubviews()
         .front()
         ->widthAnchor()
@@ -158,8 +151,9 @@ void PermissionsSettingsView::build() {
     troubleshootingButton_->setAccessibilityLabel("Keyboard troubleshooting");
     troubleshootingButton_->setAccessibilityExpanded(false);
 
-    auto troubleshooting =
-        column(InterfaceStyle::Spacing::content, {troubleshootingButton_, troubleshootingContent_});
+    auto troubleshooting = InterfaceStyle::stack(LayoutAxis::vertical, StackView::Alignment::leading,
+                                                 InterfaceStyle::Spacing::content,
+                                                 {troubleshootingButton_, troubleshootingContent_});
     troubleshootingContent_->widthAnchor().constraintEqualTo(troubleshooting->widthAnchor())->setActive(true);
     cards_.push_back(troubleshooting);
 }

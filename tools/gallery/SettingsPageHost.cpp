@@ -17,7 +17,9 @@ namespace {
 class PageDocument final : public View, public ScrollableDocument {
 public:
     bool isFlipped() const override { return true; }
-    void fitToVisibleSize(Size visible) override { setFrameSize({visible.width, contentHeight(visible.height)}); }
+    void fitToVisibleSize(Size visible) override {
+        setFrameSize({visible.width, contentHeight(visible.height)});
+    }
     void layout() override {
         const double height = contentHeight(frame().height());
         if (height == frame().height()) return;
@@ -31,15 +33,6 @@ private:
         return subviews().front()->frame().height() + 2 * InterfaceStyle::Spacing::pageInset;
     }
 };
-
-std::shared_ptr<StackView> column(const std::vector<std::shared_ptr<View>>& views, double spacing) {
-    auto stack = StackView::create(views);
-    stack->setOrientation(LayoutAxis::vertical);
-    stack->setAlignment(StackView::Alignment::leading);
-    stack->setSpacing(spacing);
-    stack->setTranslatesAutoresizingMaskIntoConstraints(false);
-    return stack;
-}
 
 } // namespace
 
@@ -60,24 +53,27 @@ std::shared_ptr<Window> settingsPageWindow(const std::string& title, const std::
 
     auto heading = Label::labelWithString(title);
     heading->setFont(InterfaceStyle::Font::title());
-    auto header = column({heading}, InterfaceStyle::Spacing::related);
+    auto header = InterfaceStyle::stack(LayoutAxis::vertical, StackView::Alignment::leading,
+                                        InterfaceStyle::Spacing::related, {heading});
     ViewConstraints constraints;
     if (subtitle) {
         auto line = InterfaceStyle::label(*subtitle, true);
         header->addArrangedSubview(line);
         constraints.push_back(line->widthAnchor().constraintEqualTo(header->widthAnchor()));
     }
-    auto page = column({header}, InterfaceStyle::Spacing::group);
+    auto page = InterfaceStyle::stack(LayoutAxis::vertical, StackView::Alignment::leading,
+                                      InterfaceStyle::Spacing::group, {header});
     for (const auto& card : cards) page->addArrangedSubview(card);
     page->setCustomSpacing(InterfaceStyle::Spacing::pageInset, header.get());
     document->addSubview(page);
     const double inset = InterfaceStyle::Spacing::pageInset;
-    constraints.insert(constraints.end(), {
-        page->leadingAnchor().constraintEqualTo(document->leadingAnchor(), inset),
-        page->trailingAnchor().constraintEqualTo(document->trailingAnchor(), -inset),
-        page->topAnchor().constraintEqualTo(document->topAnchor(), inset),
-        header->widthAnchor().constraintEqualTo(page->widthAnchor()),
-    });
+    constraints.insert(constraints.end(),
+                       {
+                           page->leadingAnchor().constraintEqualTo(document->leadingAnchor(), inset),
+                           page->trailingAnchor().constraintEqualTo(document->trailingAnchor(), -inset),
+                           page->topAnchor().constraintEqualTo(document->topAnchor(), inset),
+                           header->widthAnchor().constraintEqualTo(page->widthAnchor()),
+                       });
     for (const auto& card : cards) constraints.push_back(card->widthAnchor().constraintEqualTo(page->widthAnchor()));
     ViewConstraint::activate(constraints);
     return window;
