@@ -1,4 +1,4 @@
-#include "app/LaunchAtLoginController.h"
+#include "settings/LaunchAtLoginController.h"
 
 #include "platform/desktop/LoginItems.h"
 #include "platform/dispatch/DispatchQueue.h"
