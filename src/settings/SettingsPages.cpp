@@ -82,7 +82,13 @@ std::shared_ptr<Label> detailLabel(const std::string& text) {
     return label;
 }
 
+// Neither compressed nor stretched across. A stack holds to its content by its hugging alone,
+// so it hugs more strongly than the column beside it but less than its labels resist.
 void fixedWidth(View& view) {
+    if (dynamic_cast<StackView*>(&view)) {
+        view.setContentHuggingPriority(LayoutPriority::windowSizeStayPut, LayoutAxis::horizontal);
+        return;
+    }
     view.setContentHuggingPriority(LayoutPriority::required, LayoutAxis::horizontal);
     view.setContentCompressionResistancePriority(LayoutPriority::required, LayoutAxis::horizontal);
 }
