@@ -294,6 +294,7 @@ std::shared_ptr<View> SettingsWindowController::viewFor(TableView&, const TableC
     auto title = Label::labelWithString(rawValue(section));
     title->setFont(Font::systemFont(14, FontWeight::medium));
     title->setTranslatesAutoresizingMaskIntoConstraints(false);
+    title->setAccessibilityElement(false); // the row reads its cell's text
     cell->addSubview(icon);
     cell->addSubview(title);
     cell->setImageView(icon);
@@ -375,8 +376,8 @@ void SettingsWindowController::show(SettingsSection section) {
 
 void SettingsWindowController::refresh() {
     requireMainThread("SettingsWindowController::refresh");
-    loading_ = true;
     const std::int64_t revision = ++loadRevision_;
+    loading_ = bool(load_); // without a loader nothing would ever end the load
     refreshBusyState();
     if (!load_) return;
     load_(completion<SettingsSnapshot>([revision](SettingsWindowController& self, SettingsSnapshot snapshot) {

@@ -3,8 +3,10 @@
 #include "platform/appkit/Application.h"
 #include "platform/appkit/TableView.h"
 #include "platform/desktop/InputEvents.h"
+#include "platform/appkit/ScreenReader.h"
 #include "settings/HelpSettingsView.h"
 
+#include <algorithm>
 #include <thread>
 
 using namespace tarpelix;
@@ -204,6 +206,31 @@ TEST_F(SettingsWindowTest, CommandWAloneClosesTheWindow) {
     AppKitControl::typeKey(13, "w", EventFlag::command);
     EXPECT_FALSE(controller->window().isVisible());
     EXPECT_FALSE(controller->hasBusyTimer());
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(SettingsWindowTest, TheScreenReaderReadsTheSidebarAndTheGeneralPage) {
+    controller = shown();
+    controller->showSection(SettingsSection::general);
+    controller->window().layoutIfNeeded();
+    const auto lines = platform::ScreenReader::read(controller->window());
+    const auto count = [&](const std::string& line) { return std::count(lines.begin(), lines.end(), line); };
+    for (const char* expected : {
+             "Settings sections, table",
+             "General, selected",
+             "Show Paste Overlay, on, switch, Show paste progress and results.",
+             "Launch at Login, off, switch, Open Tarpelix when you sign in.",
+             "Check for updates daily, on, switch, Updates are not configured for this build.",
+             "Check for Updates\u2026, button",
+         }) {
+        EXPECT_EQ(count(expected), 1) << expected;
+    }
+    for (const char* section : {"Dashboard", "Permissions", "Storage", "Diagnostics", "Help"})
+        EXPECT_EQ(count(section), 1) << section << ": each row is read once";
+    EXPECT_EQ(count("Open Login Items\u2026, button"), 0) << "hidden without a login model";
 }
 
 } // namespace
