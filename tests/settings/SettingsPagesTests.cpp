@@ -1,5 +1,6 @@
 #include "SettingsWindowFixture.h"
 
+#include "platform/appkit/Alert.h"
 #include "platform/appkit/Events.h"
 #include "platform/appkit/Sheet.h"
 #include "platform/appkit/Switch.h"
@@ -122,6 +123,20 @@ TEST_F(SettingsWindowTest, ReturnOnTheConfirmationDeclinesAndClearGoesThroughThe
     ASSERT_TRUE(AppKitControl::pressButton(*sheet, "Clear"));
     ASSERT_EQ(logClears.size(), 1u);
     EXPECT_EQ(controller->diagnosticActionStatus().stringValue(), "Clearing\u2026");
+}
+
+TEST_F(SettingsWindowTest, AConfirmationThatCannotBeShownDeclinesInsteadOfHangingTheClearButtons) {
+    realConfirmation = true;
+    controller = shown();
+    auto other = platform::Alert::create();
+    other->addButtonWithTitle("OK");
+    other->beginSheetModal(controller->window(), [](platform::ModalResponse) {});
+    ASSERT_TRUE(controller->window().attachedSheet());
+    controller->requestClearImages();
+    EXPECT_FALSE(controller->isConfirming());
+    EXPECT_TRUE(imageClears.empty());
+    EXPECT_TRUE(controller->clearImagesButton().isEnabled());
+    ASSERT_TRUE(AppKitControl::pressButton(*controller->window().attachedSheet(), "OK"));
 }
 
 TEST_F(SettingsWindowTest, AClearEndsInOneOfItsStatusesAndReloadsTheFigures) {
