@@ -1,8 +1,8 @@
 #include "gallery/GalleryScenes.h"
 
 #include "platform/appkit/AboutPanel.h"
-#include "platform/appkit/Application.h"
 #include "platform/appkit/Alert.h"
+#include "platform/appkit/Application.h"
 #include "platform/appkit/Box.h"
 #include "platform/appkit/Button.h"
 #include "platform/appkit/GraphicsImage.h"
@@ -10,18 +10,18 @@
 #include "platform/appkit/Label.h"
 #include "platform/appkit/Menu.h"
 #include "platform/appkit/ProgressIndicator.h"
-#include "platform/appkit/ScrollView.h"
-#include "platform/appkit/TableView.h"
 #include "platform/appkit/SavePanel.h"
+#include "platform/appkit/ScrollView.h"
 #include "platform/appkit/StackView.h"
 #include "platform/appkit/StatusItem.h"
 #include "platform/appkit/Switch.h"
-#include "platform/appkit/VisualEffectView.h"
 #include "platform/appkit/Symbols.h"
+#include "platform/appkit/TableView.h"
 #include "platform/appkit/TextLayout.h"
 #include "platform/appkit/TextView.h"
 #include "platform/appkit/View.h"
 #include "platform/appkit/ViewConstraint.h"
+#include "platform/appkit/VisualEffectView.h"
 #include "platform/appkit/Window.h"
 #include "platform/desktop/SystemSettingsControl.h"
 #include "platform/desktop/Workspace.h"
@@ -64,7 +64,8 @@ void fonts(GraphicsContext& g, double x, double top, double width) {
         {"digits 13: 1,234,567.90", Font::monospacedDigitSystemFont(13, FontWeight::medium)},
     };
     double y = top;
-    for (const auto& [sample, font] : samples) y -= text(g, styled(sample, font, Color::labelColor()), {x, y}, width);
+    for (const auto& [sample, font] : samples)
+        y -= text(g, styled(sample, font, Color::labelColor()), {x, y}, width);
 }
 
 // Wrapped, truncated and tabbed text, then the colour swatches.
@@ -87,7 +88,8 @@ void texts(GraphicsContext& g, double x, double top, double width) {
     ParagraphStyle tabbed;
     tabbed.tabStops = {{TextAlignment::left, 88}};
     tabbed.paragraphSpacing = 4;
-    AttributedString table = styled("Stage\tUploading…\nDestination\tme@build-host", body, Color::labelColor(), tabbed);
+    AttributedString table =
+        styled("Stage\tUploading…\nDestination\tme@build-host", body, Color::labelColor(), tabbed);
     for (const char* label : {"Stage", "Destination"}) {
         table.setForegroundColor(Color::secondaryLabelColor(), *table.rangeOf(label));
     }
@@ -95,12 +97,24 @@ void texts(GraphicsContext& g, double x, double top, double width) {
     y -= text(g, table, {x, y}, width) + 8;
 
     const Color swatches[] = {
-        Color::labelColor(),          Color::secondaryLabelColor(),    Color::tertiaryLabelColor(),
-        Color::quaternaryLabelColor(), Color::textColor(),             Color::textBackgroundColor(),
-        Color::controlAccentColor(),  Color::controlBackgroundColor(), Color::windowBackgroundColor(),
-        Color::underPageBackgroundColor(), Color::separatorColor(),    Color::keyboardFocusIndicatorColor(),
-        Color::systemRed(),           Color::systemOrange(),           Color::systemYellow(),
-        Color::systemGreen(),         Color::systemBlue(),             Color::systemGray(),
+        Color::labelColor(),
+        Color::secondaryLabelColor(),
+        Color::tertiaryLabelColor(),
+        Color::quaternaryLabelColor(),
+        Color::textColor(),
+        Color::textBackgroundColor(),
+        Color::controlAccentColor(),
+        Color::controlBackgroundColor(),
+        Color::windowBackgroundColor(),
+        Color::underPageBackgroundColor(),
+        Color::separatorColor(),
+        Color::keyboardFocusIndicatorColor(),
+        Color::systemRed(),
+        Color::systemOrange(),
+        Color::systemYellow(),
+        Color::systemGreen(),
+        Color::systemBlue(),
+        Color::systemGray(),
     };
     constexpr double side = 18, gap = 3;
     g.setLineWidth(1);
@@ -202,12 +216,14 @@ std::shared_ptr<Button> buttonColumn(View& content, double x, double top) {
     y -= 18;
     auto remember = put(content, Button::checkbox("Remember", "remember"), x, y);
     remember->setState(ControlStateValue::on);
-    auto unchecked = put(content, Button::checkbox("Unchecked", "unchecked"), remember->frame().maxX() + 16, y);
+    auto unchecked =
+        put(content, Button::checkbox("Unchecked", "unchecked"), remember->frame().maxX() + 16, y);
     auto dimmed = put(content, Button::checkbox("Disabled", "dimmed"), unchecked->frame().maxX() + 16, y);
     dimmed->setEnabled(false);
     y -= 24;
     auto ghostty = put(content, Button::radioButton("Ghostty", "chooseTerminal"), x, y);
-    auto iterm = put(content, Button::radioButton("iTerm2", "chooseTerminal"), ghostty->frame().maxX() + 16, y);
+    auto iterm =
+        put(content, Button::radioButton("iTerm2", "chooseTerminal"), ghostty->frame().maxX() + 16, y);
     put(content, Button::radioButton("Terminal", "chooseTerminal"), iterm->frame().maxX() + 16, y);
     ghostty->performClick();
     y -= 32;
@@ -219,7 +235,8 @@ std::shared_ptr<Button> buttonColumn(View& content, double x, double top) {
     disclosure->setButtonType(ButtonType::onOff);
     disclosure->setFont(Font::systemFont(12));
     disclosure->setContentTintColor(Color::secondaryLabelColor());
-    disclosure->setImage(GraphicsImage::systemSymbol("chevron.right")->withSymbolConfiguration({12, FontWeight::medium, true}));
+    disclosure->setImage(GraphicsImage::systemSymbol("chevron.right")
+                             ->withSymbolConfiguration({12, FontWeight::medium, true}));
     put(content, disclosure, x, y);
     auto later = Button::withTitle("Try later", "later");
     later->setBordered(false);
@@ -252,8 +269,9 @@ void otherColumn(View& content, double x, double top, double width) {
     auto small = ProgressIndicator::create();
     small->setControlSize(ControlSize::small);
     put(content, small, x + 44, y - 8);
-    auto tinted = put(content, ImageView::withImage(GraphicsImage::systemSymbol("checkmark.circle")->withSymbolConfiguration(
-                                   {21, FontWeight::medium, true})),
+    auto tinted = put(content,
+                      ImageView::withImage(GraphicsImage::systemSymbol("checkmark.circle")
+                                               ->withSymbolConfiguration({21, FontWeight::medium, true})),
                       x + 76, y, {32, 32});
     tinted->setContentTintColor(Color::systemGreen());
     auto scaled = put(content, ImageView::withImage(GraphicsImage::applicationIcon()), x + 120, y, {32, 32});
@@ -263,9 +281,9 @@ void otherColumn(View& content, double x, double top, double width) {
     put(content, Box::separator(), x, y, {width, 1});
     y -= 12;
     // A card as tall as its two labels need at its width.
-    auto wrapping = Label::wrappingLabelWithString(
-        "SSH must connect without password prompts. Use SSH keys or an SSH agent, and connect once to confirm "
-        "the host.");
+    auto wrapping = Label::wrappingLabelWithString("SSH must connect without password prompts. Use SSH keys "
+                                                   "or an SSH agent, and connect once to confirm "
+                                                   "the host.");
     wrapping->setFont(Font::systemFont(12));
     wrapping->setTextColor(Color::secondaryLabelColor());
     auto limited = Label::wrappingLabelWithString(
@@ -285,7 +303,8 @@ void otherColumn(View& content, double x, double top, double width) {
     put(*card, limited, 16, wrapping->frame().minY() - 6, {textWidth, limitedHeight});
     y -= cardHeight + 12;
 
-    auto path = Label::labelWithString("/home/developer/projects/tarpelix/uploads/screenshot-of-the-build-log.png");
+    auto path =
+        Label::labelWithString("/home/developer/projects/tarpelix/uploads/screenshot-of-the-build-log.png");
     path->setFont(Font::monospacedSystemFont(12));
     path->setLineBreakMode(LineBreakMode::byTruncatingTail);
     put(content, path, x, y, {width, path->intrinsicContentSize().height});
@@ -305,11 +324,10 @@ struct GallerySections final : TableViewDataSource, TableViewDelegate {
     }
 };
 
-
 // The settings sections as a source list in a sidebar material, one row selected; returns the
 // table.
-std::shared_ptr<platform::TableView> sectionList(View& content, const std::shared_ptr<GallerySections>& sections,
-                                                 double width, double height) {
+std::shared_ptr<platform::TableView>
+sectionList(View& content, const std::shared_ptr<GallerySections>& sections, double width, double height) {
     auto sidebar = put(content, VisualEffectView::create(), 0, height, {width, height});
     sidebar->setMaterial(VisualEffectMaterial::sidebar);
     auto table = platform::TableView::create();
@@ -333,7 +351,8 @@ std::shared_ptr<platform::TableView> sectionList(View& content, const std::share
 void readingText(View& content, double x, double top, Size size) {
     std::string details = "Outcome: Uploaded\nTerminal: Ghostty · ssh to build-host\n";
     for (int i = 1; i <= 14; ++i) {
-        details += "Stage " + std::to_string(i) + ": the image was checked, sent and its remote path typed.\n";
+        details +=
+            "Stage " + std::to_string(i) + ": the image was checked, sent and its remote path typed.\n";
     }
     auto reading = platform::TextView::create();
     reading->setFont(Font::systemFont(13));
@@ -350,9 +369,11 @@ void readingText(View& content, double x, double top, Size size) {
 // An unwrapped report: bordered, legacy scrollers both ways, inset text.
 void reportText(View& content, double x, double top, Size size) {
     std::string report;
-    for (const char* line : {"tarpelix diagnostic report", "ssh -G build-host: hostname build.example.com port 22 "
-                             "controlmaster auto controlpath ~/.ssh/cm-%C",
-                             "pasteboard: public.png 1440×900", "upload: /tmp/tarpelix/2026-01-02/screenshot.png"}) {
+    for (const char* line :
+         {"tarpelix diagnostic report",
+          "ssh -G build-host: hostname build.example.com port 22 "
+          "controlmaster auto controlpath ~/.ssh/cm-%C",
+          "pasteboard: public.png 1440×900", "upload: /tmp/tarpelix/2026-01-02/screenshot.png"}) {
         report += std::string(line) + "\n";
     }
     auto code = platform::TextView::create();
@@ -395,7 +416,8 @@ void drawToolkit(GraphicsContext& g, const std::string& state) {
     // The desktop's Increase Contrast follows the state while it is drawn.
     const bool previous = Workspace::accessibilityDisplayShouldIncreaseContrast();
     DesktopControl::setIncreaseContrast(state == "contrast");
-    auto window = Window::create({0, 0, toolkitWidth, toolkitHeight}, WindowStyle::titled | WindowStyle::closable);
+    auto window =
+        Window::create({0, 0, toolkitWidth, toolkitHeight}, WindowStyle::titled | WindowStyle::closable);
     window->setTitle("Toolkit");
     auto& content = *window->contentView();
 
@@ -485,7 +507,6 @@ void drawToolkitMenus(GraphicsContext& g, const std::string&) {
     g.restoreGState();
 }
 
-
 // MARK: interface-toolkit: the shared look of the product's windows
 
 constexpr double interfaceWidth = 920;
@@ -496,9 +517,12 @@ constexpr double interfaceHeight = 392; // content; the title bar comes on top
 double iconGrid(View& content, double x, double top) {
     constexpr double labelWidth = 84, pitch = 28;
     const std::pair<const char*, InterfaceIconStyle> styles[] = {
-        {"Inline", InterfaceIconStyle::inline_},       {"Sidebar", InterfaceIconStyle::sidebar},
-        {"Card", InterfaceIconStyle::card},            {"Feedback", InterfaceIconStyle::feedback},
-        {"Disclosure", InterfaceIconStyle::disclosure}, {"Application", InterfaceIconStyle::application},
+        {"Inline", InterfaceIconStyle::inline_},
+        {"Sidebar", InterfaceIconStyle::sidebar},
+        {"Card", InterfaceIconStyle::card},
+        {"Feedback", InterfaceIconStyle::feedback},
+        {"Disclosure", InterfaceIconStyle::disclosure},
+        {"Application", InterfaceIconStyle::application},
     };
     const auto& icons = allCases<InterfaceIcon>();
     double y = top;
@@ -509,7 +533,8 @@ double iconGrid(View& content, double x, double top) {
             auto view = ImageView::withImage(image(icons[i], style, rawValue(icons[i])));
             view->setContentTintColor(Color::labelColor());
             const double row = double(i / 16);
-            put(content, view, x + labelWidth + double(i % 16) * pitch, y - row * rowHeight, {pitch, rowHeight});
+            put(content, view, x + labelWidth + double(i % 16) * pitch, y - row * rowHeight,
+                {pitch, rowHeight});
         }
         y -= 2 * rowHeight + 8;
     }
@@ -520,7 +545,8 @@ void drawInterfaceToolkit(GraphicsContext& g, const std::string& state) {
     // The desktop's Increase Contrast follows the state while it is drawn.
     const bool previous = Workspace::accessibilityDisplayShouldIncreaseContrast();
     DesktopControl::setIncreaseContrast(state == "contrast");
-    auto window = Window::create({0, 0, interfaceWidth, interfaceHeight}, WindowStyle::titled | WindowStyle::closable);
+    auto window =
+        Window::create({0, 0, interfaceWidth, interfaceHeight}, WindowStyle::titled | WindowStyle::closable);
     window->setTitle("Interface Toolkit");
     auto& content = *window->contentView();
     const double gridEnd = iconGrid(content, 16, interfaceHeight - 16);
@@ -545,11 +571,11 @@ void drawInterfaceToolkit(GraphicsContext& g, const std::string& state) {
     auto shortcutRow = StackView::create({shortcutTitle, PasteShortcutView::create()});
     auto card = InterfaceStyle::group(
         "Paste an image",
-        {InterfaceStyle::label("Copy an image, then press the shortcut in a terminal running ssh or mosh.", false,
-                               {"ssh", "mosh"}),
+        {InterfaceStyle::label("Copy an image, then press the shortcut in a terminal running ssh or mosh.",
+                               false, {"ssh", "mosh"}),
          shortcutRow,
-         InterfaceStyle::label("Hosts come from ~/.ssh/config; uploads go to ~/.cache/tarpelix on the host.", true,
-                               {"~/.ssh/config", "~/.cache/tarpelix"})});
+         InterfaceStyle::label("Hosts come from ~/.ssh/config; uploads go to ~/.cache/tarpelix on the host.",
+                               true, {"~/.ssh/config", "~/.cache/tarpelix"})});
     auto column = StackView::create({
         InterfaceStyle::label("Run ssh -G build-host, then ssh build-host once to trust its key.", false,
                               {"ssh -G build-host", "ssh build-host"}),
@@ -573,7 +599,10 @@ void drawInterfaceToolkit(GraphicsContext& g, const std::string& state) {
     });
     // The labels and the status rows (whose labels wrap) are as wide as the column.
     for (std::size_t i = 0; i < 4; ++i) {
-        column->arrangedSubviews()[i]->widthAnchor().constraintEqualTo(column->widthAnchor())->setActive(true);
+        column->arrangedSubviews()[i]
+            ->widthAnchor()
+            .constraintEqualTo(column->widthAnchor())
+            ->setActive(true);
     }
 
     window->makeKeyAndOrderFront();
@@ -611,7 +640,8 @@ void drawToolkitSheets(GraphicsContext& g, const std::string&) {
     history->makeKeyAndOrderFront();
     auto alert = Alert::create();
     alert->setMessageText("Clear History?");
-    alert->setInformativeText("This removes every recorded paste. Files already uploaded stay on the remote hosts.");
+    alert->setInformativeText(
+        "This removes every recorded paste. Files already uploaded stay on the remote hosts.");
     alert->addButtonWithTitle("Cancel");
     alert->addButtonWithTitle("Clear");
     alert->beginSheetModal(*history, {});
@@ -633,11 +663,11 @@ void drawToolkitSheets(GraphicsContext& g, const std::string&) {
         drawWindow(g, *window);
         g.restoreGState();
         x += sheetsWindowWidth + sheetsGap;
-        if (auto* sheet = dynamic_cast<SheetPanel*>(window->attachedSheet())) sheet->finish(ModalResponses::cancel);
+        if (auto* sheet = dynamic_cast<SheetPanel*>(window->attachedSheet()))
+            sheet->finish(ModalResponses::cancel);
         window->orderOut();
     }
 }
-
 
 // MARK: about-panel: as the application shows it (the bundle's name, versions and icon), then
 // shown again with credits and a copyright
@@ -646,7 +676,8 @@ constexpr double aboutGap = 20;
 constexpr double aboutHeight = 280;
 
 void drawAboutPanel(GraphicsContext& g, const std::string&) {
-    g.fill(Path::rect({0, 0, 2 * AboutPanel::width + 3 * aboutGap, aboutHeight}), Color::underPageBackgroundColor());
+    g.fill(Path::rect({0, 0, 2 * AboutPanel::width + 3 * aboutGap, aboutHeight}),
+           Color::underPageBackgroundColor());
     auto& application = Application::shared();
     const AboutPanelOptions withCredits{
         .credits = AttributedString("Pastes clipboard images into remote sessions."),
@@ -662,35 +693,51 @@ void drawAboutPanel(GraphicsContext& g, const std::string&) {
 } // namespace
 
 const std::vector<Scene>& scenes() {
-    static const std::vector<Scene> list = {
-        {"test-window", {"light", "dark"}, {testWindowWidth, testWindowHeight}, drawTestWindow},
-        {"toolkit", {"light", "dark", "contrast"}, {toolkitWidth, toolkitHeight + Window::titleBarHeight}, drawToolkit},
-        {"toolkit-menus", {"light", "dark"}, {menusWidth, menusHeight}, drawToolkitMenus},
-        {"toolkit-sheets", {"light", "dark"},
-         {2 * sheetsWindowWidth + 3 * sheetsGap, sheetsWindowHeight + Window::titleBarHeight + 2 * sheetsGap},
-         drawToolkitSheets},
-        {"about-panel", {"light", "dark"}, {2 * AboutPanel::width + 3 * aboutGap, aboutHeight}, drawAboutPanel},
-        {"interface-toolkit", {"light", "dark", "contrast"}, {interfaceWidth, interfaceHeight + Window::titleBarHeight},
-         drawInterfaceToolkit},
-        pasteOverlayScene(),
-        installWindowScene(),
-        aboutTarpelixScene(),
-        mainMenuScene(),
-        updatesUnavailableAlertScene(),
-        statusMenuScene(),
-        lastPasteStatusScene(),
-        lastPasteStatusMinimumScene(),
-        reportWindowScene(),
-        reportWindowFailureScene(),
-        settingsPermissionsWideScene(),
-        settingsPermissionsNarrowScene(),
-        settingsHelpWideScene(),
-        settingsHelpNarrowScene(),
-        settingsHelpExpandedWideScene(),
-        settingsHelpExpandedNarrowScene(),
-        dashboardWideScene(),
-        dashboardNarrowScene(),
-    };
+    static const std::vector<Scene> list = [] {
+        std::vector<Scene> all = {
+            {"test-window", {"light", "dark"}, {testWindowWidth, testWindowHeight}, drawTestWindow},
+            {"toolkit",
+             {"light", "dark", "contrast"},
+             {toolkitWidth, toolkitHeight + Window::titleBarHeight},
+             drawToolkit},
+            {"toolkit-menus", {"light", "dark"}, {menusWidth, menusHeight}, drawToolkitMenus},
+            {"toolkit-sheets",
+             {"light", "dark"},
+             {2 * sheetsWindowWidth + 3 * sheetsGap,
+              sheetsWindowHeight + Window::titleBarHeight + 2 * sheetsGap},
+             drawToolkitSheets},
+            {"about-panel",
+             {"light", "dark"},
+             {2 * AboutPanel::width + 3 * aboutGap, aboutHeight},
+             drawAboutPanel},
+            {"interface-toolkit",
+             {"light", "dark", "contrast"},
+             {interfaceWidth, interfaceHeight + Window::titleBarHeight},
+             drawInterfaceToolkit},
+            pasteOverlayScene(),
+            installWindowScene(),
+            aboutTarpelixScene(),
+            mainMenuScene(),
+            updatesUnavailableAlertScene(),
+            statusMenuScene(),
+            lastPasteStatusScene(),
+            lastPasteStatusMinimumScene(),
+            reportWindowScene(),
+            reportWindowFailureScene(),
+            settingsPermissionsWideScene(),
+            settingsPermissionsNarrowScene(),
+            settingsHelpWideScene(),
+            settingsHelpNarrowScene(),
+            settingsHelpExpandedWideScene(),
+            settingsHelpExpandedNarrowScene(),
+            dashboardWideScene(),
+            dashboardNarrowScene(),
+        };
+        for (auto more : {settingsWindowScenes(), onboardingScenes()}) {
+            all.insert(all.end(), std::make_move_iterator(more.begin()), std::make_move_iterator(more.end()));
+        }
+        return all;
+    }();
     return list;
 }
 
@@ -735,6 +782,8 @@ RecordingContext record(const Scene& scene, const std::string& state, const Wind
     return recording;
 }
 
-std::string fileName(const Scene& scene, const std::string& state) { return scene.name + "-" + state + ".png"; }
+std::string fileName(const Scene& scene, const std::string& state) {
+    return scene.name + "-" + state + ".png";
+}
 
 } // namespace tarpelix::gallery

@@ -61,6 +61,11 @@ Scene settingsHelpExpandedNarrowScene();
 Scene dashboardWideScene();
 Scene dashboardNarrowScene();
 
+// The Settings window's scenes and the first-run setup window's scenes, each subsystem's in a
+// file of its own.
+std::vector<Scene> settingsWindowScenes();
+std::vector<Scene> onboardingScenes();
+
 // The appearance a state is drawn under: "dark" is the dark appearance, any other light;
 // "contrast" is light with Increase Contrast.
 platform::DrawingAppearance appearance(const std::string& state);
