@@ -53,9 +53,14 @@ std::shared_ptr<ImageView> iconView(InterfaceIcon icon, InterfaceIconStyle style
     return view;
 }
 
+// A view that only takes space; without a size of its own it collapses rather than float.
 std::shared_ptr<View> emptyView() {
     auto view = std::make_shared<View>();
     view->setTranslatesAutoresizingMaskIntoConstraints(false);
+    for (auto constraint : {view->widthAnchor().constraintEqualToConstant(0), view->heightAnchor().constraintEqualToConstant(0)}) {
+        constraint->setPriority(LayoutPriority::fittingSizeCompression);
+        constraint->setActive(true);
+    }
     return view;
 }
 
@@ -293,7 +298,7 @@ std::shared_ptr<View> OnboardingWindowController::firstPasteInstructions() {
         return row;
     };
     auto press = InterfaceStyle::stack(LayoutAxis::horizontal, StackView::Alignment::center, Spacing::related,
-                                       {InterfaceStyle::label("Press"), PasteShortcutView::create()});
+                                       {bodyLabel("Press", InterfaceStyle::Font::body()), PasteShortcutView::create()});
     std::vector<std::shared_ptr<View>> rows = {
         numbered("1", InterfaceStyle::label("Copy an image")),
         numbered("2", InterfaceStyle::label("Focus your remote agent in " + selectedTerminalName("your terminal"))),
@@ -355,7 +360,7 @@ void OnboardingWindowController::buildFirstPastePage() {
 
 void OnboardingWindowController::toggleHelp() {
     styleHelpDisclosure();
-    window_->layoutIfNeeded();
+    layOutNow();
     updateKeyViewLoop();
 }
 
@@ -409,6 +414,7 @@ void OnboardingWindowController::buildFinishPage() {
         loginEnableButton_->widthAnchor().constraintEqualTo(loginNotNowButton_->widthAnchor()),
         loginEnableButton_->widthAnchor().constraintGreaterThanOrEqualToConstant(128),
         buttons->widthAnchor().constraintEqualTo(column->widthAnchor()),
+        statusRow->widthAnchor().constraintEqualTo(column->widthAnchor()),
     };
     for (const auto& label : {caption, loginMessageLabel_, loginChoiceLabel_}) {
         constraints.push_back(label->widthAnchor().constraintEqualTo(column->widthAnchor()));

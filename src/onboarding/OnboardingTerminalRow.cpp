@@ -95,6 +95,9 @@ void OnboardingTerminalRow::build(const OnboardingTerminalDiscovery::Terminal& t
         openButton_->centerYAnchor().constraintEqualTo(centerYAnchor()),
         heightAnchor().constraintGreaterThanOrEqualToConstant(minimumHeight),
     });
+    auto compact = heightAnchor().constraintEqualToConstant(minimumHeight); // as low as its content allows
+    compact->setPriority(LayoutPriority::defaultLow);
+    compact->setActive(true);
 }
 
 void OnboardingTerminalRow::update(bool isRunning, bool selected) {

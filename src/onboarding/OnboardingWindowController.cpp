@@ -212,6 +212,10 @@ void OnboardingWindowController::buildChrome() {
 
     auto spacer = std::make_shared<View>();
     spacer->setTranslatesAutoresizingMaskIntoConstraints(false);
+    for (auto constraint : {spacer->widthAnchor().constraintEqualToConstant(0), spacer->heightAnchor().constraintEqualToConstant(0)}) {
+        constraint->setPriority(LayoutPriority::fittingSizeCompression);
+        constraint->setActive(true);
+    }
     auto bottomBar = InterfaceStyle::stack(LayoutAxis::horizontal, StackView::Alignment::center,
                                            InterfaceStyle::Spacing::content,
                                            {backButton_, spacer, tryLaterButton_, continueButton_});
@@ -219,6 +223,10 @@ void OnboardingWindowController::buildChrome() {
     for (const auto& view : std::vector<std::shared_ptr<View>>{header, scrollView_, separator, bottomBar}) {
         content.addSubview(view);
     }
+    // Until the scroll view is first tiled its document may be narrower than the page's insets.
+    auto pageTrailing = pageStack_->trailingAnchor().constraintEqualTo(document->trailingAnchor(), -edgeInset);
+    pageTrailing->setPriority(LayoutPriority::required - 1);
+    pageTrailing->setActive(true);
     ViewConstraint::activate({
         header->topAnchor().constraintEqualTo(content.topAnchor(), edgeInset),
         header->leadingAnchor().constraintEqualTo(content.leadingAnchor(), edgeInset),
@@ -227,7 +235,6 @@ void OnboardingWindowController::buildChrome() {
         scrollView_->leadingAnchor().constraintEqualTo(content.leadingAnchor()),
         scrollView_->trailingAnchor().constraintEqualTo(content.trailingAnchor()),
         pageStack_->leadingAnchor().constraintEqualTo(document->leadingAnchor(), edgeInset),
-        pageStack_->trailingAnchor().constraintEqualTo(document->trailingAnchor(), -edgeInset),
         pageStack_->topAnchor().constraintEqualTo(document->topAnchor(), pageTopInset),
         separator->topAnchor().constraintEqualTo(scrollView_->bottomAnchor(), 12),
         separator->leadingAnchor().constraintEqualTo(content.leadingAnchor(), edgeInset),
@@ -321,10 +328,20 @@ void OnboardingWindowController::refresh() {
     applyFirstPaste(state);
     applyLogin(state);
 
-    window_->layoutIfNeeded();
+    layOutNow();
     updateKeyViewLoop();
     invalidateDrawing(*window_->contentView());
     lastPresentation_ = presentation(state);
+}
+
+void OnboardingWindowController::layOutNow() {
+    window_->layoutIfNeeded();
+    // The page's height is known only once its constraints are solved: fit the document to it
+    // (and the scroller to the document) in a second pass.
+    if (auto* document = scrollView_->documentView()) {
+        document->setNeedsLayout(true);
+        window_->layoutIfNeeded();
+    }
 }
 
 void OnboardingWindowController::invalidateDrawing(View& view) {
@@ -406,6 +423,8 @@ void OnboardingWindowController::windowWillClose(Window&) {
     model_->close();
     actions_.didClose();
 }
+
+void OnboardingWindowController::windowDidResize(Window&) { layOutNow(); }
 
 void OnboardingWindowController::windowDidMiniaturize(Window&) { actions_.visibilityChanged(false); }
 void OnboardingWindowController::windowDidDeminiaturize(Window&) { actions_.visibilityChanged(true); }

@@ -109,6 +109,7 @@ public:
     void refresh();
 
     void windowWillClose(platform::Window& window) override;
+    void windowDidResize(platform::Window& window) override;
     void windowDidMiniaturize(platform::Window& window) override;
     void windowDidDeminiaturize(platform::Window& window) override;
 
@@ -200,6 +201,7 @@ private:
     void applyLogin(const State& state);
     void syncLoginChoiceButtons();
     void updateKeyViewLoop();
+    void layOutNow();
     void invalidateDrawing(platform::View& view);
     std::string selectedTerminalName(const std::string& fallback) const;
 
