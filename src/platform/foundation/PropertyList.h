@@ -48,8 +48,13 @@ private:
 
 namespace PropertyList {
 
-// Parses an XML or binary property list; none when the bytes are not one. Dates and other
-// kinds this system never stores are left out of their dictionary or array.
+// How deeply arrays and dictionaries may nest in a property list that is read: `[]` is 1 deep,
+// `[[1]]` 2. Nothing this system writes comes near it; a deeper file is refused as corrupt.
+inline constexpr std::size_t maximumDepth = 512;
+
+// Parses an XML or binary property list; none when the bytes are not one, or nest deeper than
+// `maximumDepth`. Dates and other kinds this system never stores are left out of their
+// dictionary or array.
 std::optional<PropertyListValue> parse(const std::uint8_t* data, std::size_t size);
 
 // Reads and parses a property-list file; none when it is missing, unreadable, not a regular
