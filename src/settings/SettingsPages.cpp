@@ -15,6 +15,7 @@
 #include "platform/appkit/Switch.h"
 #include "platform/appkit/ViewConstraint.h"
 #include "platform/desktop/Workspace.h"
+#include "platform/dispatch/RunLoop.h"
 #include "platform/foundation/Formatters.h"
 #include "settings/HelpSettingsView.h"
 #include "settings/PermissionsSettingsView.h"
@@ -584,8 +585,12 @@ void SettingsWindowController::reportReady(std::string text) {
     preview->setDidClose([weakSelf, weakPreview] {
         auto self = weakSelf.lock();
         if (!self) return;
-        // Only the window that is still the open report frees the slot.
-        if (self->reportPreview_ && self->reportPreview_ == weakPreview.lock()) self->reportPreview_.reset();
+        // Only the window that is still the open report frees the slot. The notice comes while
+        // its window is still closing: the report controller, which owns that window, is let go
+        // of on the next pass of the main run loop, not inside the close.
+        if (!self->reportPreview_ || self->reportPreview_ != weakPreview.lock()) return;
+        RunLoop::main()->perform([closed = std::move(self->reportPreview_)] {});
+        self->reportPreview_ = nullptr;
     });
     reportPreview_ = preview;
     preview->showWindow();
