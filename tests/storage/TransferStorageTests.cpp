@@ -21,8 +21,7 @@ using Storage = TransferStorage;
 namespace {
 
 // Runs an asynchronous load and waits on the main run loop for its one completion.
-template <typename Value, typename Start>
-Value await(Start start) {
+template <typename Value, typename Start> Value await(Start start) {
     EXPECT_TRUE(platform::isMainThread());
     std::optional<Value> result;
     int calls = 0;
@@ -53,7 +52,8 @@ Storage::LatestAttemptResult latestAttempt(Storage& storage) {
     return await<Storage::LatestAttemptResult>([&](auto done) { storage.loadLatestAttempt(done); });
 }
 std::optional<Storage::LatestImageSnapshot> latestImage(Storage& storage) {
-    return await<std::optional<Storage::LatestImageSnapshot>>([&](auto done) { storage.loadLatestImage(done); });
+    return await<std::optional<Storage::LatestImageSnapshot>>(
+        [&](auto done) { storage.loadLatestImage(done); });
 }
 std::optional<Storage::ConfirmedUploadSnapshot> confirmedUpload(Storage& storage) {
     return await<std::optional<Storage::ConfirmedUploadSnapshot>>(
@@ -229,7 +229,8 @@ TEST_F(TransferStorageTest, AFullDiskFallsBackToMemoryAndLosesNothing) {
     std::signal(SIGXFSZ, previousHandler);
 
     EXPECT_TRUE(status.memoryOnly);
-    EXPECT_TRUE(status.warning == StorageError::databaseFailure || status.warning == StorageError::unavailable);
+    EXPECT_TRUE(status.warning == StorageError::databaseFailure ||
+                status.warning == StorageError::unavailable);
     // The current paste is still served from memory.
     auto latest = latestAttempt(*storage);
     ASSERT_TRUE(latest.attempt);
@@ -247,6 +248,37 @@ TEST_F(TransferStorageTest, AFullDiskFallsBackToMemoryAndLosesNothing) {
     EXPECT_EQ(store->readRetainedImage(id), pngBytes(6));
     EXPECT_EQ(store->latestAttempt()->id, id);
     EXPECT_EQ(store->pasteUsage().successfulPastes, 1);
+}
+
+// The file-size limit as the process meets it: writing past it raises SIGXFSZ, which the
+// process ignores from its start, so the image write fails with EFBIG instead of ending the
+// process. Run in a child of its own, so the limit does not reach the test runner.
+TEST_F(TransferStorageTest, AnImageWritePastTheFileSizeLimitIsAWarningNotADeadProcess) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            auto storage = make();
+            storage->create(makeRecord(1000, 4), pngBytes(4));
+            auto id = platform::Uuid::random();
+            storage->beginOperation(id);
+            struct rlimit previous {};
+            ::getrlimit(RLIMIT_FSIZE, &previous);
+            struct rlimit limit = previous;
+            limit.rlim_cur = 0;
+            if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) std::_Exit(2);
+            auto record = storage->create(makeRecord(2000, 6, id), pngBytes(6));
+            storage->update(succeeded(record));
+            auto status = storage->status();
+            ::setrlimit(RLIMIT_FSIZE, &previous); // the death test's own output is a file too
+            // The image could not be written: the warning says so (or the store has gone to memory).
+            if (!(status.memoryOnly || status.warning == StorageError::imageWriteFailed)) {
+                std::fprintf(stderr, "memory-only %d, warning %s\n", status.memoryOnly,
+                             status.warning ? status.warning->what() : "none");
+                std::_Exit(3);
+            }
+            std::_Exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 TEST_F(TransferStorageTest, AClearDuringAnOperationIsDeferredUntilItEnds) {
@@ -294,7 +326,8 @@ TEST_F(TransferStorageTest, TheMemoryOnlyClearRemovesOnlyOwnedFiles) {
     auto images = root() / "images";
     auto id = platform::Uuid::random().uuidString();
     auto lower = lowerCase(id);
-    for (const std::string& name : std::vector<std::string>{id + ".png", "." + id + ".tmp", lower + ".png", "picture.png", "notes"}) {
+    for (const std::string& name :
+         std::vector<std::string>{id + ".png", "." + id + ".tmp", lower + ".png", "picture.png", "notes"}) {
         writeFile(images / name, "x");
     }
     writeFile(root() / "transfers.sqlite3-journal", "j");
@@ -315,7 +348,8 @@ TEST_F(TransferStorageTest, AMemoryOnlyClearFailsOnADirectoryNamedLikeAnImage) {
     storage->beginOperation(operation);
     EXPECT_EQ(storage->clear(), Storage::ClearResult::deferred);
     EXPECT_EQ(errorOf<StorageError>([&] { storage->endOperation(operation); }), StorageError::unavailable);
-    EXPECT_EQ(describe(*storage), "memory warning=unavailable clear-pending"); // tried again at the next chance
+    EXPECT_EQ(describe(*storage),
+              "memory warning=unavailable clear-pending"); // tried again at the next chance
     EXPECT_TRUE(std::filesystem::exists(database()));
 }
 
@@ -373,7 +407,8 @@ TEST_F(TransferStorageTest, AttemptSnapshotsComeFromItsOwnRecord) {
     auto result = latestAttempt(*storage);
     EXPECT_TRUE(result.image);
     EXPECT_TRUE(result.upload);
-    EXPECT_EQ(result.attempt->feedback.outcome, PasteFeedback::Outcome::success); // reconciled with its record
+    EXPECT_EQ(result.attempt->feedback.outcome,
+              PasteFeedback::Outcome::success); // reconciled with its record
 
     // Over the budget: the image is held only in memory, and offered from there while current.
     auto memoryId = platform::Uuid::random();
@@ -399,7 +434,8 @@ TEST_F(TransferStorageTest, TheFinalOutcomeIsStoredWhenTheWallClockStepsBack) {
     auto storage = make();
     auto id = platform::Uuid::random();
     storage->saveLatestAttempt(attemptFor(id, 5000, 5005, PasteFeedback::Stage::uploading));
-    auto final = attemptFor(id, 5000, 5005 - 3600, PasteFeedback::Stage::inserting, PasteFeedback::Outcome::failed);
+    auto final =
+        attemptFor(id, 5000, 5005 - 3600, PasteFeedback::Stage::inserting, PasteFeedback::Outcome::failed);
     auto warning = save(*storage, final);
     EXPECT_FALSE(warning);
     auto stored = inspect()->latestAttempt();
@@ -464,7 +500,8 @@ TEST(TransferStorageReadOnly, ADirectoryThatTurnsReadOnlyFallsBackToMemoryAndRec
 
     // Root ignores file modes: the scenario runs in a child under the unprivileged uid 65534.
     ASSERT_EQ(::chown(scratch.path().c_str(), 65534, 65534), 0);
-    SelfRun run(std::string(readOnlyRootVariable) + "=" + (scratch / "Tarpelix").string(), "TransferStorageReadOnly.*");
+    SelfRun run(std::string(readOnlyRootVariable) + "=" + (scratch / "Tarpelix").string(),
+                "TransferStorageReadOnly.*");
     pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {

@@ -15,7 +15,7 @@ namespace tarpelix::testing {
 namespace {
 
 // Starts a program (argument 0 is its path) with standard input from /dev/null, the default
-// SIGPIPE and the given standard output and error; `output` is a descriptor to duplicate, or
+// SIGPIPE and SIGXFSZ and the given standard output and error; `output` is a descriptor to duplicate, or
 // -1 to open `outputFile` for appending; standard error goes to `errorFile`, or joins
 // standard output when that is empty. An empty environment inherits this process's one.
 // Throws when the program cannot be started.
@@ -37,6 +37,7 @@ pid_t spawn(const std::vector<std::string>& arguments, const std::vector<std::st
     sigset_t defaults;
     sigemptyset(&defaults);
     sigaddset(&defaults, SIGPIPE);
+    sigaddset(&defaults, SIGXFSZ);
     posix_spawnattr_setsigdefault(&attributes, &defaults);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
 

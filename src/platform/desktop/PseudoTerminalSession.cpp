@@ -100,6 +100,7 @@ PseudoTerminalSession::PseudoTerminalSession(Options options) {
         sigemptyset(&none);
         ::sigprocmask(SIG_SETMASK, &none, nullptr);
         ::signal(SIGPIPE, SIG_DFL);
+        ::signal(SIGXFSZ, SIG_DFL);
         ::close_range(3, ~0U, 0);
         ::execve(executable.c_str(), argv.data(), envp.data());
         ::_exit(127);

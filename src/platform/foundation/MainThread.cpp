@@ -23,6 +23,11 @@ void requireMainThread(const char* where) {
     }
 }
 
-void initializeProcess() { std::signal(SIGPIPE, SIG_IGN); }
+void initializeProcess() {
+    // A write to a closed pipe fails with EPIPE, and one past the file-size limit with EFBIG:
+    // errors the callers handle, instead of signals that end the process.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
+}
 
 } // namespace tarpelix::platform

@@ -12,7 +12,7 @@ void requireMainThread(const char* where);
 // Stops the process after writing the message to stderr.
 [[noreturn]] void fatal(const char* message);
 
-// Process-wide start-up: SIGPIPE ignored (child processes get the default back).
+// Process-wide start-up: SIGPIPE and SIGXFSZ ignored (child processes get the defaults back).
 void initializeProcess();
 
 } // namespace tarpelix::platform

@@ -59,11 +59,12 @@ void ChildProcess::launch() {
     if (int error = posix_spawn_file_actions_init(&setup.actions)) throwSpawnError(error, executable);
     setup.actionsReady = true;
 
-    // Its own process group, so the whole group can be killed; default SIGPIPE, since this
-    // process ignores it; no inherited signal mask.
+    // Its own process group, so the whole group can be killed; default SIGPIPE and SIGXFSZ,
+    // since this process ignores them; no inherited signal mask.
     sigset_t defaults;
     sigemptyset(&defaults);
     sigaddset(&defaults, SIGPIPE);
+    sigaddset(&defaults, SIGXFSZ);
     sigset_t empty;
     sigemptyset(&empty);
     short flags = POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;

@@ -4,6 +4,7 @@
 #include "ssh/SSHTransport.h"
 #include "support/Eventually.h"
 #include "support/Processes.h"
+#include "support/TemporaryDirectory.h"
 
 #include <gtest/gtest.h>
 
@@ -16,6 +17,7 @@ using namespace tarpelix;
 using namespace tarpelix::platform;
 using tarpelix::testing::livingProcessesInGroup;
 using tarpelix::testing::processStatus;
+using tarpelix::testing::TemporaryDirectory;
 using tarpelix::testing::waitUntil;
 
 namespace {
@@ -30,14 +32,17 @@ UniqueFd start(ChildProcess& child, std::vector<std::string> arguments, std::str
     return std::move(out.readEnd);
 }
 
-UniqueFd startShell(ChildProcess& child, const std::string& script) { return start(child, {"-c", script}); }
+UniqueFd startShell(ChildProcess& child, const std::string& script) {
+    return start(child, {"-c", script});
+}
 
 // Reads a pipe until end of file.
 std::string readAll(const UniqueFd& fd) {
     std::string text;
     char buffer[4096];
     ssize_t n;
-    while ((n = ::read(fd.get(), buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<std::size_t>(n));
+    while ((n = ::read(fd.get(), buffer, sizeof buffer)) > 0)
+        text.append(buffer, static_cast<std::size_t>(n));
     return text;
 }
 
@@ -78,8 +83,8 @@ TEST(ChildProcess, AWaitEndsWhenTheChildEnds) {
 TEST(OutputCollector, ReadsUntilBothTheOutputAndTheChildHaveEnded) {
     using End = CollectedOutput::End;
     const std::vector<std::tuple<const char*, End, std::string>> cases = {
-        {"exec >&-; sleep 0.05; exit 4", End::complete, ""},               // output ends before the child
-        {"(sleep 0.05; echo late) & exit 4", End::complete, "late\n"},     // output after the child's end
+        {"exec >&-; sleep 0.05; exit 4", End::complete, ""},           // output ends before the child
+        {"(sleep 0.05; echo late) & exit 4", End::complete, "late\n"}, // output after the child's end
         {"sleep 1000 & echo early", End::timedOut, "early\n"}, // a grandchild holds the pipe until the limit
     };
     for (const auto& [script, end, output] : cases) {
@@ -88,8 +93,8 @@ TEST(OutputCollector, ReadsUntilBothTheOutputAndTheChildHaveEnded) {
             ChildProcess child;
             child.executable = "/bin/sh";
             child.arguments = {"-c", script};
-            auto collected =
-                runCollectingOutput(child, {.deadline = systemUptime() + 10, .maximumBytes = 64, .runLimit = 0.5}, {});
+            auto collected = runCollectingOutput(
+                child, {.deadline = systemUptime() + 10, .maximumBytes = 64, .runLimit = 0.5}, {});
             group = child.processIdentifier();
             EXPECT_EQ(collected.end, end) << script;
             EXPECT_EQ(std::string(collected.bytes.begin(), collected.bytes.end()), output) << script;
@@ -130,6 +135,16 @@ TEST(ChildProcess, GetsTheDefaultSigpipeBack) {
     EXPECT_EQ(writer.terminationStatus(), SIGPIPE);
 }
 
+TEST(ChildProcess, GetsTheDefaultFileSizeLimitSignalBack) {
+    // This process ignores SIGXFSZ; a child writing past its file-size limit must die of it.
+    TemporaryDirectory directory;
+    ChildProcess writer;
+    startShell(writer, "ulimit -f 1; exec head -c 1000000 /dev/zero > '" + directory.file("big") + "'");
+    writer.waitUntilExit();
+    EXPECT_EQ(writer.terminationReason(), ChildProcess::TerminationReason::uncaughtSignal);
+    EXPECT_EQ(writer.terminationStatus(), SIGXFSZ);
+}
+
 TEST(ChildProcess, LaunchFailureIsTheSystemError) {
     ChildProcess missing;
     missing.executable = "/nonexistent/tarpelix-program";
@@ -138,7 +153,8 @@ TEST(ChildProcess, LaunchFailureIsTheSystemError) {
         FAIL() << "launch succeeded";
     } catch (const std::system_error& error) {
         EXPECT_EQ(error.code().value(), ENOENT);
-        EXPECT_NE(std::string(error.what()).find("Cannot launch /nonexistent/tarpelix-program"), std::string::npos);
+        EXPECT_NE(std::string(error.what()).find("Cannot launch /nonexistent/tarpelix-program"),
+                  std::string::npos);
     }
     EXPECT_FALSE(missing.launched());
     EXPECT_FALSE(missing.isRunning());

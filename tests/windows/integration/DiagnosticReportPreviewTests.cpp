@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <atomic>
@@ -30,7 +31,8 @@ namespace {
 
 // A report with a line far wider than the window and text beyond ASCII.
 const std::string reportText = "Tarpelix Diagnostic Report\nApp version: 1.2.3\n\nRedacted timeline (UTC)\n" +
-                               std::string(40, '-') + " | " + std::string(300, 'x') + "\nDone \u2014 caf\u00e9\n";
+                               std::string(40, '-') + " | " + std::string(300, 'x') +
+                               "\nDone \u2014 caf\u00e9\n";
 
 struct DiagnosticReportPreviewTest : ::testing::Test {
     TemporaryDirectory directory{"tarpelix-report"};
@@ -39,9 +41,11 @@ struct DiagnosticReportPreviewTest : ::testing::Test {
     void SetUp() override { DesktopControl::reset(); }
     void TearDown() override { DesktopControl::reset(); }
 
-    std::shared_ptr<DiagnosticReportPreviewController> show(DiagnosticReportPreviewController::ChooseSaveURL choose = {},
-                                                            DiagnosticReportPreviewController::WriteReport write = {}) {
-        auto controller = DiagnosticReportPreviewController::create(reportText, std::move(choose), std::move(write));
+    std::shared_ptr<DiagnosticReportPreviewController>
+    show(DiagnosticReportPreviewController::ChooseSaveURL choose = {},
+         DiagnosticReportPreviewController::WriteReport write = {}) {
+        auto controller =
+            DiagnosticReportPreviewController::create(reportText, std::move(choose), std::move(write));
         controller->setDidClose([this] { ++closes; });
         controller->showWindow();
         return controller;
@@ -51,7 +55,8 @@ struct DiagnosticReportPreviewTest : ::testing::Test {
     static void expectControls(DiagnosticReportPreviewController& controller, bool enabled) {
         EXPECT_EQ(controller.saveButton().isEnabled(), enabled);
         EXPECT_EQ(controller.cancelButton().isEnabled(), enabled);
-        EXPECT_EQ(controller.window().standardWindowButton(platform::WindowButtonKind::close)->isEnabled(), enabled);
+        EXPECT_EQ(controller.window().standardWindowButton(platform::WindowButtonKind::close)->isEnabled(),
+                  enabled);
         EXPECT_TRUE(controller.window().isVisible());
     }
 
@@ -98,7 +103,8 @@ TEST_F(DiagnosticReportPreviewTest, ReturnAsksWhereAndSavesExactlyTheShownText) 
     ASSERT_TRUE(runMainUntil([&] { return !controller->window().isVisible(); }));
     EXPECT_EQ(readFile(path), reportText);
     EXPECT_EQ(closes, 1);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(directory.path()), {}), 1) << "no temporary left";
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(directory.path()), {}), 1)
+        << "no temporary left";
 }
 
 TEST_F(DiagnosticReportPreviewTest, NothingClosesTheWindowWhileChoosingOrWriting) {
@@ -140,7 +146,8 @@ TEST_F(DiagnosticReportPreviewTest, NothingClosesTheWindowWhileChoosingOrWriting
 }
 
 TEST_F(DiagnosticReportPreviewTest, AFailedWriteSaysSoAndASecondSaveCloses) {
-    std::vector<std::filesystem::path> answers = {directory.file("missing/report.txt"), directory.file("report.txt")};
+    std::vector<std::filesystem::path> answers = {directory.file("missing/report.txt"),
+                                                  directory.file("report.txt")};
     auto controller = show([&](platform::Window&, auto completion) {
         auto next = answers.front();
         answers.erase(answers.begin());
@@ -149,7 +156,8 @@ TEST_F(DiagnosticReportPreviewTest, AFailedWriteSaysSoAndASecondSaveCloses) {
 
     controller->save();
     ASSERT_TRUE(runMainUntil([&] { return !controller->isSaving(); }));
-    EXPECT_EQ(controller->statusLabel().stringValue(), "Couldn\u2019t save the report. Try another location.");
+    EXPECT_EQ(controller->statusLabel().stringValue(),
+              "Couldn\u2019t save the report. Try another location.");
     expectControls(*controller, true);
     EXPECT_FALSE(std::filesystem::exists(directory.file("missing")));
 
@@ -160,6 +168,37 @@ TEST_F(DiagnosticReportPreviewTest, AFailedWriteSaysSoAndASecondSaveCloses) {
     struct stat status {};
     ASSERT_EQ(stat(directory.file("report.txt").c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 0777, 0644u);
+}
+
+// Saving past the file-size limit: the process ignores SIGXFSZ from its start, so the write
+// fails with EFBIG, the window says so, the earlier report stays and no temporary file is left.
+// Run in a child of its own, so the limit does not reach the test runner.
+TEST_F(DiagnosticReportPreviewTest, ASavePastTheFileSizeLimitFailsAndKeepsTheEarlierReport) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            const std::string earlier = "the earlier report\n";
+            auto target = directory.write("report.txt", earlier);
+            auto controller = DiagnosticReportPreviewController::create(
+                reportText + std::string(64 * 1024, 'r'),
+                [&](platform::Window&, auto completion) { completion(std::filesystem::path(target)); });
+            controller->showWindow();
+            struct rlimit limit {};
+            ::getrlimit(RLIMIT_FSIZE, &limit);
+            limit.rlim_cur = 4096;
+            if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) std::_Exit(2);
+            controller->save();
+            if (!runMainUntil([&] { return !controller->isSaving(); })) std::_Exit(3);
+            if (controller->statusLabel().stringValue() !=
+                "Couldn\u2019t save the report. Try another location.")
+                std::_Exit(4);
+            if (!controller->window().isVisible()) std::_Exit(5);
+            if (readFile(target) != earlier) std::_Exit(6);
+            for (const auto& entry : std::filesystem::directory_iterator(directory.path()))
+                if (entry.path() != target) std::_Exit(7);
+            std::_Exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 TEST_F(DiagnosticReportPreviewTest, EscapeClosesWhenIdle) {
