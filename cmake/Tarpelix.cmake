@@ -75,6 +75,7 @@ function(tarpelix_test name)
   gtest_discover_tests(test_${name}
     DISCOVERY_MODE PRE_TEST
     TEST_LIST test_${name}_TESTS
+    NO_PRETTY_VALUES
     PROPERTIES TIMEOUT ${ARG_TIMEOUT}
     EXTRA_ARGS --gtest_death_test_style=threadsafe)
   # Labels are set after discovery: GoogleTest's script cannot pass a list of them.
