@@ -10,6 +10,9 @@
 #include "platform/appkit/StatusItem.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "storage/StorageError.h"
+#include "storage/TransferStorage.h"
+
+#include <exception>
 
 #include <functional>
 #include <memory>
@@ -17,9 +20,17 @@
 #include <string>
 #include <vector>
 
+namespace tarpelix::platform {
+class DispatchQueue;
+}
+
 namespace tarpelix {
 
 class CopyLastImageController;
+class LaunchAtLoginController;
+class OnboardingLifecycleController;
+class SettingsWindowController;
+struct SettingsSnapshot;
 class CopyLastUploadController;
 class DiagnosticStore;
 class LastPasteWindowController;
@@ -84,9 +95,23 @@ public:
     // Nothing while images are being cleared or either copy runs.
     void copyLastUploadedPath();
     void copyLatestImage();
+    void openHelp();
     void openAbout();
+    void showTarpelixSettings();
+    void resumeSetup();
+    void tryFirstPaste();
+    void fixPermissions();
     void checkForUpdates();
     void quit();
+
+    // MARK: Work behind the Settings window, on the settings worker; results on the main queue
+    // Storage status and log health; the storage warning follows them and the menu refreshes.
+    void loadSettings(std::function<void(SettingsSnapshot)> completion);
+    // Clears the transfer records and retained images (`images`) or the diagnostic log, once
+    // the coordinator allows it; the completion gets null, or the storage's or the log's error
+    // (`busy` when refused).
+    void clearLocalData(bool images, std::function<void(std::exception_ptr)> completion);
+    void makeDiagnosticReport(std::function<void(std::string)> completion);
 
     // MARK: Start-up and the menu
     void startServices();
@@ -123,6 +148,13 @@ public:
     const std::shared_ptr<CopyLastUploadController>& copyLastUpload();
     const std::shared_ptr<CopyLastImageController>& copyLastImage();
     const std::shared_ptr<PermissionSettingsController>& permissionsController();
+    const std::shared_ptr<LaunchAtLoginController>& loginController();
+    const std::shared_ptr<SettingsWindowController>& settingsController();
+    // None until the Settings window controller was first built; then that controller.
+    const std::shared_ptr<SettingsWindowController>& settingsWindow() const { return settingsWindow_; }
+    const std::shared_ptr<OnboardingLifecycleController>& onboarding();
+    // The serial queue "com.tarpelix.settings".
+    const std::shared_ptr<platform::DispatchQueue>& settingsWorker();
     const AboutController& aboutController();
     RecoveryMenu& recoveryMenu();
     // None until "Last Paste Status" was first chosen; then the same controller for good.
@@ -138,6 +170,11 @@ private:
     void refreshCopyLast();
     // A copy-last controller's failure message, shown in the status menu.
     void reportCopyStatus(const std::string& message);
+    // The storage warning of a status read in the background: its own warning, else the last
+    // failure of its health.
+    void takeStorageWarning(const TransferStorage::Status& status);
+    void finishLocalDataClear(bool images, std::exception_ptr error, const TransferStorage::Status& status,
+                              const std::function<void(std::exception_ptr)>& completion);
 
     std::shared_ptr<InstallationWindowController> installationWindow_;
     std::optional<ApplicationStartupController> startup_;
@@ -153,9 +190,13 @@ private:
     std::optional<std::string> copyStatus_;
     std::shared_ptr<CopyLastUploadController> copyLastUpload_;
     std::shared_ptr<CopyLastImageController> copyLastImage_;
+    std::shared_ptr<platform::DispatchQueue> settingsWorker_;
     std::shared_ptr<PermissionSettingsController> permissionsController_;
+    std::shared_ptr<LaunchAtLoginController> loginController_;
     std::optional<AboutController> aboutController_;
+    std::shared_ptr<SettingsWindowController> settingsWindow_;
     std::vector<platform::NotificationObserver> terminalObservers_;
+    std::shared_ptr<OnboardingLifecycleController> onboarding_;
     std::optional<StorageError> storageWarning_;
     std::string pasteStatus_ = ready;
     std::shared_ptr<platform::StatusItem> statusItem_;

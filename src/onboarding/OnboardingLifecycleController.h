@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/LaunchAtLoginController.h"
+#include "settings/LaunchAtLoginController.h"
 #include "model/PasteFeedback.h"
 #include "onboarding/OnboardingModel.h"
 #include "onboarding/OnboardingWindowController.h"

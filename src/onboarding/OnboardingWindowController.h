@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/LaunchAtLoginController.h"
+#include "settings/LaunchAtLoginController.h"
 #include "onboarding/OnboardingModel.h"
 #include "platform/appkit/GraphicsImage.h"
 #include "platform/appkit/ViewConstraint.h"

@@ -99,6 +99,9 @@ public:
     std::function<bool()> clipboardPermissionReady;
     std::function<void()> reportPermissionReadiness = [] {};
     std::function<void(const std::string&)> report = [](const std::string&) {};
+    // The two progress messages `report` carries while an upload works.
+    static inline const std::string uploadingReport = "Uploading…";
+    static inline const std::string insertedReport = "Image path inserted";
     std::function<void(const PasteFeedback&)> reportFeedback = [](const PasteFeedback&) {};
     std::function<void(const platform::Uuid&, const std::optional<Rect>&)> reportFeedbackOrigin =
         [](const platform::Uuid&, const std::optional<Rect>&) {};

@@ -61,7 +61,7 @@ void PasteCoordinator::decide(const Road& road, Preparation preparation) {
     const auto& session = resolution.as<SessionResolution::SSH>()->session;
     if (prepared.png && preparation.transfer) {
         feedback_.advance(operation->id, PasteFeedback::Stage::uploading, std::nullopt);
-        report("Uploading…");
+        report(uploadingReport);
         upload(road, *prepared.png, session, preparation.transfer);
     } else if (prepared.png) {
         finish(operation);
@@ -212,7 +212,7 @@ void PasteCoordinator::insertPath(const Road& road, const std::shared_ptr<PasteT
         report(*explanation);
     } else {
         explanation = operation->cancellationReason();
-        if (inserted.outcome == TransferOutcome::succeeded) report("Image path inserted");
+        if (inserted.outcome == TransferOutcome::succeeded) report(insertedReport);
     }
     switch (inserted.outcome) {
     case TransferOutcome::succeeded:

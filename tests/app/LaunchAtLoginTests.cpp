@@ -1,4 +1,4 @@
-#include "app/LaunchAtLoginController.h"
+#include "settings/LaunchAtLoginController.h"
 
 #include "platform/desktop/DesktopControl.h"
 #include "platform/desktop/LoginItemsControl.h"

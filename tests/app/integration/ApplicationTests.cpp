@@ -1,5 +1,7 @@
 #include "app/AppDelegate.h"
 
+#include "onboarding/OnboardingModel.h"
+
 #include "paste/PasteCoordinator.h"
 #include "platform/appkit/AppKitControl.h"
 #include "platform/appkit/Application.h"
@@ -9,6 +11,7 @@
 #include "platform/desktop/UpdaterControl.h"
 #include "platform/desktop/WorkspaceNotificationsControl.h"
 #include "platform/foundation/Bundle.h"
+#include "platform/foundation/UserDefaults.h"
 #include "storage/TransferStorage.h"
 #include "support/CoordinatorFixture.h"
 #include "windows/LastPasteWindowController.h"
@@ -41,6 +44,11 @@ protected:
         for (const char* variable : {"XDG_DATA_HOME", "XDG_CONFIG_HOME"}) {
             fs::remove_all(fs::path(std::getenv(variable)) / "Tarpelix");
         }
+        // A user who finished setup with Ghostty: the everyday application, no setup window.
+        const std::string finished = R"({"presented":true,"step":4,"completed":true,"firstPasteVerified":true,)"
+                                     R"("selectedTerminalID":"com.mitchellh.ghostty","loginChoice":"notNow"})";
+        platform::UserDefaults::standard()->set(OnboardingModel::preferenceKey,
+                                                platform::Bytes(finished.begin(), finished.end()));
     }
 
     void TearDown() override {
