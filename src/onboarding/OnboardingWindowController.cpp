@@ -15,6 +15,7 @@
 #include "settings/PermissionActionRow.h"
 #include "ui/CloseKeyEquivalent.h"
 #include "ui/InterfaceStyle.h"
+#include "ui/PageDocumentView.h"
 
 namespace tarpelix {
 
@@ -42,23 +43,9 @@ public:
 
 // The page area's document: flipped so the page starts at the top, as wide as the visible area
 // and as tall as the page with its insets.
-class FlippedDocumentView final : public View, public ScrollableDocument {
+class FlippedDocumentView final : public PageDocumentView {
 public:
-    using View::View;
-    bool isFlipped() const override { return true; }
-    void fitToVisibleSize(Size visible) override { setFrameSize({visible.width, contentHeight(visible.height)}); }
-    void layout() override {
-        const double height = contentHeight(frame().height());
-        if (height == frame().height()) return;
-        setFrameSize({frame().width(), height});
-        if (auto* scroll = enclosingScrollView(*this)) scroll->reflectScrolledClipView(scroll->contentView());
-    }
-
-private:
-    double contentHeight(double fallback) const {
-        if (subviews().empty()) return fallback;
-        return subviews().front()->frame().height() + pageTopInset + pageBottomInset;
-    }
+    FlippedDocumentView() : PageDocumentView(pageTopInset, pageBottomInset) {}
 };
 
 std::shared_ptr<Button> pushButton(const std::string& title) {

@@ -21,6 +21,7 @@
 #include "settings/PermissionsSettingsView.h"
 #include "ui/InterfaceCardView.h"
 #include "ui/InterfaceStyle.h"
+#include "ui/PageDocumentView.h"
 #include "windows/DashboardView.h"
 
 #include <stdexcept>
@@ -39,24 +40,11 @@ const std::string clearFailedText = "Some data couldn\u2019t be cleared. Try aga
 const std::string waitText = "Wait for the current paste to finish, then try again.";
 const std::string savedFailureText = "Some data couldn\u2019t be saved. The current result is kept until you quit.";
 
-// A page's scroll document: flipped, so the content stacks from the top; as wide as the
-// visible area and as tall as its content (its one subview, inset on both ends).
-class SettingsDocumentView final : public View, public ScrollableDocument {
+// A page's scroll document, its content inset on both ends.
+class SettingsDocumentView final : public PageDocumentView {
 public:
-    bool isFlipped() const override { return true; }
-    void fitToVisibleSize(Size visible) override { setFrameSize({visible.width, contentHeight(visible.height)}); }
-    void layout() override {
-        const double height = contentHeight(frame().height());
-        if (height == frame().height()) return;
-        setFrameSize({frame().width(), height});
-        if (auto* scroll = enclosingScrollView(*this)) scroll->reflectScrolledClipView(scroll->contentView());
-    }
-
-private:
-    double contentHeight(double fallback) const {
-        if (subviews().empty()) return fallback;
-        return subviews().front()->frame().height() + 2 * InterfaceStyle::Spacing::pageInset;
-    }
+    SettingsDocumentView()
+        : PageDocumentView(InterfaceStyle::Spacing::pageInset, InterfaceStyle::Spacing::pageInset) {}
 };
 
 std::shared_ptr<Label> titleLabel(const std::string& title) {

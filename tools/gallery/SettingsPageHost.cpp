@@ -6,6 +6,7 @@
 #include "platform/appkit/StackView.h"
 #include "platform/appkit/ViewConstraint.h"
 #include "ui/InterfaceStyle.h"
+#include "ui/PageDocumentView.h"
 
 namespace tarpelix::gallery {
 
@@ -14,24 +15,9 @@ using namespace platform;
 namespace {
 
 // The page's document: as wide as the scroll view, as tall as its content.
-class PageDocument final : public View, public ScrollableDocument {
+class PageDocument final : public PageDocumentView {
 public:
-    bool isFlipped() const override { return true; }
-    void fitToVisibleSize(Size visible) override {
-        setFrameSize({visible.width, contentHeight(visible.height)});
-    }
-    void layout() override {
-        const double height = contentHeight(frame().height());
-        if (height == frame().height()) return;
-        setFrameSize({frame().width(), height});
-        if (auto* scroll = enclosingScrollView(*this)) scroll->reflectScrolledClipView(scroll->contentView());
-    }
-
-private:
-    double contentHeight(double fallback) const {
-        if (subviews().empty()) return fallback;
-        return subviews().front()->frame().height() + 2 * InterfaceStyle::Spacing::pageInset;
-    }
+    PageDocument() : PageDocumentView(InterfaceStyle::Spacing::pageInset, InterfaceStyle::Spacing::pageInset) {}
 };
 
 } // namespace
