@@ -1,4 +1,7 @@
+#include "app/integration/ApplicationFixture.h"
 #include "app/AppDelegate.h"
+#include "platform/foundation/Crypto.h"
+#include "platform/foundation/PropertyList.h"
 
 #include "onboarding/OnboardingModel.h"
 
@@ -27,119 +30,9 @@
 namespace tarpelix::testing {
 namespace {
 
-using platform::AppKitControl::requestQuit;
-using platform::Application;
-using platform::RunLoop;
 namespace fs = std::filesystem;
 
 constexpr std::uint16_t keyQ = 12;
-
-// Tarpelix itself on the simulated Mac of the coordinator tests (every permission granted, a
-// Ghostty whose focused pane runs a local shell), started through its entry and run to its end.
-class ApplicationTest : public CoordinatorTest {
-protected:
-    void SetUp() override {
-        CoordinatorTest::SetUp();
-        if (!privateNamespaceUnavailableReason().empty()) GTEST_SKIP() << privateNamespaceUnavailableReason();
-        for (const char* variable : {"XDG_DATA_HOME", "XDG_CONFIG_HOME"}) {
-            fs::remove_all(fs::path(std::getenv(variable)) / "Tarpelix");
-        }
-        // A user who finished setup with Ghostty: the everyday application, no setup window.
-        const std::string finished = R"({"presented":true,"step":4,"completed":true,"firstPasteVerified":true,)"
-                                     R"("selectedTerminalID":"com.mitchellh.ghostty","loginChoice":"notNow"})";
-        platform::UserDefaults::standard()->set(OnboardingModel::preferenceKey,
-                                                platform::Bytes(finished.begin(), finished.end()));
-    }
-
-    void TearDown() override {
-        delegate.reset();
-        CoordinatorTest::TearDown();
-    }
-
-    // Runs the application until it ends; `scenario` runs on the main run loop once it has
-    // launched. Unless the scenario quit, a quit is asked for after it.
-    void runApplication(const std::function<void()>& scenario) {
-        exitStatus = AppDelegate::runApplication([&](const std::shared_ptr<AppDelegate>& launched) {
-            delegate = launched;
-            if (blockingUpload) launched->setPasteCoordinatorDependencies({.uploadTransport = transport.function()});
-            // From a timer: the loops the scenario runs then serve the main queue too. A loop it
-            // runs may see the timer due again; the scenario runs once.
-            auto ran = std::make_shared<bool>(false);
-            RunLoop::main()->scheduleTimer(0, false, platform::TimerMode::common, [this, scenario, ran](platform::RunLoopTimer&) {
-                if (std::exchange(*ran, true)) return;
-                scenario();
-                // A paste still held in the upload would keep the quit waiting.
-                if (blockingUpload) transport.release("test over");
-                const auto& application = Application::shared();
-                if (!application.hasTerminated() && !application.isWaitingForTerminateReply()) requestQuit();
-            });
-        });
-    }
-
-    std::string toolTip() const {
-        return delegate && delegate->statusItem() ? delegate->statusItem()->button().toolTip() : "";
-    }
-    bool waitStatus(const std::string& status) {
-        return runMainUntil([&] { return toolTip() == "Tarpelix: " + status; });
-    }
-    // The status line of the open menu: none while hidden.
-    std::optional<std::string> statusLine() const {
-        const auto& line = delegate->recoveryMenu().statusItem();
-        if (line.isHidden()) return std::nullopt;
-        return line.title();
-    }
-    // Waits until the tap holds Control+V for the terminal and nothing is missing.
-    bool waitArmed() {
-        return runMainUntil([&] {
-            return platform::InputEventsControl::liveTaps() > 0 && !delegate->pasteCoordinator()->permissionStatus() &&
-                   toolTip() == "Tarpelix: Ready";
-        });
-    }
-    // Opens the status menu and closes it without choosing.
-    void openAndCloseStatusMenu() {
-        auto timer = RunLoop::main()->scheduleTimer(0.01, false, platform::TimerMode::common,
-                                                    [](platform::RunLoopTimer&) { platform::AppKitControl::dismissMenu(); });
-        platform::AppKitControl::clickStatusItem(*delegate->statusItem());
-    }
-    bool enabled(platform::MenuItem& item) const { return !item.isHidden() && item.isEnabled(); }
-    // Chooses an item of the status menu, opened by a click on the status item.
-    void chooseInStatusMenu(const std::string& title) {
-        bool chosen = false;
-        auto timer = RunLoop::main()->scheduleTimer(0.01, false, platform::TimerMode::common,
-                                                    [&](platform::RunLoopTimer&) {
-                                                        chosen = platform::AppKitControl::chooseMenuItem(title);
-                                                    });
-        platform::AppKitControl::clickStatusItem(*delegate->statusItem());
-        EXPECT_TRUE(chosen) << title;
-    }
-
-    std::shared_ptr<AppDelegate> delegate;
-    int exitStatus = -1;
-    // The application's uploads go through the fixture's transport, which the test releases.
-    bool blockingUpload = false;
-};
-
-// A paste the application made earlier: its record, with the retained image and a confirmed
-// path, in the application's own storage. Answers the path.
-std::string storeConfirmedUpload(const platform::Bytes& png) {
-    TransferStorage::Options options;
-    options.scheduleMaintenance = false;
-    auto storage = TransferStorage::create(options);
-    TransferRecord record;
-    record.terminal = "com.mitchellh.ghostty";
-    record.transport = "ssh";
-    record.destinationIdentity = "tester@127.0.0.1:22";
-    record.imageSize = static_cast<std::int64_t>(png.size());
-    const std::string path = "/home/tester/.cache/tarpelix/uploads/" + record.id.uuidString() + ".png";
-    storage->beginOperation(record.id);
-    record = storage->create(record, png);
-    record.uploadOutcome = TransferOutcome::succeeded;
-    record.insertionOutcome = TransferOutcome::succeeded;
-    record.confirmedRemotePath = path;
-    storage->update(record);
-    storage->endOperation(record.id);
-    return path;
-}
 
 TEST_F(ApplicationTest, StartsEachServiceOnceInOrderAndQuits) {
     using platform::WorkspaceNotificationsControl::observerCount;
@@ -395,6 +288,77 @@ TEST_F(ApplicationTest, ATerminationSignalIsAQuitRequest) {
     struct sigaction current {};
     sigaction(SIGTERM, nullptr, &current);
     EXPECT_EQ(current.sa_handler, SIG_DFL);
+}
+
+// A user whose defaults file was damaged: it holds a finished setup beside a value nested
+// 10,000 deep. The standard defaults are read once per process and kept, so the application
+// runs in a process of its own (a re-executed death-test child) whose first read is that file.
+class DeeplyNestedDefaultsTest : public ApplicationTest {
+protected:
+    DeeplyNestedDefaultsTest() { touchDefaults = false; }
+
+    static void writeDeepDefaults(const fs::path& file) {
+        const std::string finished = R"({"presented":true,"step":4,"completed":true,"firstPasteVerified":true,)"
+                                     R"("selectedTerminalID":"com.mitchellh.ghostty","loginChoice":"notNow"})";
+        std::string text = R"(<?xml version="1.0" encoding="UTF-8"?><plist version="1.0"><dict>)"
+                           R"(<key>onboardingProgress</key><data>)" +
+                           platform::base64Encode(platform::Bytes(finished.begin(), finished.end())) +
+                           "</data><key>nested</key>";
+        for (int i = 0; i < 10000; ++i)
+            text += "<array>";
+        text += "<true/>";
+        for (int i = 0; i < 10000; ++i)
+            text += "</array>";
+        text += "</dict></plist>";
+        fs::create_directories(file.parent_path());
+        std::ofstream(file) << text;
+    }
+
+    void runOverDeepDefaults() {
+        const auto file = platform::UserDefaults::standard()->file(); // located, not read
+        writeDeepDefaults(file);
+        blockingUpload = true;
+        const auto remote = openRemotePane();
+        runApplication([&] {
+            // Refused whole, like any corrupt file: the defaults read as empty, so setup opens.
+            EXPECT_TRUE(setupVisible());
+            // The user goes back to the terminal and pastes there.
+            platform::WorkspaceControl::activateApplication(terminal->pid());
+            terminal->focusPane(remote);
+            ASSERT_TRUE(runMainUntil([&] {
+                const auto frontmost = platform::Workspace::frontmostApplication();
+                return frontmost && frontmost->processIdentifier == terminal->pid();
+            }));
+            ASSERT_TRUE(waitArmed());
+            platform::DesktopControl::copyPNG(screenshotPNG());
+            EXPECT_TRUE(pressControlV().swallowed);
+            ASSERT_TRUE(runMainUntil([&] { return transport.calls() == 1; }));
+            transport.release();
+            EXPECT_TRUE(waitStatus(AppDelegate::pathHandedToTerminal));
+        });
+        EXPECT_EQ(exitStatus, 0);
+        // Setup being shown was the next change: the file was written anew, valid and shallow.
+        const auto root = platform::PropertyList::readFile(file);
+        const auto* values = root ? root->get<platform::PropertyListValue::Dictionary>() : nullptr;
+        ASSERT_NE(values, nullptr);
+        EXPECT_TRUE(values->contains(OnboardingModel::preferenceKey));
+        EXPECT_FALSE(values->contains("nested"));
+        EXPECT_LT(fs::file_size(file), 4096u);
+    }
+};
+
+TEST_F(DeeplyNestedDefaultsTest, TheApplicationStartsPastesAndWritesTheFileValidAgain) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            runOverDeepDefaults();
+            const bool failed = HasFailure();
+            terminal.reset();
+            silentServer.reset();
+            std::fflush(nullptr);
+            std::_Exit(failed ? 1 : 0);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 } // namespace
