@@ -1,0 +1,137 @@
+#include "DemoSupport.h"
+
+#include "diagnostics/DiagnosticReport.h"
+#include "platform/appkit/Menu.h"
+#include "platform/appkit/ScreenReader.h"
+#include "platform/appkit/Window.h"
+#include "support/TestImages.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace tarpelix::demo {
+
+using platform::Bytes;
+
+void step(const std::string& title) {
+    std::printf("\n== %s\n", title.c_str());
+    std::fflush(stdout);
+}
+
+void line(const std::string& label, const std::string& value) {
+    std::printf("  %-24s %s\n", label.c_str(), value.c_str());
+    std::fflush(stdout);
+}
+
+void fail(const std::string& message) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "demo: %s\n", message.c_str());
+    std::fflush(stderr);
+}
+
+bool isPNG(const Bytes& data) {
+    static const unsigned char signature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    return data.size() >= 8 && std::equal(signature, signature + 8, data.begin());
+}
+
+bool isTIFF(const Bytes& data) {
+    return data.size() >= 4 && ((data[0] == 'I' && data[1] == 'I' && data[2] == 42 && data[3] == 0) ||
+                                (data[0] == 'M' && data[1] == 'M' && data[2] == 0 && data[3] == 42));
+}
+
+Bytes screenshot() {
+    return testing::makePNG(testing::PngSpec{
+        .width = 1440,
+        .height = 900,
+        .colorType = PNG_COLOR_TYPE_RGB,
+        .samples = [](std::uint32_t x, std::uint32_t y, int c) -> std::uint32_t {
+            const bool inWindow = x >= 160 && x < 1280 && y >= 120 && y < 780;
+            if (!inWindow) return c == 2 ? 120 + y / 8 : 40 + (x + y) / 24 % 60; // wallpaper
+            if (y < 148) return c == 0 ? 214 : 220;                             // title bar
+            const bool text = (y - 160) % 24 < 14 && x >= 184 && x < 184 + (y * 37 % 700);
+            if (text) return c == 1 ? 230 : 200;
+            return 30; // terminal background
+        }});
+}
+
+Bytes chart() {
+    return testing::makePNG(testing::PngSpec{
+        .width = 800,
+        .height = 480,
+        .colorType = PNG_COLOR_TYPE_RGB,
+        .samples = [](std::uint32_t x, std::uint32_t y, int c) -> std::uint32_t {
+            if (x < 60 || x >= 760 || y < 40 || y >= 440) return 246; // margin
+            if (y == 439 || x == 60) return 90;                       // axes
+            const std::uint32_t bar = (x - 80) / 100;
+            const bool inBar = x >= 80 && (x - 80) % 100 < 60 && bar < 7;
+            const std::uint32_t top = 420 - (bar * 53 + 90) % 360;
+            if (inBar && y >= top) {
+                static const std::uint32_t colours[3][3] = {{52, 120, 246}, {240, 140, 40}, {60, 170, 90}};
+                return colours[bar % 3][c];
+            }
+            return (y - 40) % 50 == 0 ? 225 : 252; // grid lines
+        }});
+}
+
+namespace {
+const char* stageName(PasteFeedback::Stage stage) {
+    switch (stage) {
+    case PasteFeedback::Stage::preparing: return "preparing";
+    case PasteFeedback::Stage::resolving: return "resolving";
+    case PasteFeedback::Stage::uploading: return "uploading";
+    case PasteFeedback::Stage::inserting: break;
+    }
+    return "inserting";
+}
+} // namespace
+
+std::string describe(const PasteFeedback& feedback) {
+    std::string text = stageName(feedback.stage);
+    if (feedback.outcome) {
+        text = rawValue(*feedback.outcome);
+        if (feedback.explanation) text += ": " + *feedback.explanation;
+    } else if (feedback.stage == PasteFeedback::Stage::resolving && feedback.destination) {
+        text += " — " + *feedback.destination;
+    }
+    return text;
+}
+
+std::string isoDate(platform::Date date) { return DiagnosticReport::isoTimestamp(date); }
+
+void printRecord(const TransferRecord& record) {
+    line("stored record", record.json());
+    const auto date = [](platform::Date value) {
+        char seconds[48];
+        std::snprintf(seconds, sizeof seconds, "%.3f", value.secondsSinceReferenceDate);
+        return std::string(seconds) + " s since 2001-01-01 = " + isoDate(value);
+    };
+    line("  createdAt", date(record.createdAt));
+    line("  updatedAt", date(record.updatedAt));
+}
+
+Pictures::Pictures(std::filesystem::path directory) : directory_(std::move(directory)) {
+    std::filesystem::remove_all(directory_);
+    std::filesystem::create_directories(directory_);
+}
+
+std::filesystem::path Pictures::next(const std::string& name) {
+    char number[16];
+    std::snprintf(number, sizeof number, "%02d-", ++count_);
+    return directory_ / (number + name + ".png");
+}
+
+void Pictures::window(platform::Window& window, const std::string& name) {
+    const auto path = next(name);
+    window.writePNG(path);
+    line("[window]", path.string());
+    for (const auto& spoken : platform::ScreenReader::read(window)) line("", spoken);
+}
+
+void Pictures::menu(const platform::Menu& menu, const std::string& name) {
+    const auto path = next(name);
+    menu.writePNG(path);
+    line("[menu]", path.string());
+    for (const auto& item : menu.accessibilityLines()) line("", item);
+}
+
+} // namespace tarpelix::demo
