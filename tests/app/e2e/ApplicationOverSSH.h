@@ -56,6 +56,15 @@ protected:
         return text.substr(start, text.find(']', start) - start);
     }
 
+    // Brings the terminal back to the front, as the user does after reading a window of ours.
+    void activateTerminal() {
+        platform::WorkspaceControl::activateApplication(terminal->pid());
+        ASSERT_TRUE(runMainUntil([&] {
+            const auto frontmost = platform::Workspace::frontmostApplication();
+            return frontmost && frontmost->processIdentifier == terminal->pid();
+        }));
+    }
+
     std::string uploads() const { return server->home() + "/.cache/tarpelix/uploads/"; }
 
     std::unique_ptr<SSHServer> server;

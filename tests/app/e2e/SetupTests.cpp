@@ -52,14 +52,6 @@ protected:
         return {!menu.resumeSetupItem().isHidden(), !menu.tryFirstPasteItem().isHidden(),
                 !menu.fixPermissionsItem().isHidden()};
     }
-    // Brings the terminal back to the front, as the user does after reading setup.
-    void activateTerminal() {
-        platform::WorkspaceControl::activateApplication(terminal->pid());
-        ASSERT_TRUE(runMainUntil([&] {
-            const auto frontmost = platform::Workspace::frontmostApplication();
-            return frontmost && frontmost->processIdentifier == terminal->pid();
-        }));
-    }
 };
 
 TEST_F(FirstRun, ARelaunchOffersWhatTheStoredSetupStillNeeds) {
