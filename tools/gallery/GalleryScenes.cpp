@@ -723,6 +723,7 @@ const std::vector<Scene>& scenes() {
             lastPasteStatusScene(),
             lastPasteStatusMinimumScene(),
             reportWindowScene(),
+            reportWindowMinimumScene(),
             reportWindowFailureScene(),
             settingsPermissionsWideScene(),
             settingsPermissionsNarrowScene(),

@@ -51,6 +51,7 @@ Scene statusMenuScene();
 Scene lastPasteStatusScene();
 Scene lastPasteStatusMinimumScene();
 Scene reportWindowScene();
+Scene reportWindowMinimumScene();
 Scene reportWindowFailureScene();
 Scene settingsPermissionsWideScene();
 Scene settingsPermissionsNarrowScene();

@@ -1,5 +1,6 @@
 // The window that shows the diagnostic report for review before it is saved: a report whose
-// timeline lines are wider than the window, and the same window after a save failed.
+// timeline lines are wider than the window, the same window at its minimum size, and the window
+// after a save failed.
 
 #include "gallery/GalleryScenes.h"
 
@@ -64,6 +65,14 @@ void drawLongLines(GraphicsContext& g, const std::string&) {
     controller->window().orderOut();
 }
 
+void drawMinimum(GraphicsContext& g, const std::string&) {
+    auto controller = showReport();
+    controller->window().setContentSize(
+        {DiagnosticReportPreviewController::minimumWidth, DiagnosticReportPreviewController::minimumHeight});
+    drawWindow(g, controller->window());
+    controller->window().orderOut();
+}
+
 void drawFailure(GraphicsContext& g, const std::string&) {
     auto controller = showReport([](Window&, auto completion) { completion(std::filesystem::path("/Volumes/Gone/report.txt")); },
                                  [](const Bytes&, const std::filesystem::path&) {
@@ -78,6 +87,14 @@ void drawFailure(GraphicsContext& g, const std::string&) {
 } // namespace
 
 Scene reportWindowScene() { return {"report-window", {"light", "dark"}, reportWindowSize, drawLongLines}; }
+
+Scene reportWindowMinimumScene() {
+    return {"report-window-minimum",
+            {"light", "dark"},
+            {DiagnosticReportPreviewController::minimumWidth,
+             DiagnosticReportPreviewController::minimumHeight + Window::titleBarHeight},
+            drawMinimum};
+}
 
 Scene reportWindowFailureScene() {
     return {"report-window-failure", {"light", "dark"}, reportWindowSize, drawFailure};
