@@ -12,6 +12,7 @@
 #include "platform/appkit/Menu.h"
 #include "platform/appkit/TableView.h"
 #include "platform/appkit/Window.h"
+#include "platform/appkit/WindowDisplay.h"
 #include "platform/desktop/AccessibilityControl.h"
 #include "platform/desktop/AppleEventsControl.h"
 #include "platform/desktop/GhosttyControl.h"
@@ -92,7 +93,7 @@ bool Scenario::chooseGhostty() {
         return false;
     }
     line("click", "the Ghostty row's radio button (\"" + ghostty->second->accessibilityLabel() + "\")");
-    AppKitControl::click(*ghostty->second);
+    if (!click(*ghostty->second)) return false;
     if (!waitFor("Ghostty chosen", [&] { return setup().chosenTerminalID() == GhosttyControl::bundleIdentifier; }) ||
         !press(setup().continueButton(), "Continue")) {
         return false;
@@ -147,7 +148,7 @@ bool Scenario::grantPermissions() {
 bool Scenario::grant(const std::string& name, Button& button, const std::function<bool()>& prompted,
                      const std::function<void()> answer, const std::function<bool()>& allowed) {
     line(name, "\"" + button.title() + "\" pressed");
-    AppKitControl::click(button);
+    if (!click(button)) return false;
     if (!waitFor("the system's " + name + " prompt", prompted)) return false;
     line("", "the system asks; the user allows it");
     answer();
@@ -339,11 +340,15 @@ bool Scenario::settingsStorage() {
         fail("the Settings sidebar has no Storage row");
         return false;
     }
-    AppKitControl::click(*row);
+    line("click", "\"Storage\" in the sidebar");
+    if (!click(*row)) return false;
     if (!waitFor("the Storage figures", [&] {
             return settings.selectedSection() == SettingsSection::storage && !settings.isLoading() &&
                    !settings.imageCount().stringValue().empty();
         })) {
+        line("section", rawValue(settings.selectedSection()));
+        line("loading", settings.isLoading() ? "yes" : "no");
+        line("images", settings.imageCount().stringValue());
         return false;
     }
     for (auto* figure : {&settings.imageSize(), &settings.imageCount(), &settings.recordCount(),
@@ -362,7 +367,8 @@ bool Scenario::saveReport() {
         fail("the Settings sidebar has no Diagnostics row");
         return false;
     }
-    AppKitControl::click(*row);
+    line("click", "\"Diagnostics\" in the sidebar");
+    if (!click(*row)) return false;
     if (!waitFor("the Diagnostics page", [&] { return settings.selectedSection() == SettingsSection::diagnostics; })) {
         return false;
     }
@@ -429,10 +435,19 @@ bool Scenario::press(Button& button, const std::string& title) {
         line("", "the button reads \"" + button.title() + "\"");
         return false;
     }
-    // A click into a window of an application in the background only brings it forward, as
-    // on the Mac: the user clicks its title bar first.
-    auto* window = button.window();
-    if (window && (!Application::shared().isActive() || !window->isKeyWindow())) {
+    line("press", "\"" + title + "\"");
+    return click(button);
+}
+
+bool Scenario::click(View& view) {
+    // A click into a window that is not the key window of the active application only brings
+    // it forward, as on the Mac: the user clicks its title bar first.
+    auto* window = view.window();
+    if (!window) {
+        fail("clicked a view outside any window");
+        return false;
+    }
+    if (!Application::shared().isActive() || !window->isKeyWindow()) {
         const auto frame = window->frame();
         line("click", "the title bar of \"" + window->title() + "\"");
         AppKitControl::clickAt({frame.origin.x + frame.size.width / 2, frame.origin.y + frame.size.height - 12});
@@ -441,8 +456,10 @@ bool Scenario::press(Button& button, const std::string& title) {
             return false;
         }
     }
-    line("press", "\"" + title + "\"");
-    AppKitControl::click(button);
+    // The toolkit draws a window only when asked; on the Mac the window server has drawn it
+    // before the user can click into it, so every visible window is drawn first.
+    WindowDisplay::displayVisibleWindowsIfNeeded();
+    AppKitControl::click(view);
     return true;
 }
 

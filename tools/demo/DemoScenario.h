@@ -23,6 +23,7 @@ class OnboardingWindowController;
 
 namespace tarpelix::platform {
 class Button;
+class View;
 } // namespace tarpelix::platform
 
 namespace tarpelix::demo {
@@ -83,6 +84,8 @@ private:
     std::optional<std::string> readLine(const std::string& pane);
 
     OnboardingWindowController& setup() const;
+    // Clicks the view of one of the application's windows, bringing the window forward first.
+    bool click(platform::View& view);
     // Clicks the button once it is shown and enabled with exactly this title.
     bool press(platform::Button& button, const std::string& title);
     // Clicks a permission row's button, waits for the system's prompt, answers it as the user
