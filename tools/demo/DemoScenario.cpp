@@ -317,7 +317,7 @@ bool Scenario::lastPasteStatus() {
     if (!waitFor("the Last Paste Status window", [&] {
             const auto& controller = app_->lastPasteController();
             return controller && controller->window().isVisible() && controller->isPresented() &&
-                   !controller->isLoading();
+                   !controller->isLoading() && controller->previewLabel().stringValue() != "Loading preview\u2026";
         })) {
         return false;
     }

@@ -7,6 +7,7 @@
 #include "support/TestImages.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 
 namespace tarpelix::demo {
@@ -101,9 +102,10 @@ std::string isoDate(platform::Date date) { return DiagnosticReport::isoTimestamp
 void printRecord(const TransferRecord& record) {
     line("stored record", record.json());
     const auto date = [](platform::Date value) {
-        char seconds[48];
-        std::snprintf(seconds, sizeof seconds, "%.3f", value.secondsSinceReferenceDate);
-        return std::string(seconds) + " s since 2001-01-01 = " + isoDate(value);
+        // The seconds as stored (shortest round trip), then the date they stand for.
+        char seconds[32];
+        const auto end = std::to_chars(seconds, seconds + sizeof seconds, value.secondsSinceReferenceDate).ptr;
+        return std::string(seconds, end) + " s since 2001-01-01 = " + isoDate(value);
     };
     line("  createdAt", date(record.createdAt));
     line("  updatedAt", date(record.updatedAt));
