@@ -35,6 +35,7 @@
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <pwd.h>
 #include <unistd.h>
 
 namespace tarpelix::demo {
@@ -118,24 +119,22 @@ bool Scenario::grantPermissions() {
     const auto onboarding = app_->onboarding();
     const int trustPrompts = AccessibilityControl::trustPrompts();
     if (!grant(
-            "Accessibility", setup().accessibilityRow().button(),
+            "Accessibility", setup().accessibilityRow(),
             [&] { return AccessibilityControl::trustPrompts() > trustPrompts; },
             [] { InputEventsControl::setAccessibilityTrusted(true); },
-            [&] { return onboarding->windowState().accessibility.allowed; })) {
-        return false;
-    }
-    if (!grant(
-            "Clipboard", setup().clipboardRow().button(), [] { return DesktopControl::isPasteboardPromptShowing(); },
+            [&] { return onboarding->windowState().accessibility; }) ||
+        !grant(
+            "Clipboard", setup().clipboardRow(), [] { return DesktopControl::isPasteboardPromptShowing(); },
             [] { DesktopControl::answerPasteboardPrompt(PasteboardPromptAnswer::alwaysAllow); },
-            [&] { return onboarding->windowState().clipboard.allowed; })) {
+            [&] { return onboarding->windowState().clipboard; })) {
         return false;
     }
     if (!waitFor("Ghostty's Automation checked", [&] { return !onboarding->windowState().automation.busy; }) ||
         !grant(
-            "Ghostty Automation", setup().automationRow().button(),
+            "Ghostty Automation", setup().automationRow(),
             [] { return AppleEventsControl::isAutomationPromptShowing(); },
             [] { AppleEventsControl::answerAutomationPrompt(AutomationPromptAnswer::allow); },
-            [&] { return onboarding->windowState().automation.allowed; })) {
+            [&] { return onboarding->windowState().automation; })) {
         return false;
     }
     // The window shows what the permission model now holds at its next refresh.
@@ -145,15 +144,22 @@ bool Scenario::grantPermissions() {
     return waitFor("the first-paste step", [&] { return app_->onboarding()->model().step() == Step::firstPaste; });
 }
 
-bool Scenario::grant(const std::string& name, Button& button, const std::function<bool()>& prompted,
-                     const std::function<void()> answer, const std::function<bool()>& allowed) {
-    line(name, "\"" + button.title() + "\" pressed");
-    if (!click(button)) return false;
+bool Scenario::grant(const std::string& name, PermissionActionRow& row, const std::function<bool()>& prompted,
+                     const std::function<void()>& answer,
+                     const std::function<OnboardingWindowController::PermissionState()>& state) {
+    line(name, "\"" + row.button().title() + "\" pressed");
+    if (!click(row.button())) return false;
     if (!waitFor("the system's " + name + " prompt", prompted)) return false;
     line("", "the system asks; the user allows it");
     answer();
-    if (!waitFor(name + " allowed", allowed)) return false;
-    line("", "allowed");
+    // The row reads it once the window's next refresh has drawn what the permission model holds.
+    if (!waitFor(name + " allowed", [&] {
+            const auto now = state();
+            return now.allowed && row.status().stringValue() == now.status;
+        })) {
+        return false;
+    }
+    line("", "the row reads \"" + row.status().stringValue() + "\"");
     return true;
 }
 
@@ -406,7 +412,8 @@ bool Scenario::saveReport() {
     line("report file", std::to_string(saved.str().size()) + " bytes, " +
                             (reportSaved ? "the text reviewed" : "NOT the text reviewed"));
     // Redacted: nothing of the host, the paths or the user.
-    std::string user = getlogin() ? getlogin() : "root";
+    const auto* account = ::getpwuid(::geteuid());
+    const std::string user = account ? account->pw_name : "root";
     for (const std::string& secret : std::vector<std::string>{"127.0.0.1", "/tmp/", "/home/", ".png", "@" + user}) {
         if (saved.str().find(secret) != std::string::npos) {
             reportSaved = false;

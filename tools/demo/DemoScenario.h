@@ -9,6 +9,7 @@
 
 #include "model/PasteFeedback.h"
 #include "model/TransferRecord.h"
+#include "onboarding/OnboardingWindowController.h"
 #include "platform/desktop/SimulatedTerminal.h"
 
 #include <functional>
@@ -18,7 +19,7 @@
 
 namespace tarpelix {
 class AppDelegate;
-class OnboardingWindowController;
+class PermissionActionRow;
 } // namespace tarpelix
 
 namespace tarpelix::platform {
@@ -89,9 +90,11 @@ private:
     // Clicks the button once it is shown and enabled with exactly this title.
     bool press(platform::Button& button, const std::string& title);
     // Clicks a permission row's button, waits for the system's prompt, answers it as the user
-    // would, and waits until the row reads the permission as allowed.
-    bool grant(const std::string& name, platform::Button& button, const std::function<bool()>& prompted,
-               const std::function<void()> answer, const std::function<bool()>& allowed);
+    // would, and waits until the row reads the permission as allowed (`state`: what the setup
+    // window is told of it).
+    bool grant(const std::string& name, PermissionActionRow& row, const std::function<bool()>& prompted,
+               const std::function<void()>& answer,
+               const std::function<OnboardingWindowController::PermissionState()>& state);
     // Opens the status menu with a click on its item, draws it, and chooses `choice` in it.
     bool chooseInStatusMenu(const std::string& choice, const std::optional<std::string>& picture = {});
 
