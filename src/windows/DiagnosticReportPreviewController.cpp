@@ -66,6 +66,8 @@ void DiagnosticReportPreviewController::build() {
     textView_->textContainer().setWidthTracksTextView(false);
     textView_->textContainer().setSize({TextContainer::unbounded, TextContainer::unbounded});
     textView_->setString(frozenText_);
+    // The report itself is what a screen reader reads: an element, or its label goes unheard.
+    textView_->setAccessibilityElement(true);
     textView_->setAccessibilityLabel("Diagnostic report");
     // As the document of a scroll view it is wider than what shows: no ring around it.
     textView_->setFocusRingType(FocusRingType::none);

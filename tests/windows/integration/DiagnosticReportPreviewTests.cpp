@@ -5,6 +5,7 @@
 #include "platform/appkit/Events.h"
 #include "platform/appkit/Label.h"
 #include "platform/appkit/SavePanel.h"
+#include "platform/appkit/ScreenReader.h"
 #include "platform/appkit/TextView.h"
 #include "platform/appkit/TitleBar.h"
 #include "platform/desktop/DesktopControl.h"
@@ -199,6 +200,18 @@ TEST_F(DiagnosticReportPreviewTest, ASavePastTheFileSizeLimitFailsAndKeepsTheEar
             std::_Exit(0);
         },
         ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(DiagnosticReportPreviewTest, AScreenReaderReadsTheReportBetweenTheNoteAndTheButtons) {
+    auto controller = show();
+    controller->window().displayIfNeeded();
+    const auto lines = platform::ScreenReader::read(controller->window());
+    ASSERT_EQ(lines.size(), 5u) << ::testing::PrintToString(lines);
+    EXPECT_EQ(lines[0], "Review Diagnostic Report");
+    EXPECT_EQ(lines[1], "Review this report before saving. Nothing is sent automatically.");
+    EXPECT_EQ(lines[2], "Diagnostic report, " + reportText + ", text");
+    EXPECT_EQ(lines[3], "Cancel, button");
+    EXPECT_EQ(lines[4], "Save\u2026, button");
 }
 
 TEST_F(DiagnosticReportPreviewTest, EscapeClosesWhenIdle) {
