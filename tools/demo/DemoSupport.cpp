@@ -20,7 +20,13 @@ void step(const std::string& title) {
 }
 
 void line(const std::string& label, const std::string& value) {
-    std::printf("  %-24s %s\n", label.c_str(), value.c_str());
+    // A value of several lines keeps its column.
+    std::string indented;
+    for (const char c : value) {
+        indented += c;
+        if (c == '\n') indented += std::string(27, ' ');
+    }
+    std::printf("  %-24s %s\n", label.c_str(), indented.c_str());
     std::fflush(stdout);
 }
 
@@ -127,6 +133,15 @@ void Pictures::window(platform::Window& window, const std::string& name) {
     window.writePNG(path);
     line("[window]", path.string());
     for (const auto& spoken : platform::ScreenReader::read(window)) line("", spoken);
+}
+
+void Pictures::sheet(platform::Window& parent, const std::string& name) {
+    const auto path = next(name);
+    parent.writePNG(path);
+    line("[sheet]", path.string());
+    if (const auto* sheet = parent.attachedSheet()) {
+        for (const auto& spoken : platform::ScreenReader::read(*sheet)) line("", spoken);
+    }
 }
 
 void Pictures::menu(const platform::Menu& menu, const std::string& name) {

@@ -49,6 +49,8 @@ public:
     const std::filesystem::path& directory() const { return directory_; }
     // Draws the window to "<nn>-<name>.png" and prints what a screen reader reads of it.
     void window(platform::Window& window, const std::string& name);
+    // The window with the sheet it shows drawn over it; what a screen reader reads of the sheet.
+    void sheet(platform::Window& parent, const std::string& name);
     // The open menu, drawn and read the same way.
     void menu(const platform::Menu& menu, const std::string& name);
     // The path for the next picture called `name`.
