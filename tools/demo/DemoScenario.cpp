@@ -273,8 +273,9 @@ bool Scenario::localShellPaste() {
 }
 
 bool Scenario::waitArmed() {
-    // What the focus change of a new window or an activation posted to the main queue runs
-    // first: a Control+V before it is stale and stays swallowed, as it would on the Mac.
+    // A new window's focus change, or an activation, reaches the paste tap through the main
+    // queue; a Control+V pressed before that ran would be stale and stay swallowed, so the
+    // user's key comes after it.
     bool reached = false;
     DispatchQueue::main()->async([&] { reached = true; });
     if (!waitFor("the main queue", [&] { return reached; })) return false;
