@@ -16,23 +16,6 @@
 
 using namespace tarpelix;
 
-namespace {
-
-std::string escaped(const std::string& text) {
-    std::string out;
-    for (const char c : text) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        default: out += c;
-        }
-    }
-    return out;
-}
-
-} // namespace
 
 int main(int argc, char** argv) {
     if (argc != 2) {
@@ -43,39 +26,24 @@ int main(int argc, char** argv) {
     int findings = 0;
     try {
         std::filesystem::create_directories(directory);
-        std::string index = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
-                            "<title>Tarpelix window gallery</title><style>"
-                            "body{font-family:sans-serif;margin:2em}figure{display:inline-block;margin:0 1em 1em 0;"
-                            "vertical-align:top}img{border:1px solid #ccc;max-width:100%}"
-                            ".finding{color:#b00020}</style></head><body>\n<h1>Tarpelix window gallery</h1>\n<ul>\n";
-        for (const auto& scene : gallery::scenes())
-            index += "<li><a href=\"#" + escaped(scene.name) + "\">" + escaped(scene.name) + "</a></li>\n";
-        index += "</ul>\n";
+        std::vector<gallery::IndexEntry> entries;
         for (const auto& scene : gallery::scenes()) {
-            index += "<section id=\"" + escaped(scene.name) + "\"><h2>" + escaped(scene.name) + "</h2>\n";
             for (const auto& state : scene.states) {
                 const auto audited = gallery::audit(scene, state);
                 const auto path = directory / gallery::fileName(scene, state);
                 platform::Renderer::writePNG(audited.recording, path);
                 std::printf("%s\n", path.c_str());
                 const auto file = gallery::fileName(scene, state);
-                // Shown at the window's size in points: the picture is drawn at 2×.
-                index += "<figure><img src=\"" + escaped(file) + "\" width=\"" +
-                         std::to_string(static_cast<int>(scene.size.width)) + "\" alt=\"" + escaped(scene.name) +
-                         ", " + escaped(state) + "\"><figcaption>" + escaped(state);
                 for (const auto& finding : audited.findings) {
                     ++findings;
                     std::fprintf(stderr, "%s: %s\n", file.c_str(), finding.c_str());
-                    index += "<div class=\"finding\">" + escaped(finding) + "</div>";
                 }
-                index += "</figcaption></figure>\n";
+                entries.push_back({scene.name, scene.size.width, state, audited.findings});
             }
-            index += "</section>\n";
         }
-        index += "</body></html>\n";
         const auto page = directory / "index.html";
         std::ofstream out(page, std::ios::binary | std::ios::trunc);
-        out << index;
+        out << gallery::indexPage(entries);
         out.close();
         if (!out) throw std::runtime_error("cannot write " + page.string());
         std::printf("%s\n", page.c_str());

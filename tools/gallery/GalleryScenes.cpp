@@ -787,4 +787,51 @@ std::string fileName(const Scene& scene, const std::string& state) {
     return scene.name + "-" + state + ".png";
 }
 
+namespace {
+
+std::string escaped(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+std::string indexPage(const std::vector<IndexEntry>& entries) {
+    std::vector<std::string> order; // scenes in their first appearance's order
+    for (const auto& entry : entries) {
+        if (std::find(order.begin(), order.end(), entry.scene) == order.end()) order.push_back(entry.scene);
+    }
+    std::string page = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
+                       "<title>Tarpelix window gallery</title><style>"
+                       "body{font-family:sans-serif;margin:2em}figure{display:inline-block;margin:0 1em 1em 0;"
+                       "vertical-align:top}img{border:1px solid #ccc;max-width:100%}"
+                       ".finding{color:#b00020}</style></head><body>\n<h1>Tarpelix window gallery</h1>\n<ul>\n";
+    for (const auto& name : order)
+        page += "<li><a href=\"#" + escaped(name) + "\">" + escaped(name) + "</a></li>\n";
+    page += "</ul>\n";
+    for (const auto& name : order) {
+        page += "<section id=\"" + escaped(name) + "\"><h2>" + escaped(name) + "</h2>\n";
+        for (const auto& entry : entries) {
+            if (entry.scene != name) continue;
+            // The picture is drawn at 2×: shown at the window's size in points.
+            page += "<figure><img src=\"" + escaped(entry.scene + "-" + entry.state + ".png") + "\" width=\"" +
+                    std::to_string(static_cast<int>(entry.width)) + "\" alt=\"" + escaped(name) + ", " +
+                    escaped(entry.state) + "\"><figcaption>" + escaped(entry.state);
+            for (const auto& finding : entry.findings) page += "<div class=\"finding\">" + escaped(finding) + "</div>";
+            page += "</figcaption></figure>\n";
+        }
+        page += "</section>\n";
+    }
+    return page + "</body></html>\n";
+}
+
 } // namespace tarpelix::gallery

@@ -78,4 +78,16 @@ platform::RecordingContext record(const Scene& scene, const std::string& state, 
 // "<scene>-<state>.png".
 std::string fileName(const Scene& scene, const std::string& state);
 
+// One picture of the index page: the scene's name and width, the state and what the audit found.
+struct IndexEntry {
+    std::string scene;
+    double width = 0;
+    std::string state;
+    std::vector<std::string> findings;
+};
+
+// The gallery's index page (HTML): the scenes' names linking to their sections, then each scene
+// with every state's picture (fileName, shown at the scene's width in points) and its findings.
+std::string indexPage(const std::vector<IndexEntry>& entries);
+
 } // namespace tarpelix::gallery

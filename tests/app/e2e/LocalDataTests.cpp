@@ -3,6 +3,7 @@
 #include "diagnostics/DiagnosticStore.h"
 #include "platform/appkit/Button.h"
 #include "platform/appkit/Label.h"
+#include "settings/SettingsSnapshot.h"
 #include "settings/SettingsWindowController.h"
 #include "storage/StorageError.h"
 #include "windows/DiagnosticReportPreviewController.h"
@@ -119,7 +120,10 @@ TEST_F(LocalData, AClearAskedDuringAPasteAnswersBusyAtOnceAndDeletesNothing) {
         auto& settings = *delegate->settingsController();
         settings.showSection(SettingsSection::storage);
         ASSERT_TRUE(runMainUntil([&] { return settings.clearImagesButton().isEnabled(); }));
-
+        // The user asks to clear the images; the warning sheet stays up while a paste starts.
+        settings.clearImagesButton().performClick();
+        auto* sheet = settings.window().attachedSheet();
+        ASSERT_NE(sheet, nullptr);
         activateTerminal();
         ASSERT_TRUE(waitArmed());
         platform::DesktopControl::copyPNG(screenshotPNG());
@@ -134,6 +138,13 @@ TEST_F(LocalData, AClearAskedDuringAPasteAnswersBusyAtOnceAndDeletesNothing) {
             EXPECT_EQ(storageError(*cleared), StorageError(StorageError::busy));
             EXPECT_FALSE(delegate->clearingImages());
         }
+        // "Clear" answered now clears nothing, and says why.
+        ASSERT_TRUE(platform::AppKitControl::pressButton(*sheet, "Clear"));
+        EXPECT_TRUE(runMainUntil([&] {
+            return settings.storageActionStatus().stringValue() ==
+                   "Wait for the current paste to finish, then try again.";
+        }));
+        EXPECT_FALSE(settings.isClearing());
         EXPECT_TRUE(runMainUntil([&] { return !settings.clearImagesButton().isEnabled(); }));
         EXPECT_FALSE(settings.clearLogsButton().isEnabled());
 
@@ -270,6 +281,47 @@ TEST_F(LocalData, AQuitDuringAClearWaitsForTheClearToEnd) {
     EXPECT_TRUE(Application::shared().hasTerminated());
     EXPECT_EQ(cleared, std::optional<std::exception_ptr>(nullptr));
     EXPECT_EQ(delegate->transferStorage()->status().usage->recordCount, 0);
+}
+
+// Menu openings, settings loads, clears and reports while pastes run, for the thread checker:
+// each paste goes over the private sshd while the settings worker reads the same stores.
+TEST_F(LocalData, MenuOpeningsLoadsClearsAndReportsRunBesidePastes) {
+    runApplication([&] {
+        const auto remote = openRemoteShell();
+        ASSERT_TRUE(waitArmed());
+        observePastes();
+        int loads = 0;
+        int reports = 0;
+        for (int round = 0; round < 3; ++round) {
+            SCOPED_TRACE(round);
+            const auto before = feedbacks.size();
+            platform::DesktopControl::copyPNG(screenshotPNG(64 + round, 40));
+            EXPECT_TRUE(pressControlV().swallowed);
+            // While it runs: the menu opens (a load), a report is made, a clear is refused.
+            openAndCloseStatusMenu();
+            delegate->loadSettings([&](SettingsSnapshot) { ++loads; });
+            delegate->makeDiagnosticReport([&](std::string text) { reports += !text.empty(); });
+            clear(round % 2 == 0);
+            ASSERT_TRUE(runMainUntil([&] {
+                return std::any_of(feedbacks.begin() + static_cast<std::ptrdiff_t>(before), feedbacks.end(),
+                                   [](const PasteFeedback& feedback) { return feedback.outcome.has_value(); });
+            }, 60));
+            ASSERT_TRUE(runMainUntil([&] { return !delegate->pasteCoordinator()->isBusy(); }));
+            ASSERT_TRUE(cleared.has_value());
+            // Refused while the paste ran; it may have ended first, and then the clear went through.
+            if (*cleared) {
+                EXPECT_EQ(storageError(*cleared), StorageError(StorageError::busy));
+            }
+        }
+        EXPECT_TRUE(runMainUntil([&] { return loads == 3 && reports == 3; }));
+        EXPECT_EQ(feedbacks.back().outcome, PasteFeedback::Outcome::success);
+        // A clear with no paste running goes through: everything stored is gone.
+        clear(true);
+        ASSERT_TRUE(runMainUntil([&] { return cleared.has_value(); }));
+        EXPECT_EQ(*cleared, nullptr);
+        EXPECT_EQ(delegate->transferStorage()->status().usage->recordCount, 0);
+        terminal->type(remote, "exit\n");
+    });
 }
 
 } // namespace

@@ -122,4 +122,30 @@ TEST(GalleryCoverageTest, EverySetupStepAndSettingsSectionHasAState) {
     }
 }
 
+// The index page shows every picture the gallery writes, each under its scene, with what the
+// audit found (escaped).
+TEST(GalleryCoverageTest, TheIndexPageListsEveryStateOfEverySceneWithItsPicture) {
+    std::vector<gallery::IndexEntry> entries;
+    for (const auto& scene : gallery::scenes()) {
+        for (const auto& state : scene.states) entries.push_back({scene.name, scene.size.width, state, {}});
+    }
+    entries.front().findings = {"text does not fit: <b>&</b>"};
+    const auto page = gallery::indexPage(entries);
+    std::size_t previous = 0;
+    for (const auto& scene : gallery::scenes()) {
+        const auto section = page.find("<section id=\"" + scene.name + "\">");
+        ASSERT_NE(section, std::string::npos) << scene.name;
+        EXPECT_GT(section, previous) << "in the gallery's order: " << scene.name;
+        previous = section;
+        EXPECT_NE(page.find("<a href=\"#" + scene.name + "\">"), std::string::npos) << scene.name;
+        const auto end = page.find("</section>", section);
+        for (const auto& state : scene.states) {
+            const auto picture = page.find("<img src=\"" + gallery::fileName(scene, state) + "\"", section);
+            EXPECT_LT(picture, end) << gallery::fileName(scene, state);
+        }
+    }
+    EXPECT_NE(page.find("<div class=\"finding\">text does not fit: &lt;b&gt;&amp;&lt;/b&gt;</div>"),
+              std::string::npos);
+}
+
 } // namespace
