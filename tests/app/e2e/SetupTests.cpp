@@ -137,7 +137,11 @@ TEST_F(FirstRun, TerminalLaunchesAndQuitsUpdateTheSetupRows) {
     storeSetupProgress(int(Step::terminal), false, false);
     runApplication([&] {
         const auto listed = [&] { return delegate->onboarding()->model().terminals().terminal(iTermID) != nullptr; };
-        // Installed without a notification; setup is closed, so nothing refreshes on a timer.
+        // The permission model's first answers (Automation, Ghostty's dictionary) come in the
+        // background and refresh setup: wait for them. Then iTerm2 is installed without a
+        // notification; setup is closed, so nothing refreshes on a timer.
+        ASSERT_TRUE(runMainUntil([&] { return delegate->onboarding()->model().isReady(); }));
+        settle();
         platform::WorkspaceControl::installApplication({iTermID, "iTerm2", "/Applications/iTerm.app"});
         ASSERT_EQ(setupWindow(), nullptr);
         waitWorkspaceNotification(names::didLaunchApplication, [] {
