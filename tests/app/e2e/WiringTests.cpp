@@ -96,20 +96,37 @@ TEST_F(Wiring, ChangesMadeElsewhereShowOnTheOpenSettingsWindow) {
         EXPECT_TRUE(runMainUntil([&] { return row.status().stringValue() != revoked; })) << revoked;
         EXPECT_TRUE(runMainUntil([&] { return !delegate->pasteCoordinator()->permissionStatus(); }));
 
-        // Launch at Login turned on in System Settings, which setup's refresh reads: General
-        // shows it.
-        settings().showSection(SettingsSection::general);
-        ASSERT_EQ(settings().loginSwitch().state(), platform::ControlStateValue::off);
-        platform::LoginItemsControl::setMainApplicationStatus(1); // enabled
-        EXPECT_TRUE(runMainUntil([&] { return settings().loginSwitch().state() == platform::ControlStateValue::on; }));
-
         // The update controller changes as a check runs and ends: General follows.
+        settings().showSection(SettingsSection::general);
         ASSERT_TRUE(settings().checkUpdatesButton().isEnabled());
         chooseInStatusMenu("Check for Updates");
         EXPECT_TRUE(runMainUntil([&] { return !settings().checkUpdatesButton().isEnabled(); }));
         ASSERT_TRUE(runMainUntil([] { return !platform::UpdaterControl::windows().empty(); }));
         EXPECT_TRUE(platform::UpdaterControl::dismissWindow());
         EXPECT_TRUE(runMainUntil([&] { return settings().checkUpdatesButton().isEnabled(); }));
+    });
+}
+
+// Setup on its last page, ready; nothing else.
+class SetupFinishing : public ApplicationTest {};
+
+// Launch at Login enabled on setup's last page shows on the open Settings window's General.
+TEST_F(SetupFinishing, LaunchAtLoginEnabledInSetupShowsOnTheOpenSettingsWindow) {
+    storeSetupProgress(int(Step::finish), false, true);
+    installCompatibleGhostty();
+    runApplication([&] {
+        chooseInStatusMenu("Settings");
+        auto& settings = *delegate->settingsController();
+        settings.showSection(SettingsSection::general);
+        ASSERT_EQ(settings.loginSwitch().state(), platform::ControlStateValue::off);
+
+        chooseInStatusMenu("Resume Setup");
+        ASSERT_TRUE(setupVisible());
+        // The last page once the permission model's background answers made setup ready.
+        ASSERT_TRUE(runMainUntil([&] { return delegate->onboarding()->model().step() == Step::finish; }));
+        setupWindow()->loginEnableButton().performClick();
+        EXPECT_TRUE(runMainUntil([&] { return settings.loginSwitch().state() == platform::ControlStateValue::on; }));
+        EXPECT_EQ(platform::LoginItemsControl::calls().size(), 1u);
     });
 }
 

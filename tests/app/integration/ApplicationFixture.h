@@ -183,6 +183,26 @@ protected:
                                                 platform::Bytes(progress.begin(), progress.end()));
     }
 
+    // Ghostty installed, with a scripting dictionary of ours that offers what the adapter's
+    // script uses: setup counts it as ready once its permissions are.
+    void installCompatibleGhostty() {
+        const std::string bundle = directory.file("Ghostty.app");
+        std::filesystem::create_directories(bundle + "/Contents/Resources");
+        std::ofstream(bundle + "/Contents/Resources/Ghostty.sdef")
+            << R"(<?xml version="1.0" encoding="UTF-8"?><dictionary title="Terms"><suite name="S" code="Test">)"
+               R"(<class name="application" code="capp"><property name="front window" code="GFWn" type="window"/></class>)"
+               R"(<class name="window" code="cwin"><property name="id" code="ID  " type="text"/>)"
+               R"(<property name="selected tab" code="GWsT" type="tab"/></class>)"
+               R"(<class name="tab" code="GTab"><property name="id" code="ID  " type="text"/>)"
+               R"(<property name="focused terminal" code="GTfT" type="terminal"/></class>)"
+               R"(<class name="terminal" code="GTrm"><property name="id" code="ID  " type="text"/>)"
+               R"(<property name="tty" code="Gtty" type="text"/></class>)"
+               R"(<command name="input text" code="GhstInTx"><parameter name="to" code="GItT" type="terminal"/></command>)"
+               R"(</suite></dictionary>)";
+        platform::WorkspaceControl::installApplication(
+            {.bundleIdentifier = terminal->bundleIdentifier(), .name = "Ghostty", .path = bundle});
+    }
+
     // Ends the run and puts the shared application back, keeping the desktop, defaults and
     // data: the next runApplication is a relaunch.
     void prepareRelaunch() {
