@@ -760,7 +760,18 @@ void drawAboutPanelsInARow(GraphicsContext& g, double height, double gap,
 }
 
 DrawingAppearance appearance(const std::string& state) {
-    return {state == "dark" ? Appearance::dark : Appearance::light, state == "contrast"};
+    const bool dark = state == "dark" || state.ends_with(darkSuffix);
+    return {dark ? Appearance::dark : Appearance::light, state == "contrast"};
+}
+
+std::string withoutDarkSuffix(const std::string& state) {
+    return state.ends_with(darkSuffix) ? state.substr(0, state.size() - darkSuffix.size()) : state;
+}
+
+std::vector<std::string> inLightAndDark(const std::vector<std::string>& states) {
+    std::vector<std::string> both = states;
+    for (const auto& state : states) both.push_back(state + darkSuffix);
+    return both;
 }
 
 namespace {

@@ -67,9 +67,14 @@ Scene dashboardNarrowScene();
 std::vector<Scene> settingsWindowScenes();
 std::vector<Scene> onboardingScenes();
 
-// The appearance a state is drawn under: "dark" is the dark appearance, any other light;
-// "contrast" is light with Increase Contrast.
+// The appearance a state is drawn under: "dark" and a state ending in "-dark" are the dark
+// appearance, any other light; "contrast" is light with Increase Contrast.
+inline const std::string darkSuffix = "-dark";
 platform::DrawingAppearance appearance(const std::string& state);
+// The state without its "-dark" ending; any other state as it is.
+std::string withoutDarkSuffix(const std::string& state);
+// Each state, then each again with "-dark".
+std::vector<std::string> inLightAndDark(const std::vector<std::string>& states);
 
 // The state drawn into a recording of the scene's size, under the state's appearance.
 // Every window the scene draws goes to `inspect` while it exists.

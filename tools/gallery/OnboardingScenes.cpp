@@ -213,9 +213,10 @@ Scene setupScene(const std::string& page, std::vector<std::string> states) {
 Scene minimumScene() {
     const Size content = OnboardingWindowController::minimumContentSize;
     return {"setup-minimum",
-            {"welcome", "terminal", "permissions", "first-paste", "finish"},
+            inLightAndDark({"welcome", "terminal", "permissions", "first-paste", "finish"}),
             {content.width, content.height + Window::titleBarHeight},
-            [content](GraphicsContext& g, const std::string& page) {
+            [content](GraphicsContext& g, const std::string& state) {
+                const auto page = withoutDarkSuffix(state);
                 drawSetup(g, page, page == "first-paste" ? "failed" : "light", content);
             },
             {"onboarding.nextStep"}};

@@ -183,7 +183,9 @@ Scene settingsScene(const std::string& name, std::vector<std::string> sceneState
     return {name,
             std::move(sceneStates),
             {content.width, content.height + Window::titleBarHeight},
-            [content](GraphicsContext& g, const std::string& state) { drawSettings(g, state, content); },
+            [content](GraphicsContext& g, const std::string& state) {
+                drawSettings(g, withoutDarkSuffix(state), content);
+            },
             // The sidebar's rows and header sit on the sidebar material.
             {"settings.sidebarBackground"},
             {DashboardView::pastesIdentifier, DashboardView::daysIdentifier, DashboardView::sinceIdentifier}};
@@ -193,7 +195,7 @@ Scene settingsScene(const std::string& name, std::vector<std::string> sceneState
 
 std::vector<Scene> settingsWindowScenes() {
     return {settingsScene("settings-window", states, Controller::contentSize),
-            settingsScene("settings-window-minimum", minimumStates, Controller::minimumContentSize)};
+            settingsScene("settings-window-minimum", inLightAndDark(minimumStates), Controller::minimumContentSize)};
 }
 
 } // namespace tarpelix::gallery
