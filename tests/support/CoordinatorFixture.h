@@ -250,6 +250,29 @@ protected:
         platform::InputEventsControl::deliver(platform::InputEventsControl::keyEvent(keyV, false));
         return delivery;
     }
+    // The shell in the pane waits for one line and prints it between "GOT[" and "]".
+    void shellReadsALine(const std::string& handle) {
+        terminal->type(handle, "IFS= read -r line; echo \"GO\"\"T[$line]\"\n");
+    }
+
+    // Ends the line the shell waits for and returns what it received.
+    std::string lineTheShellReceived(const std::string& handle) {
+        platform::InputEventsControl::waitUntilDelivered();
+        terminal->type(handle, "\n");
+        std::string text;
+        runMainUntil(
+            [&] {
+                text = terminal->output(handle);
+                const auto start = text.rfind("GOT[");
+                return start != std::string::npos && text.find(']', start) != std::string::npos;
+            },
+            30);
+        auto start = text.rfind("GOT[");
+        if (start == std::string::npos) return "<nothing: " + text + ">";
+        start += 4;
+        return text.substr(start, text.find(']', start) - start);
+    }
+
     static platform::EventDelivery pressKey(std::uint16_t code) {
         auto delivery = platform::InputEventsControl::deliver(platform::InputEventsControl::keyEvent(code, true));
         platform::InputEventsControl::deliver(platform::InputEventsControl::keyEvent(code, false));

@@ -33,29 +33,6 @@ protected:
         return remote;
     }
 
-    // The remote shell waits for one line and prints it between "GOT[" and "]".
-    void shellReadsALine(const std::string& handle) {
-        terminal->type(handle, "IFS= read -r line; echo \"GO\"\"T[$line]\"\n");
-    }
-
-    // Ends the line the shell waits for and answers what it received.
-    std::string lineTheShellReceived(const std::string& handle) {
-        platform::InputEventsControl::waitUntilDelivered();
-        terminal->type(handle, "\n");
-        std::string text;
-        runMainUntil(
-            [&] {
-                text = terminal->output(handle);
-                const auto start = text.rfind("GOT[");
-                return start != std::string::npos && text.find(']', start) != std::string::npos;
-            },
-            30);
-        auto start = text.rfind("GOT[");
-        if (start == std::string::npos) return "<nothing: " + text + ">";
-        start += 4;
-        return text.substr(start, text.find(']', start) - start);
-    }
-
     // Brings the terminal back to the front, as the user does after reading a window of ours.
     void activateTerminal() {
         platform::WorkspaceControl::activateApplication(terminal->pid());

@@ -54,29 +54,6 @@ protected:
         return terminal->waitForOutput(handle, word, 30);
     }
 
-    // The shell waits for one line and prints it between "GOT[" and "]".
-    void shellReadsALine(const std::string& handle) {
-        terminal->type(handle, "IFS= read -r line; echo \"GO\"\"T[$line]\"\n");
-    }
-
-    // Ends the line the shell waits for and returns what it received.
-    std::string lineTheShellReceived(const std::string& handle) {
-        platform::InputEventsControl::waitUntilDelivered();
-        terminal->type(handle, "\n");
-        std::string text;
-        runMainUntil(
-            [&] {
-                text = terminal->output(handle);
-                auto start = text.rfind("GOT[");
-                return start != std::string::npos && text.find(']', start) != std::string::npos;
-            },
-            30);
-        auto start = text.rfind("GOT[");
-        if (start == std::string::npos) return "<nothing: " + text + ">";
-        start += 4;
-        return text.substr(start, text.find(']', start) - start);
-    }
-
     // Presses Control+V with the image on the clipboard and waits until the paste is over.
     platform::Uuid paste() {
         platform::DesktopControl::copyPNG(png);
