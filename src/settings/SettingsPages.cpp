@@ -303,15 +303,9 @@ std::shared_ptr<View> SettingsWindowController::makePreferenceCard(const std::st
     auto stack = InterfaceStyle::stack(LayoutAxis::vertical, StackView::Alignment::trailing,
                                        InterfaceStyle::Spacing::content, parts);
     constraints.push_back(row->widthAnchor().constraintEqualTo(stack->widthAnchor()));
-    auto card = InterfaceCardView::create();
-    card->setTranslatesAutoresizingMaskIntoConstraints(false);
-    card->addSubview(stack);
-    const double inset = InterfaceStyle::Spacing::cardInset;
-    constraints.push_back(stack->leadingAnchor().constraintEqualTo(card->leadingAnchor(), inset));
-    constraints.push_back(stack->trailingAnchor().constraintEqualTo(card->trailingAnchor(), -inset));
-    constraints.push_back(stack->topAnchor().constraintEqualTo(card->topAnchor(), inset));
-    constraints.push_back(stack->bottomAnchor().constraintEqualTo(card->bottomAnchor(), -inset));
     ViewConstraint::activate(constraints);
+    auto card = InterfaceStyle::cardAround(stack);
+    card->setTranslatesAutoresizingMaskIntoConstraints(false);
     return card;
 }
 
@@ -365,15 +359,9 @@ std::shared_ptr<View> SettingsWindowController::makeDataCard(const std::vector<s
         const double indent = std::dynamic_pointer_cast<Label>(view) ? InterfaceStyle::Spacing::content + iconSide : 0;
         constraints.push_back(view->widthAnchor().constraintEqualTo(stack->widthAnchor(), -indent));
     }
-    auto card = InterfaceCardView::create();
-    card->setTranslatesAutoresizingMaskIntoConstraints(false);
-    card->addSubview(stack);
-    const double inset = InterfaceStyle::Spacing::cardInset;
-    constraints.push_back(stack->leadingAnchor().constraintEqualTo(card->leadingAnchor(), inset));
-    constraints.push_back(stack->trailingAnchor().constraintEqualTo(card->trailingAnchor(), -inset));
-    constraints.push_back(stack->topAnchor().constraintEqualTo(card->topAnchor(), inset));
-    constraints.push_back(stack->bottomAnchor().constraintEqualTo(card->bottomAnchor(), -inset));
     ViewConstraint::activate(constraints);
+    auto card = InterfaceStyle::cardAround(stack);
+    card->setTranslatesAutoresizingMaskIntoConstraints(false);
     return card;
 }
 

@@ -14,7 +14,6 @@
 #include "platform/appkit/VisualEffectView.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/RunLoop.h"
-#include "platform/foundation/Files.h"
 #include "platform/foundation/MainThread.h"
 #include "settings/HelpSettingsView.h"
 #include "settings/PermissionsSettingsView.h"
@@ -79,11 +78,7 @@ std::shared_ptr<SettingsWindowController> SettingsWindowController::create(
     if (!updatePresentation) updatePresentation = defaultUpdatePresentation;
     if (!confirm) confirm = presentConfirmation;
     if (!chooseSaveURL) chooseSaveURL = DiagnosticReportPreviewController::presentSavePanel;
-    if (!writeReport) {
-        writeReport = [](const Bytes& bytes, const std::filesystem::path& path) {
-            files::replaceFileAtomically(path, bytes.data(), bytes.size());
-        };
-    }
+    if (!writeReport) writeReport = DiagnosticReportPreviewController::writeAtomically;
     std::shared_ptr<SettingsWindowController> controller(new SettingsWindowController(
         std::move(load), std::move(clearImages), std::move(clearLogs), std::move(makeReport), std::move(isBusy),
         std::move(sectionDefaults), std::move(permissionsController), std::move(overlayPreference),

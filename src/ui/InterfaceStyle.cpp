@@ -59,8 +59,20 @@ std::shared_ptr<Label> label(const std::string& text, bool secondary, const std:
     return result;
 }
 
-std::shared_ptr<View> group(const std::string& title, const std::vector<std::shared_ptr<View>>& views) {
+std::shared_ptr<InterfaceCardView> cardAround(const std::shared_ptr<View>& content) {
     auto card = InterfaceCardView::create();
+    content->setTranslatesAutoresizingMaskIntoConstraints(false);
+    card->addSubview(content);
+    ViewConstraint::activate({
+        content->leadingAnchor().constraintEqualTo(card->leadingAnchor(), Spacing::cardInset),
+        content->trailingAnchor().constraintEqualTo(card->trailingAnchor(), -Spacing::cardInset),
+        content->topAnchor().constraintEqualTo(card->topAnchor(), Spacing::cardInset),
+        content->bottomAnchor().constraintEqualTo(card->bottomAnchor(), -Spacing::cardInset),
+    });
+    return card;
+}
+
+std::shared_ptr<View> group(const std::string& title, const std::vector<std::shared_ptr<View>>& views) {
     auto titleLabel = Label::labelWithString(title);
     titleLabel->setFont(Font::section());
 
@@ -69,15 +81,9 @@ std::shared_ptr<View> group(const std::string& title, const std::vector<std::sha
     stack->setOrientation(LayoutAxis::vertical);
     stack->setAlignment(StackView::Alignment::leading);
     stack->setSpacing(Spacing::content);
-    stack->setTranslatesAutoresizingMaskIntoConstraints(false);
-    card->addSubview(stack);
+    auto card = cardAround(stack);
 
-    ViewConstraints constraints = {
-        stack->leadingAnchor().constraintEqualTo(card->leadingAnchor(), Spacing::cardInset),
-        stack->trailingAnchor().constraintEqualTo(card->trailingAnchor(), -Spacing::cardInset),
-        stack->topAnchor().constraintEqualTo(card->topAnchor(), Spacing::cardInset),
-        stack->bottomAnchor().constraintEqualTo(card->bottomAnchor(), -Spacing::cardInset),
-    };
+    ViewConstraints constraints;
     for (const auto& view : views) {
         if (std::dynamic_pointer_cast<Label>(view) || std::dynamic_pointer_cast<StackView>(view)) {
             constraints.push_back(view->widthAnchor().constraintEqualTo(stack->widthAnchor()));

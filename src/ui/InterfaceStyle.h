@@ -7,6 +7,7 @@
 #include "platform/appkit/Label.h"
 #include "platform/appkit/StackView.h"
 #include "platform/appkit/View.h"
+#include "ui/InterfaceCardView.h"
 #include "ui/InterfaceIcon.h"
 
 #include <memory>
@@ -45,6 +46,9 @@ inline constexpr double section = 32;
 // end of the previous one) is set in the code font; with no terms the label stays plain.
 std::shared_ptr<platform::Label> label(const std::string& text, bool secondary = false,
                                        const std::vector<std::string>& code = {});
+
+// A card holding `content` 20 points inside each of its edges.
+std::shared_ptr<InterfaceCardView> cardAround(const std::shared_ptr<platform::View>& content);
 
 // A card holding the title (section font) above `views`, 12 points apart and 20 points inside
 // the card's edges; labels and stacks among them are made as wide as the column.

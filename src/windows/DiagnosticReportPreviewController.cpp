@@ -24,11 +24,11 @@ constexpr double sideInset = 20;
 // A saved report is an ordinary document of the user's.
 constexpr mode_t reportMode = 0644;
 
-void writeAtomically(const Bytes& bytes, const std::filesystem::path& path) {
+} // namespace
+
+void DiagnosticReportPreviewController::writeAtomically(const Bytes& bytes, const std::filesystem::path& path) {
     files::replaceFileAtomically(path, bytes.data(), bytes.size(), reportMode);
 }
-
-} // namespace
 
 std::shared_ptr<DiagnosticReportPreviewController> DiagnosticReportPreviewController::create(std::string text,
                                                                                              ChooseSaveURL chooseSaveURL,

@@ -47,6 +47,8 @@ public:
     // A save panel for the report as a sheet on the window; the completion gets the file chosen
     // with OK, and none in every other case.
     static void presentSavePanel(platform::Window& window, SaveURLCompletion completion);
+    // The default writer: replaces the file atomically, readable by all (an ordinary document).
+    static void writeAtomically(const platform::Bytes& bytes, const std::filesystem::path& path);
 
     // Shows the window key and in front, with the application activated.
     void showWindow();

@@ -33,12 +33,7 @@ std::optional<PasteUsage> usageFor(const std::string& state) {
 }
 
 void drawDashboard(GraphicsContext& g, const std::string& state, Size size) {
-    const std::string locale = Workspace::localeIdentifier();
-    const TimeZone zone = Workspace::timeZone();
-    const bool contrast = Workspace::accessibilityDisplayShouldIncreaseContrast();
-    DesktopControl::setLocaleIdentifier("en_US");
-    DesktopControl::setTimeZone(TimeZone{"UTC"});
-    DesktopControl::setIncreaseContrast(state == "contrast");
+    const PinnedDesktop pinned(state == "contrast");
 
     auto dashboard = DashboardView::create([](const URL&) { return false; });
     auto window = settingsPageWindow("Dashboard", "", {dashboard}, size);
@@ -50,9 +45,6 @@ void drawDashboard(GraphicsContext& g, const std::string& state, Size size) {
     drawWindow(g, *window);
     window->orderOut();
 
-    DesktopControl::setIncreaseContrast(contrast);
-    DesktopControl::setLocaleIdentifier(locale);
-    DesktopControl::setTimeZone(zone);
 }
 
 Scene dashboardScene(const std::string& name, double width) {

@@ -24,6 +24,7 @@
 #include "platform/appkit/VisualEffectView.h"
 #include "platform/appkit/Window.h"
 #include "platform/desktop/SystemSettingsControl.h"
+#include "platform/desktop/DesktopControl.h"
 #include "platform/desktop/Workspace.h"
 #include "ui/InterfaceIcon.h"
 #include "ui/InterfaceStyle.h"
@@ -762,6 +763,20 @@ void drawAboutPanelsInARow(GraphicsContext& g, double height, double gap,
 DrawingAppearance appearance(const std::string& state) {
     const bool dark = state == "dark" || state.ends_with(darkSuffix);
     return {dark ? Appearance::dark : Appearance::light, state == "contrast"};
+}
+
+PinnedDesktop::PinnedDesktop(std::optional<bool> increaseContrast)
+    : locale_(Workspace::localeIdentifier()), zone_(Workspace::timeZone()),
+      contrast_(Workspace::accessibilityDisplayShouldIncreaseContrast()) {
+    DesktopControl::setLocaleIdentifier("en_US");
+    DesktopControl::setTimeZone(TimeZone{"UTC"});
+    if (increaseContrast) DesktopControl::setIncreaseContrast(*increaseContrast);
+}
+
+PinnedDesktop::~PinnedDesktop() {
+    DesktopControl::setIncreaseContrast(contrast_);
+    DesktopControl::setLocaleIdentifier(locale_);
+    DesktopControl::setTimeZone(zone_);
 }
 
 std::string withoutDarkSuffix(const std::string& state) {

@@ -3,9 +3,11 @@
 #include "platform/appkit/Color.h"
 #include "platform/appkit/RecordingContext.h"
 #include "platform/appkit/Window.h"
+#include "platform/foundation/Calendar.h"
 
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -79,6 +81,21 @@ std::vector<std::string> inLightAndDark(const std::vector<std::string>& states);
 // The state drawn into a recording of the scene's size, under the state's appearance.
 // Every window the scene draws goes to `inspect` while it exists.
 platform::RecordingContext record(const Scene& scene, const std::string& state, const WindowInspector& inspect = {});
+
+// While it lives, the desktop formats in en_US and UTC (and, when given, Increase Contrast is
+// as asked), so a scene draws the same texts on every machine; it puts all three back after.
+class PinnedDesktop {
+public:
+    explicit PinnedDesktop(std::optional<bool> increaseContrast = std::nullopt);
+    ~PinnedDesktop();
+    PinnedDesktop(const PinnedDesktop&) = delete;
+    PinnedDesktop& operator=(const PinnedDesktop&) = delete;
+
+private:
+    std::string locale_;
+    platform::TimeZone zone_;
+    bool contrast_;
+};
 
 // "<scene>-<state>.png".
 std::string fileName(const Scene& scene, const std::string& state);

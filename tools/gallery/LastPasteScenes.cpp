@@ -136,10 +136,7 @@ std::optional<Result> resultFor(const std::string& state) {
 }
 
 void drawLastPaste(GraphicsContext& g, const std::string& state, Size contentSize) {
-    const std::string locale = Workspace::localeIdentifier();
-    const TimeZone zone = Workspace::timeZone();
-    DesktopControl::setLocaleIdentifier("en_US");
-    DesktopControl::setTimeZone(TimeZone{"UTC"});
+    const PinnedDesktop pinned;
 
     const std::optional<Result> result = resultFor(state);
     const Bytes png = state == "preview-unavailable" ? Bytes{0x89, 'P', 'N', 'G', 0, 1, 2, 3} : samplePNG();
@@ -160,9 +157,6 @@ void drawLastPaste(GraphicsContext& g, const std::string& state, Size contentSiz
     if (state == "path-copied") controller->copyPath();
     drawWindow(g, controller->window());
     controller->window().orderOut();
-
-    DesktopControl::setLocaleIdentifier(locale);
-    DesktopControl::setTimeZone(zone);
 }
 
 } // namespace

@@ -128,12 +128,7 @@ UpdatePresentation updatesFor(const std::string& state) {
 }
 
 void drawSettings(GraphicsContext& g, const std::string& state, Size content) {
-    const std::string locale = Workspace::localeIdentifier();
-    const TimeZone zone = Workspace::timeZone();
-    const bool contrast = Workspace::accessibilityDisplayShouldIncreaseContrast();
-    DesktopControl::setLocaleIdentifier("en_US");
-    DesktopControl::setTimeZone(TimeZone{"UTC"});
-    DesktopControl::setIncreaseContrast(state == "contrast");
+    const PinnedDesktop pinned(state == "contrast");
 
     // The overlay switch reads a preferences file of the scene's own, never the user's.
     const auto scratch = std::filesystem::temp_directory_path() / ("tarpelix-gallery-settings-" + std::to_string(getpid()));
@@ -173,10 +168,6 @@ void drawSettings(GraphicsContext& g, const std::string& state, Size content) {
     controller->window().orderOut();
     controller.reset();
     std::filesystem::remove_all(scratch);
-
-    DesktopControl::setIncreaseContrast(contrast);
-    DesktopControl::setLocaleIdentifier(locale);
-    DesktopControl::setTimeZone(zone);
 }
 
 Scene settingsScene(const std::string& name, std::vector<std::string> sceneStates, Size content) {
