@@ -7,7 +7,11 @@
 #include "settings/PermissionActionRow.h"
 #include "terminal/GhosttyCompatibility.h"
 
+#include "support/MainLoop.h"
+
 #include <gtest/gtest.h>
+
+#include <chrono>
 
 using namespace tarpelix;
 using namespace tarpelix::testing;
@@ -268,10 +272,18 @@ TEST_F(LifecycleTest, TheRefreshTimerRunsOnlyWhileTheWindowIsVisibleAndNotMiniat
 
 TEST_F(LifecycleTest, TheDefaultTimerFiresEverySecondInTheCommonModesUntilCancelled) {
     int ticks = 0;
+    const auto before = RunLoopControl::scheduledTimers(*RunLoop::main());
     auto cancel = OnboardingLifecycleController::Actions::defaultScheduleRefresh([&ticks] { ++ticks; });
+    const auto added = timersAddedSince(before);
+    ASSERT_EQ(added.size(), 1u);
+    EXPECT_EQ(added[0].interval, std::chrono::seconds(1));
+    EXPECT_TRUE(added[0].repeats);
+    EXPECT_EQ(added[0].mode, TimerMode::common);
     RunLoopControl::fireTimers(*RunLoop::main(), 2, RunLoopMode::eventTracking); // while a menu tracks
     EXPECT_EQ(ticks, 2);
     cancel();
+    EXPECT_FALSE(added[0].timer->isValid());
+    EXPECT_TRUE(timersAddedSince(before).empty());
     RunLoopControl::fireTimers(*RunLoop::main(), 2);
     EXPECT_EQ(ticks, 2);
 }

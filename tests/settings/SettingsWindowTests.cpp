@@ -7,6 +7,7 @@
 #include "settings/HelpSettingsView.h"
 
 #include <algorithm>
+#include <chrono>
 #include <thread>
 
 using namespace tarpelix;
@@ -136,7 +137,12 @@ TEST_F(SettingsWindowTest, WhatIsUnderWayGatesClearAndReview) {
 }
 
 TEST_F(SettingsWindowTest, TicksReloadEveryTwentyAndAtOnceWhenAPasteEnds) {
+    const auto before = platform::RunLoopControl::scheduledTimers(*platform::RunLoop::main());
     controller = shown();
+    const auto added = timersAddedSince(before);
+    ASSERT_EQ(added.size(), 1u) << "the tick timer";
+    EXPECT_EQ(added[0].interval, std::chrono::milliseconds(250));
+    EXPECT_TRUE(added[0].repeats);
     ASSERT_EQ(loads.size(), 1u);
     tick(19);
     EXPECT_EQ(loads.size(), 1u) << "no reload before the 20th tick";

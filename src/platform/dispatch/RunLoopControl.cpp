@@ -34,4 +34,22 @@ int RunLoopControl::fireTimers(RunLoop& loop, int rounds, RunLoopMode mode) {
     return ran;
 }
 
+std::vector<RunLoopControl::ScheduledTimer> RunLoopControl::scheduledTimers(const RunLoop& loop) {
+    std::vector<std::shared_ptr<RunLoopTimer>> timers;
+    {
+        std::lock_guard lock(loop.mutex_);
+        timers = loop.timers_;
+    }
+    // Interval, repetition and mode are set before a timer joins its loop and never change.
+    std::vector<ScheduledTimer> scheduled;
+    for (auto& timer : timers) {
+        if (!timer->isValid()) continue;
+        const auto interval = timer->interval_;
+        const bool repeats = timer->repeats_;
+        const TimerMode mode = timer->mode_;
+        scheduled.push_back({std::move(timer), interval, repeats, mode});
+    }
+    return scheduled;
+}
+
 } // namespace tarpelix::platform

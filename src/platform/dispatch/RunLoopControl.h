@@ -2,6 +2,10 @@
 
 #include "platform/dispatch/RunLoop.h"
 
+#include <chrono>
+#include <memory>
+#include <vector>
+
 namespace tarpelix::platform {
 
 // Test control of run loops: fires timers at once instead of waiting for their fire dates, so
@@ -15,6 +19,16 @@ public:
     // during a round joins from the next round; a repeating timer's next fire date becomes one
     // interval from now. Call on the loop's own thread; returns how many blocks ran.
     static int fireTimers(RunLoop& loop, int rounds = 1, RunLoopMode mode = RunLoopMode::defaultMode);
+
+    // A timer as scheduled: fireTimers ignores intervals, so cadences are checked here.
+    struct ScheduledTimer {
+        std::shared_ptr<RunLoopTimer> timer; // held, so its identity stays unique between two calls
+        std::chrono::steady_clock::duration interval;
+        bool repeats;
+        TimerMode mode;
+    };
+    // The loop's valid timers, in the order they were scheduled; callable from any thread.
+    static std::vector<ScheduledTimer> scheduledTimers(const RunLoop& loop);
 };
 
 } // namespace tarpelix::platform

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
+#include <limits>
 #include <memory>
 #include <stdio.h>
 #include <unistd.h>
@@ -77,7 +78,9 @@ void writeAll(int fd, const std::uint8_t* data, std::size_t size) {
     }
 }
 
-Bytes readAll(int fd) {
+Bytes readAll(int fd) { return *readAtMost(fd, std::numeric_limits<std::size_t>::max()); }
+
+std::optional<Bytes> readAtMost(int fd, std::size_t limit) {
     Bytes bytes;
     std::uint8_t buffer[65536];
     for (;;) {
@@ -87,6 +90,7 @@ Bytes readAll(int fd) {
             throwErrno("read");
         }
         if (n == 0) return bytes;
+        if (static_cast<std::size_t>(n) > limit - bytes.size()) return std::nullopt;
         bytes.insert(bytes.end(), buffer, buffer + n);
     }
 }

@@ -52,6 +52,8 @@ FileDescriptor openAt(int directory, const char* name, int flags, mode_t mode = 
 
 void writeAll(int fd, const std::uint8_t* data, std::size_t size);
 Bytes readAll(int fd);
+// Everything up to the end when that is at most `limit` bytes; none once it is more.
+std::optional<Bytes> readAtMost(int fd, std::size_t limit);
 
 // Creates `path` (it must not exist; a symbolic link there is refused) with exactly `mode`,
 // writes the bytes, synchronizes them to disk and closes the file. Throws on any failure;

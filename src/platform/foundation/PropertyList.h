@@ -7,6 +7,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -51,17 +52,34 @@ namespace PropertyList {
 // How deeply arrays and dictionaries may nest in a property list that is read: `[]` is 1 deep,
 // `[[1]]` 2. Nothing this system writes comes near it; a deeper file is refused as corrupt.
 inline constexpr std::size_t maximumDepth = 512;
+// The largest property-list file read, in bytes; a larger file is refused before it is read.
+inline constexpr std::size_t maximumSize = 16 << 20;
+// What one property list may expand to once read: the bytes of its strings, keys and data (as
+// read, not as written), and its values (an object a binary list refers to twice counts twice).
+// A list past either is refused; nothing this system writes comes near them. What `xml` writes
+// of a list that was read stays within both.
+inline constexpr std::size_t maximumExpandedBytes = 16 << 20;
+inline constexpr std::size_t maximumValues = 1 << 18;
 
-// Parses an XML or binary property list; none when the bytes are not one, or nest deeper than
-// `maximumDepth`. Dates and other kinds this system never stores are left out of their
-// dictionary or array.
+// Parses an XML or binary property list; none when the bytes are not one, nest deeper than
+// `maximumDepth` or expand past the limits above. An XML list whose document type has an
+// internal subset, or that declares any entity, is refused. Dates and other kinds this system
+// never stores are left out of their dictionary or array.
 std::optional<PropertyListValue> parse(const std::uint8_t* data, std::size_t size);
 
 // Reads and parses a property-list file; none when it is missing, unreadable, not a regular
-// file or not a property list.
+// file, larger than `maximumSize` or not a property list.
 std::optional<PropertyListValue> readFile(const std::string& path);
 
-// The XML form of a value.
+// Whether XML 1.0 can carry the text: valid UTF-8 with no control character other than tab,
+// line feed and carriage return, and neither U+FFFE nor U+FFFF. Only a binary list can hold
+// other strings.
+bool xmlCanCarry(std::string_view text);
+
+// The XML form of a value, which `parse` reads back equal. A string XML cannot carry (see
+// `xmlCanCarry`) is left out of its array, and a dictionary entry whose key or value is one is
+// left out of its dictionary, so that the rest stays readable; such a string at the top writes
+// a list that holds no value.
 std::string xml(const PropertyListValue& value);
 
 } // namespace PropertyList

@@ -291,8 +291,9 @@ TEST_F(ApplicationTest, ATerminationSignalIsAQuitRequest) {
 }
 
 // A user whose defaults file was damaged: it holds a finished setup beside a value nested
-// 10,000 deep. The standard defaults are read once per process and kept, so the application
-// runs in a process of its own (a re-executed death-test child) whose first read is that file.
+// 300,000 deep behind an attribute in single quotes (a shape that once slipped past a depth
+// check). The standard defaults are read once per process and kept, so the application runs
+// in a process of its own (a re-executed death-test child) whose first read is that file.
 class DeeplyNestedDefaultsTest : public ApplicationTest {
 protected:
     DeeplyNestedDefaultsTest() { touchDefaults = false; }
@@ -303,11 +304,11 @@ protected:
         std::string text = R"(<?xml version="1.0" encoding="UTF-8"?><plist version="1.0"><dict>)"
                            R"(<key>onboardingProgress</key><data>)" +
                            platform::base64Encode(platform::Bytes(finished.begin(), finished.end())) +
-                           "</data><key>nested</key>";
-        for (int i = 0; i < 10000; ++i)
+                           "</data><key>nested</key><array a='>";
+        for (int i = 0; i < 300'000; ++i)
             text += "<array>";
-        text += "<true/>";
-        for (int i = 0; i < 10000; ++i)
+        text += "<string>'</string>";
+        for (int i = 0; i < 300'001; ++i)
             text += "</array>";
         text += "</dict></plist>";
         fs::create_directories(file.parent_path());

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -273,6 +274,29 @@ TEST(RunLoopControl, DefaultModeTimersFireOnlyInTheDefaultMode) {
     EXPECT_EQ(commonFired, 8);
     onlyDefault->invalidate();
     common->invalidate();
+}
+
+TEST(RunLoopControl, ListsValidTimersWithTheirIntervalsRepetitionAndModes) {
+    using namespace std::chrono_literals;
+    auto loop = std::make_shared<RunLoop>();
+    auto block = [](RunLoopTimer&) {};
+    auto tick = loop->scheduleTimer(0.25, true, TimerMode::defaultMode, block);
+    auto gone = loop->scheduleTimer(0.25, true, TimerMode::common, block);
+    auto once = loop->scheduleTimer(1.5, false, TimerMode::common, block);
+    gone->invalidate();
+    const auto timers = RunLoopControl::scheduledTimers(*loop);
+    ASSERT_EQ(timers.size(), 2u);
+    EXPECT_EQ(timers[0].timer, tick);
+    EXPECT_EQ(timers[0].interval, 250ms);
+    EXPECT_TRUE(timers[0].repeats);
+    EXPECT_EQ(timers[0].mode, TimerMode::defaultMode);
+    EXPECT_EQ(timers[1].timer, once);
+    EXPECT_EQ(timers[1].interval, 1500ms);
+    EXPECT_FALSE(timers[1].repeats);
+    EXPECT_EQ(timers[1].mode, TimerMode::common);
+    tick->invalidate();
+    once->invalidate();
+    EXPECT_TRUE(RunLoopControl::scheduledTimers(*loop).empty());
 }
 
 TEST(RunLoopControlDeathTest, FiringFromAnotherThreadStopsTheProcess) {

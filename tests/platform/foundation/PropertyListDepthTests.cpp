@@ -2,68 +2,19 @@
 #include "platform/foundation/UserDefaults.h"
 #include "support/TemporaryDirectory.h"
 
+#include "PropertyListFiles.h"
+
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 
 using namespace tarpelix::platform;
 using tarpelix::testing::TemporaryDirectory;
+using namespace tarpelix::testing::plist;
 
 namespace {
 
 constexpr std::size_t limit = PropertyList::maximumDepth;
-
-// A dictionary {"a": [[…[true]…]]} whose arrays nest `depth` deep in all (the dictionary counts).
-std::string nestedXML(std::size_t depth) {
-    std::string text = R"(<?xml version="1.0" encoding="UTF-8"?><plist version="1.0"><dict><key>a</key>)";
-    for (std::size_t i = 1; i < depth; ++i)
-        text += "<array>";
-    text += "<true/>";
-    for (std::size_t i = 1; i < depth; ++i)
-        text += "</array>";
-    return text + "</dict></plist>";
-}
-
-void appendBigEndian(std::string& out, std::uint64_t value, std::size_t width) {
-    for (std::size_t i = width; i-- > 0;)
-        out.push_back(static_cast<char>(value >> (8 * i) & 0xFF));
-}
-
-// Object i (of `count`) is written as `object(i)`, with 4-byte references and offsets.
-std::string binaryPlist(std::size_t count, const std::function<std::string(std::size_t)>& object) {
-    std::string data = "bplist00";
-    std::vector<std::uint64_t> offsets;
-    for (std::size_t i = 0; i < count; ++i) {
-        offsets.push_back(data.size());
-        data += object(i);
-    }
-    auto table = data.size();
-    for (auto offset : offsets)
-        appendBigEndian(data, offset, 4);
-    data += std::string(6, '\0') + '\x04' + '\x04';
-    appendBigEndian(data, count, 8);
-    appendBigEndian(data, 0, 8);
-    appendBigEndian(data, table, 8);
-    return data;
-}
-
-std::string arrayOf(std::initializer_list<std::uint64_t> references) {
-    std::string object(1, static_cast<char>(0xA0 | references.size()));
-    for (auto reference : references)
-        appendBigEndian(object, reference, 4);
-    return object;
-}
-
-// [[…[true]…]] with `depth` arrays.
-std::string nestedBinary(std::size_t depth) {
-    return binaryPlist(depth + 1,
-                       [depth](std::size_t i) { return i < depth ? arrayOf({i + 1}) : std::string("\x09"); });
-}
-
-std::optional<PropertyListValue> parse(const std::string& bytes) {
-    return PropertyList::parse(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-}
 
 std::size_t depthOf(const PropertyListValue& value) {
     std::size_t depth = 0;
@@ -96,7 +47,7 @@ TEST(PropertyListDepth, ReadsWholeAtTheLimitAndRefusesAnythingDeeper) {
         {"binary", limit, nestedBinary(limit)},
         {"binary", limit + 1, nestedBinary(limit + 1)},
         {"binary", 10'000, nestedBinary(10'000)},
-        {"binary", 200'000, nestedBinary(200'000)}, // deep enough to overflow libplist's own parser
+        {"binary", 200'000, nestedBinary(200'000)}, // deep enough to overflow a reader that recursed
     };
     for (const auto& c : cases) {
         auto value = parse(c.bytes);
@@ -110,11 +61,11 @@ TEST(PropertyListDepth, ReadsWholeAtTheLimitAndRefusesAnythingDeeper) {
 }
 
 TEST(PropertyListDepth, OnlyRealContainersCountInXML) {
-    // Tags inside comments, CDATA and quoted attribute values are not elements.
+    // Tags inside comments, CDATA and quoted attribute values (in either quote) are not elements.
     std::string deepLookingText = "<!--" + nestedXML(2 * limit) + "-->";
-    std::string xml = R"(<?xml version="1.0"?><plist version="1.0" note="<array>">)" + deepLookingText +
-                      "<array><string><![CDATA[" + std::string(3 * limit, '<') + "array>]]></string>" +
-                      "<array/><dict/></array></plist>";
+    std::string xml = R"(<?xml version="1.0"?><plist version="1.0" note="&lt;array>" other='&lt;array>'>)" +
+                      deepLookingText + "<array><string><![CDATA[" + std::string(3 * limit, '<') +
+                      "array>]]></string>" + "<array/><dict/></array></plist>";
     auto value = parse(xml);
     ASSERT_TRUE(value);
     auto* array = value->get<PropertyListValue::Array>();
