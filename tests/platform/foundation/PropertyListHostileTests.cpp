@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <malloc.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -133,3 +134,36 @@ TEST(PropertyListHostileDeathTest, EachShapeIsRefusedInBoundedTimeAndMemory) {
         EXPECT_EXIT(readAndExit(bytes), ::testing::ExitedWithCode(refused), "refused");
     }
 }
+
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__) // they reserve address space of their own
+namespace {
+
+// Parses `bytes` with room for only 4 MB more address space than the process holds now.
+[[noreturn]] void readShortOfMemoryAndExit(const std::string& bytes) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    long sizeKB = 0;
+    while (std::getline(status, line))
+        if (line.starts_with("VmSize:")) sizeKB = std::stol(line.substr(7));
+    const auto limit = static_cast<rlim_t>(sizeKB + 4096) * 1024;
+    const rlimit cap{limit, limit};
+    ::setrlimit(RLIMIT_AS, &cap);
+    const bool read = parse(bytes).has_value();
+    std::fprintf(stderr, "read: %s\n", read ? "accepted" : "refused");
+    std::fflush(nullptr);
+    std::_Exit(read ? accepted : refused);
+}
+
+} // namespace
+
+TEST(PropertyListHostileDeathTest, RunningOutOfMemoryRefusesTheFileAndTheProcessGoesOn) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    // Within the budget (16 MB of strings once read), but past the memory left.
+    BinaryList list;
+    list.referenceSize = 1;
+    list.objects = {marker(0xA, 1024) + std::string(1024, '\x01'), asciiObject(std::string(16'384, 'm'))};
+    const auto bytes = list.bytes();
+    ASSERT_TRUE(parse(bytes)) << "read whole with memory to spare";
+    EXPECT_EXIT(readShortOfMemoryAndExit(bytes), ::testing::ExitedWithCode(refused), "refused");
+}
+#endif
