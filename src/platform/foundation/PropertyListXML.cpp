@@ -9,10 +9,11 @@
 
 #include <charconv>
 #include <climits>
-#include <limits>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 namespace tarpelix::platform::property_list {
