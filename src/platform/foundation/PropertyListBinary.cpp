@@ -186,11 +186,13 @@ private:
         return index;
     }
 
+    // Charged before it is copied: each byte or UTF-16 unit becomes at least one byte of UTF-8.
     std::optional<std::string> stringOf(const Object& object) {
-        std::string text = object.kind == 0x5
-                               ? std::string(reinterpret_cast<const char*>(data_ + object.at), object.length)
-                               : utf8FromUTF16(data_ + object.at, object.length);
-        if (!budget_.takeBytes(text.size())) return std::nullopt;
+        if (!budget_.takeBytes(object.length)) return std::nullopt;
+        if (object.kind == 0x5)
+            return std::string(reinterpret_cast<const char*>(data_ + object.at), object.length);
+        std::string text = utf8FromUTF16(data_ + object.at, object.length);
+        if (!budget_.takeBytes(text.size() - object.length)) return std::nullopt;
         return text;
     }
 
