@@ -40,13 +40,6 @@ const std::string clearFailedText = "Some data couldn\u2019t be cleared. Try aga
 const std::string waitText = "Wait for the current paste to finish, then try again.";
 const std::string savedFailureText = "Some data couldn\u2019t be saved. The current result is kept until you quit.";
 
-// A page's scroll document, its content inset on both ends.
-class SettingsDocumentView final : public PageDocumentView {
-public:
-    SettingsDocumentView()
-        : PageDocumentView(InterfaceStyle::Spacing::pageInset, InterfaceStyle::Spacing::pageInset) {}
-};
-
 std::shared_ptr<Label> titleLabel(const std::string& title) {
     auto label = Label::labelWithString(title);
     label->setFont(Font::systemFont(titleSize, FontWeight::medium));
@@ -92,6 +85,35 @@ void hugVertically(ViewConstraints& constraints, View& row) {
 void within(ViewConstraints& constraints, View& part, View& row) {
     constraints.push_back(part.topAnchor().constraintGreaterThanOrEqualTo(row.topAnchor()));
     constraints.push_back(part.bottomAnchor().constraintLessThanOrEqualTo(row.bottomAnchor()));
+}
+
+// A card's row: the icon level with the title (the column's first line), the column beside it
+// and the trailing view at the end, each kept inside the row, which keeps to the tallest.
+// What places them goes into `constraints`.
+std::shared_ptr<View> iconRow(ViewConstraints& constraints, InterfaceIcon icon, View& titleView,
+                              const std::shared_ptr<View>& column, const std::shared_ptr<View>& trailing) {
+    auto iconView = cardIcon(icon);
+    auto row = View::create();
+    row->setTranslatesAutoresizingMaskIntoConstraints(false);
+    row->addSubview(iconView);
+    row->addSubview(column);
+    row->addSubview(trailing);
+    constraints.insert(
+        constraints.end(),
+        {
+            iconView->widthAnchor().constraintEqualToConstant(iconSide),
+            iconView->heightAnchor().constraintEqualToConstant(iconSide),
+            iconView->leadingAnchor().constraintEqualTo(row->leadingAnchor()),
+            iconView->centerYAnchor().constraintEqualTo(titleView.centerYAnchor()),
+            column->leadingAnchor().constraintEqualTo(iconView->trailingAnchor(), InterfaceStyle::Spacing::content),
+            column->trailingAnchor().constraintEqualTo(trailing->leadingAnchor(), -InterfaceStyle::Spacing::group),
+            trailing->trailingAnchor().constraintEqualTo(row->trailingAnchor()),
+        });
+    within(constraints, *column, *row);
+    within(constraints, *trailing, *row);
+    within(constraints, *iconView, *row);
+    hugVertically(constraints, *row);
+    return row;
 }
 
 std::string counted(std::int64_t count, const std::string& one, const std::string& many, const std::string& locale) {
@@ -226,32 +248,10 @@ std::shared_ptr<View> SettingsWindowController::makePage(SettingsSection section
     scroll->setHasVerticalScroller(true);
     scroll->setAutohidesScrollers(true);
     scroll->setIdentifier("settings.page." + rawValue(section));
-    auto document = std::make_shared<SettingsDocumentView>();
+    auto document = std::make_shared<CardPageDocumentView>();
     document->setFrame({0, 0, scroll->frame().width(), scroll->frame().height()});
     scroll->setDocumentView(document);
-
-    ViewConstraints constraints;
-    auto heading = Label::labelWithString(rawValue(section));
-    heading->setFont(InterfaceStyle::Font::title());
-    auto header = InterfaceStyle::stack(LayoutAxis::vertical, StackView::Alignment::leading,
-                                        InterfaceStyle::Spacing::related, {heading});
-    if (subtitle) {
-        auto line = InterfaceStyle::label(*subtitle, true);
-        header->addArrangedSubview(line);
-        constraints.push_back(line->widthAnchor().constraintEqualTo(header->widthAnchor()));
-    }
-    auto stack = InterfaceStyle::stack(LayoutAxis::vertical, StackView::Alignment::leading,
-                                       InterfaceStyle::Spacing::group, {header});
-    for (const auto& card : cards) stack->addArrangedSubview(card);
-    stack->setCustomSpacing(InterfaceStyle::Spacing::pageInset, header.get());
-    document->addSubview(stack);
-    const double inset = InterfaceStyle::Spacing::pageInset;
-    constraints.push_back(stack->leadingAnchor().constraintEqualTo(document->leadingAnchor(), inset));
-    constraints.push_back(stack->trailingAnchor().constraintEqualTo(document->trailingAnchor(), -inset));
-    constraints.push_back(stack->topAnchor().constraintEqualTo(document->topAnchor(), inset));
-    for (const auto& element : stack->arrangedSubviews())
-        constraints.push_back(element->widthAnchor().constraintEqualTo(stack->widthAnchor()));
-    ViewConstraint::activate(constraints);
+    document->fill(rawValue(section), subtitle, cards);
     return scroll;
 }
 
@@ -259,7 +259,6 @@ std::shared_ptr<View> SettingsWindowController::makePreferenceCard(const std::st
                                                                    const std::shared_ptr<Switch>& toggle,
                                                                    const std::shared_ptr<Label>& detail,
                                                                    const std::shared_ptr<Button>& action) {
-    auto iconView = cardIcon(icon);
     auto titleView = titleLabel(title);
     detail->setFont(InterfaceStyle::Font::caption());
     detail->setTextColor(Color::secondaryLabelColor());
@@ -273,27 +272,11 @@ std::shared_ptr<View> SettingsWindowController::makePreferenceCard(const std::st
     toggle->setAccessibilityHelp(detail->stringValue());
     fixedWidth(*toggle);
 
-    auto row = View::create();
-    row->setTranslatesAutoresizingMaskIntoConstraints(false);
-    row->addSubview(iconView);
-    row->addSubview(column);
-    row->addSubview(toggle);
-    ViewConstraints constraints = {
-        iconView->widthAnchor().constraintEqualToConstant(iconSide),
-        iconView->heightAnchor().constraintEqualToConstant(iconSide),
-        iconView->leadingAnchor().constraintEqualTo(row->leadingAnchor()),
-        iconView->centerYAnchor().constraintEqualTo(titleView->centerYAnchor()),
-        column->leadingAnchor().constraintEqualTo(iconView->trailingAnchor(), InterfaceStyle::Spacing::content),
-        column->trailingAnchor().constraintEqualTo(toggle->leadingAnchor(), -InterfaceStyle::Spacing::group),
-        detail->widthAnchor().constraintEqualTo(column->widthAnchor()),
-        toggle->trailingAnchor().constraintEqualTo(row->trailingAnchor()),
-        toggle->centerYAnchor().constraintEqualTo(row->centerYAnchor()),
-        column->centerYAnchor().constraintEqualTo(row->centerYAnchor()),
-    };
-    within(constraints, *column, *row);
-    within(constraints, *toggle, *row);
-    within(constraints, *iconView, *row);
-    hugVertically(constraints, *row);
+    ViewConstraints constraints;
+    auto row = iconRow(constraints, icon, *titleView, column, toggle);
+    constraints.push_back(detail->widthAnchor().constraintEqualTo(column->widthAnchor()));
+    constraints.push_back(toggle->centerYAnchor().constraintEqualTo(row->centerYAnchor()));
+    constraints.push_back(column->centerYAnchor().constraintEqualTo(row->centerYAnchor()));
 
     std::vector<std::shared_ptr<View>> parts = {row};
     if (action) {
@@ -312,7 +295,6 @@ std::shared_ptr<View> SettingsWindowController::makePreferenceCard(const std::st
 std::shared_ptr<View> SettingsWindowController::makeDataRow(const std::string& title, InterfaceIcon icon,
                                                             const std::vector<std::shared_ptr<Label>>& details,
                                                             const std::shared_ptr<View>& trailing, bool alignTop) {
-    auto iconView = cardIcon(icon);
     auto titleView = titleLabel(title);
     std::vector<std::shared_ptr<View>> lines = {titleView};
     lines.insert(lines.end(), details.begin(), details.end());
@@ -321,31 +303,15 @@ std::shared_ptr<View> SettingsWindowController::makeDataRow(const std::string& t
     trailing->setTranslatesAutoresizingMaskIntoConstraints(false);
     fixedWidth(*trailing);
 
-    auto row = View::create();
-    row->setTranslatesAutoresizingMaskIntoConstraints(false);
-    row->addSubview(iconView);
-    row->addSubview(column);
-    row->addSubview(trailing);
-    ViewConstraints constraints = {
-        iconView->widthAnchor().constraintEqualToConstant(iconSide),
-        iconView->heightAnchor().constraintEqualToConstant(iconSide),
-        iconView->leadingAnchor().constraintEqualTo(row->leadingAnchor()),
-        iconView->centerYAnchor().constraintEqualTo(titleView->centerYAnchor()),
-        column->leadingAnchor().constraintEqualTo(iconView->trailingAnchor(), InterfaceStyle::Spacing::content),
-        column->trailingAnchor().constraintEqualTo(trailing->leadingAnchor(), -InterfaceStyle::Spacing::group),
-        trailing->trailingAnchor().constraintEqualTo(row->trailingAnchor()),
-        alignTop ? trailing->topAnchor().constraintEqualTo(titleView->topAnchor())
-                 : trailing->centerYAnchor().constraintEqualTo(titleView->centerYAnchor()),
-    };
+    ViewConstraints constraints;
+    auto row = iconRow(constraints, icon, *titleView, column, trailing);
+    constraints.push_back(alignTop ? trailing->topAnchor().constraintEqualTo(titleView->topAnchor())
+                                   : trailing->centerYAnchor().constraintEqualTo(titleView->centerYAnchor()));
     for (const auto& detail : details) constraints.push_back(detail->widthAnchor().constraintEqualTo(column->widthAnchor()));
     // The column starts at the row's top unless the trailing view reaches higher.
     auto flush = column->topAnchor().constraintEqualTo(row->topAnchor());
     flush->setPriority(LayoutPriority::defaultHigh);
     constraints.push_back(flush);
-    within(constraints, *column, *row);
-    within(constraints, *trailing, *row);
-    within(constraints, *iconView, *row);
-    hugVertically(constraints, *row);
     ViewConstraint::activate(constraints);
     return row;
 }
