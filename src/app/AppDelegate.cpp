@@ -231,10 +231,7 @@ const std::shared_ptr<SettingsWindowController>& AppDelegate::settingsController
         UserDefaults::standard(), permissionsController(), overlayPreference(), loginController(),
         [weak] {
             if (auto self = weak.lock()) return self->updateController()->presentation();
-            return UpdatePresentation{.automaticallyChecks = true,
-                                      .canCheck = false,
-                                      .title = "Check for Updates…",
-                                      .detail = "Updates unavailable."};
+            return SettingsWindowController::defaultUpdatePresentation();
         },
         [weak](bool on) {
             if (auto self = weak.lock()) self->updateController()->setAutomaticallyChecks(on);

@@ -174,6 +174,9 @@ void OnboardingLifecycleController::start() {
         auto self = weak.lock();
         if (!self || self->stopped_) return;
         self->actions_.permissionRequestsDidChange();
+        // The request's end is told here; keeping its readiness stops onChange, which follows,
+        // from telling the same change again.
+        self->lastReadiness_ = self->readiness();
         self->refreshDisplay();
     });
     login_->onChange = [weak] {

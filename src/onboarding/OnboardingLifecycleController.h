@@ -90,7 +90,6 @@ public:
     OnboardingModel& model() const { return *model_; }
     // None until setup was first shown.
     OnboardingWindowController* windowController() const { return windowController_.get(); }
-    bool isRefreshScheduled() const { return static_cast<bool>(cancelRefresh_); }
 
     struct Token {
         explicit Token() = default;

@@ -71,7 +71,6 @@ OnboardingModel::OnboardingModel(std::shared_ptr<platform::UserDefaults> default
                                  PermissionsReady permissionsReady)
     : defaults_(std::move(defaults)), discover_(std::move(discover)), permissionsReady_(std::move(permissionsReady)) {
     progress_ = load(*defaults_);
-    hasPresented_ = progress_.presented;
     terminals_ = discover_();
     proposedTerminalID_ = terminals_.preferredID(progress_.selectedTerminalID);
     step_ = progress_.step;
@@ -97,17 +96,20 @@ void OnboardingModel::save() {
     } catch (const nlohmann::json::exception&) {
         return; // not encodable (a terminal id that is not UTF-8): keep what is stored
     }
-    defaults_->set(preferenceKey, platform::Bytes(text.begin(), text.end()));
+    platform::Bytes data(text.begin(), text.end());
+    // Refreshes and closes save too; skipping an unchanged value keeps them from rewriting the
+    // whole defaults file at every activation and terminal launch.
+    if (defaults_->data(preferenceKey) == data) return;
+    defaults_->set(preferenceKey, std::move(data));
 }
 
 void OnboardingModel::saveIfPresented() {
-    if (hasPresented_) save();
+    if (hasPresented()) save();
 }
 
 void OnboardingModel::raiseProgress(Step step) { progress_.step = later(progress_.step, step); }
 
 void OnboardingModel::present() {
-    hasPresented_ = true;
     progress_.presented = true;
     isVisible_ = true;
     step_ = progress_.completed ? Step::firstPaste : progress_.step;
@@ -209,7 +211,7 @@ void OnboardingModel::tryLater() {
 void OnboardingModel::recordFirstPasteSuccess() {
     if (progress_.firstPasteVerified) return;
     progress_.firstPasteVerified = true;
-    save();
+    saveIfPresented(); // before setup was shown it reaches the defaults with the first save
 }
 
 bool OnboardingModel::recordLoginChoice(LoginChoice choice) {

@@ -56,7 +56,8 @@ public:
     bool isVisible() const { return isVisible_; }
     const OnboardingTerminalDiscovery::Snapshot& terminals() const { return terminals_; }
     const std::optional<std::string>& proposedTerminalID() const { return proposedTerminalID_; }
-    bool hasPresented() const { return hasPresented_; }
+    // Setup was shown at least once; only then does the model write to the user defaults.
+    bool hasPresented() const { return progress_.presented; }
     // The furthest step reached, as stored.
     Step furthestStep() const { return progress_.step; }
 
@@ -64,7 +65,7 @@ public:
     bool isCompleted() const { return progress_.completed; }
     bool firstPasteVerified() const { return progress_.firstPasteVerified; }
     std::optional<LoginChoice> loginChoice() const { return progress_.loginChoice; }
-    bool shouldPresentAutomatically() const { return !hasPresented_; }
+    bool shouldPresentAutomatically() const { return !hasPresented(); }
     bool needsFirstPaste() const { return progress_.completed && !progress_.firstPasteVerified; }
     bool isReady() const;
 
@@ -78,6 +79,7 @@ private:
         std::optional<LoginChoice> loginChoice;
     };
     static Progress load(const platform::UserDefaults& defaults);
+    // Stores the progress unless the defaults already hold exactly that value.
     void save();
     void saveIfPresented();
     void raiseProgress(Step step);
@@ -90,7 +92,6 @@ private:
     Step step_ = Step::welcome;
     OnboardingTerminalDiscovery::Snapshot terminals_;
     std::optional<std::string> proposedTerminalID_;
-    bool hasPresented_ = false;
 };
 
 const std::string& rawValue(OnboardingModel::LoginChoice choice);

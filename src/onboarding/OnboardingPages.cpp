@@ -445,7 +445,6 @@ void OnboardingWindowController::applyLogin(const State& state) {
         break;
     }
     setText(*loginStatusLabel_, busy ? "Updating\u2026" : status);
-    loginStatusLabel_->setHidden(false);
     setText(*loginMessageLabel_, !busy && state.loginMessage ? *state.loginMessage : "");
 
     showSpinner(*loginProgressIndicator_, busy);

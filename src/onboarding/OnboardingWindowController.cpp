@@ -29,16 +29,9 @@ constexpr double pageTopInset = 4;
 constexpr double pageBottomInset = 16;
 
 // The setup window: Command-W alone closes it as its close button would.
-class OnboardingWindow final : public Window {
+class OnboardingWindow final : public CloseKeyWindow {
 public:
-    using Window::Window;
-    bool performKeyEquivalent(const KeyEvent& event) override {
-        if (isCloseWindowKeyEquivalent(event)) {
-            performClose();
-            return true;
-        }
-        return Window::performKeyEquivalent(event);
-    }
+    using CloseKeyWindow::CloseKeyWindow;
 };
 
 // The page area's document: flipped so the page starts at the top, as wide as the visible area

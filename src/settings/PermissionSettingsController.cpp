@@ -180,11 +180,7 @@ void PermissionSettingsController::onMain(std::weak_ptr<PermissionSettingsContro
     auto run = [weak = std::move(weak), apply = std::move(apply)] {
         if (auto self = weak.lock()) apply(*self);
     };
-    if (platform::isMainThread()) {
-        run();
-    } else {
-        platform::DispatchQueue::main()->async(std::move(run));
-    }
+    platform::performOnMain(std::move(run));
 }
 
 void PermissionSettingsController::changed() const {

@@ -17,7 +17,6 @@
 #include "platform/foundation/MainThread.h"
 #include "settings/HelpSettingsView.h"
 #include "settings/PermissionsSettingsView.h"
-#include "ui/CloseKeyEquivalent.h"
 #include "ui/InterfaceStyle.h"
 #include "windows/DashboardView.h"
 
@@ -55,16 +54,6 @@ int rowOf(SettingsSection section) {
 
 } // namespace
 
-// MARK: The window
-
-bool SettingsWindow::performKeyEquivalent(const KeyEvent& event) {
-    if (isCloseWindowKeyEquivalent(event)) {
-        performClose();
-        return true;
-    }
-    return Window::performKeyEquivalent(event);
-}
-
 // MARK: Creation
 
 std::shared_ptr<SettingsWindowController> SettingsWindowController::create(
@@ -77,8 +66,6 @@ std::shared_ptr<SettingsWindowController> SettingsWindowController::create(
     if (!overlayPreference) overlayPreference = OverlayPreference::create();
     if (!updatePresentation) updatePresentation = defaultUpdatePresentation;
     if (!confirm) confirm = presentConfirmation;
-    if (!chooseSaveURL) chooseSaveURL = DiagnosticReportPreviewController::presentSavePanel;
-    if (!writeReport) writeReport = DiagnosticReportPreviewController::writeAtomically;
     std::shared_ptr<SettingsWindowController> controller(new SettingsWindowController(
         std::move(load), std::move(clearImages), std::move(clearLogs), std::move(makeReport), std::move(isBusy),
         std::move(sectionDefaults), std::move(permissionsController), std::move(overlayPreference),
@@ -175,14 +162,6 @@ void SettingsWindowController::presentConfirmation(Window& window, const std::st
     alert->beginSheetModal(window, [completion = std::move(completion)](ModalResponse response) {
         completion(response == ModalResponses::alertSecondButtonReturn);
     });
-}
-
-void SettingsWindowController::onMain(std::function<void()> block) {
-    if (isMainThread()) {
-        block();
-    } else {
-        DispatchQueue::main()->async(std::move(block));
-    }
 }
 
 // MARK: Content and navigation
@@ -315,6 +294,13 @@ void SettingsWindowController::tableViewSelectionDidChange(TableView& tableView)
 }
 
 void SettingsWindowController::selectSection(SettingsSection section) {
+    // Selecting another row tells the table's delegate, which comes back here with the row in
+    // place and does the rest once.
+    const int row = rowOf(section);
+    if (sidebar_->selectedRow() != row) {
+        sidebar_->selectRowIndexes({row}, false);
+        return;
+    }
     selectedSection_ = section;
     if (sectionDefaults_) sectionDefaults_->set(lastSectionKey, PropertyListValue(rawValue(section)));
     if (section == SettingsSection::general) {
@@ -325,10 +311,6 @@ void SettingsWindowController::selectSection(SettingsSection section) {
         if (permissionsController_) permissionsController_->refresh();
         if (permissionsView_) permissionsView_->update();
     }
-    // Selecting the row tells the table's delegate, which comes back here and finds the row and
-    // the page in place.
-    const int row = rowOf(section);
-    if (sidebar_->selectedRow() != row) sidebar_->selectRowIndexes({row}, false);
 
     auto found = pages_.find(section);
     if (found == pages_.end()) return;

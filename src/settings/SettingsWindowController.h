@@ -2,11 +2,13 @@
 
 #include "platform/appkit/TableView.h"
 #include "platform/appkit/Window.h"
+#include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/UserDefaults.h"
 #include "settings/LaunchAtLoginController.h"
 #include "settings/PermissionSettingsController.h"
 #include "settings/SettingsSection.h"
 #include "settings/SettingsSnapshot.h"
+#include "ui/CloseKeyEquivalent.h"
 #include "ui/InterfaceIcon.h"
 #include "updates/UpdatePresentation.h"
 #include "windows/DiagnosticReportPreviewController.h"
@@ -37,10 +39,9 @@ class PermissionsSettingsView;
 
 // The Settings window: Command-W (Command alone) closes it; every other key equivalent takes
 // the window's standard handling.
-class SettingsWindow final : public platform::Window {
+class SettingsWindow final : public CloseKeyWindow {
 public:
-    using platform::Window::Window;
-    bool performKeyEquivalent(const platform::KeyEvent& event) override;
+    using CloseKeyWindow::CloseKeyWindow;
 };
 
 // The Settings window: a sidebar of sections beside the selected section's page. It builds
@@ -104,11 +105,8 @@ public:
     static UpdatePresentation defaultUpdatePresentation();
     // A warning alert as a sheet on the window: the title and detail over "Cancel" (the
     // default, Return) and "Clear"; true only when "Clear" ended it.
-    static void presentConfirmation(platform::Window& window, const std::string& title, const std::string& detail,
-                                    std::function<void(bool)> completion);
-    // Runs the block now on the main thread, otherwise queues it on the main queue.
-    static void onMain(std::function<void()> block);
-
+    static void presentConfirmation(platform::Window& window, const std::string& title,
+                                    const std::string& detail, std::function<void(bool)> completion);
     // Shows the window on the last selected section, loads afresh and starts the busy timer.
     void showWindow();
     // The same on the given section.
@@ -162,15 +160,12 @@ public:
     platform::Label& diagnosticWarning() const { return *diagnosticWarning_; }
     platform::Label& storageActionStatus() const { return *storageActionStatus_; }
     platform::Label& diagnosticActionStatus() const { return *diagnosticActionStatus_; }
-    DashboardView* usageDashboardView() const { return usageDashboardView_.get(); }
     PermissionsSettingsView* permissionsView() const { return permissionsView_.get(); }
     HelpSettingsView* helpView() const { return helpView_.get(); }
     DiagnosticReportPreviewController* reportPreview() const { return reportPreview_.get(); }
     bool isLoading() const { return loading_; }
     bool isClearing() const { return clearing_; }
     bool isConfirming() const { return confirming_; }
-    bool isPreparingReport() const { return preparingReport_; }
-    std::int64_t loadRevision() const { return loadRevision_; }
     bool hasBusyTimer() const { return busyTimer_ != nullptr; }
 
 private:
@@ -272,14 +267,7 @@ private:
 
 template <typename Value, typename Accept>
 std::function<void(Value)> SettingsWindowController::completion(Accept accept) {
-    std::weak_ptr<SettingsWindowController> weak = weak_from_this();
-    return [weak, accept](Value value) {
-        // Boxed, so that the hop to the main queue moves a pointer, not the value.
-        auto boxed = std::make_shared<Value>(std::move(value));
-        onMain([weak, accept, boxed] {
-            if (auto self = weak.lock()) accept(*self, std::move(*boxed));
-        });
-    };
+    return platform::completionOnMain<Value>(weak_from_this(), std::move(accept));
 }
 
 } // namespace tarpelix

@@ -9,4 +9,12 @@ bool isCloseWindowKeyEquivalent(const platform::KeyEvent& event) {
     return platform::text::lowercased(event.charactersIgnoringModifiers) == "w";
 }
 
+bool CloseKeyWindow::performKeyEquivalent(const platform::KeyEvent& event) {
+    if (isCloseWindowKeyEquivalent(event)) {
+        performClose();
+        return true;
+    }
+    return Window::performKeyEquivalent(event);
+}
+
 } // namespace tarpelix

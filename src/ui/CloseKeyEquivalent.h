@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/appkit/Events.h"
+#include "platform/appkit/Window.h"
 
 namespace tarpelix {
 
@@ -8,5 +9,12 @@ namespace tarpelix {
 // Command alone. Any other device-independent modifier (Shift, Option, Control, Caps Lock, Fn,
 // numeric pad, Help) disqualifies it; the device-dependent low bits are ignored.
 bool isCloseWindowKeyEquivalent(const platform::KeyEvent& event);
+
+// A window that that key equivalent closes, as its close button would.
+class CloseKeyWindow : public platform::Window {
+public:
+    using platform::Window::Window;
+    bool performKeyEquivalent(const platform::KeyEvent& event) override;
+};
 
 } // namespace tarpelix

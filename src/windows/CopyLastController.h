@@ -84,11 +84,7 @@ protected:
                 ++base.generation_;
                 ((*self).*accept)(std::move(value));
             };
-            if (platform::isMainThread()) {
-                deliver();
-            } else {
-                platform::DispatchQueue::main()->async(std::move(deliver));
-            }
+            platform::performOnMain(std::move(deliver));
         };
     }
 

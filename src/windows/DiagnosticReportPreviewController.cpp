@@ -157,16 +157,9 @@ void DiagnosticReportPreviewController::save() {
     setControlsEnabled(false);
     statusLabel_->setStringValue("");
     std::weak_ptr<DiagnosticReportPreviewController> weak = weak_from_this();
-    chooseSaveURL_(*window_, [weak](std::optional<std::filesystem::path> url) {
-        auto resume = [weak, url = std::move(url)] {
-            if (auto self = weak.lock()) self->chose(url);
-        };
-        if (isMainThread()) {
-            resume();
-        } else {
-            DispatchQueue::main()->async(std::move(resume));
-        }
-    });
+    chooseSaveURL_(*window_, completionOnMain<std::optional<std::filesystem::path>>(
+                                 weak, [](DiagnosticReportPreviewController& self,
+                                          std::optional<std::filesystem::path> url) { self.chose(url); }));
 }
 
 void DiagnosticReportPreviewController::chose(std::optional<std::filesystem::path> url) {

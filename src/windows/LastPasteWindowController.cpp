@@ -93,21 +93,6 @@ void LastPasteTextView::cancelOperation() {
     if (window()) window()->performClose();
 }
 
-void LastPasteDocumentView::fitToVisibleSize(Size visible) {
-    const double content = subviews().empty() ? frame().height() : subviews().front()->frame().height() + 2 * pageInset;
-    setFrameSize({visible.width, content});
-}
-
-void LastPasteDocumentView::layout() {
-    // The constraints have placed the content: grow or shrink to it, and let the scroll view
-    // show the new length.
-    if (subviews().empty()) return;
-    const double content = subviews().front()->frame().height() + 2 * pageInset;
-    if (content == frame().height()) return;
-    setFrameSize({frame().width(), content});
-    if (auto* scroll = enclosingScrollView(*this)) scroll->reflectScrolledClipView(scroll->contentView());
-}
-
 void LastPastePreviewBackground::viewDidChangeEffectiveAppearance() {
     View::viewDidChangeEffectiveAppearance();
     setNeedsDisplay(true);
@@ -154,7 +139,7 @@ LastPasteWindowController::LastPasteWindowController(Load load, ReadImage readIm
     outcomeLabel_ = InterfaceStyle::label("");
     metadataLabel_ = InterfaceStyle::label("", true);
     recoveryCard_ = InterfaceCardView::create();
-    documentView_ = std::make_shared<LastPasteDocumentView>();
+    documentView_ = std::make_shared<PageDocumentView>(pageInset, pageInset);
     previewView_ = std::make_shared<ImageView>();
     previewLabel_ = InterfaceStyle::label("No image available", true);
     pathTitle_ = InterfaceStyle::label("Uploaded path");
@@ -303,19 +288,7 @@ View& LastPasteWindowController::recoveryCard() const { return *recoveryCard_; }
 
 template <typename Value, typename Accept>
 std::function<void(Value)> LastPasteWindowController::onMain(Accept accept) {
-    std::weak_ptr<LastPasteWindowController> weak = weak_from_this();
-    return [weak, accept](Value value) {
-        // Boxed, so that the hop to the main queue copies a pointer, not the answer.
-        auto boxed = std::make_shared<Value>(std::move(value));
-        auto deliver = [weak, accept, boxed] {
-            if (auto self = weak.lock()) accept(*self, std::move(*boxed));
-        };
-        if (isMainThread()) {
-            deliver();
-        } else {
-            DispatchQueue::main()->async(std::move(deliver));
-        }
-    };
+    return completionOnMain<Value>(weak_from_this(), std::move(accept));
 }
 
 // MARK: Opening, loading and closing

@@ -7,6 +7,7 @@
 #include "platform/foundation/Bytes.h"
 #include "platform/foundation/Uuid.h"
 #include "storage/TransferStorage.h"
+#include "ui/PageDocumentView.h"
 
 #include <cstdint>
 #include <functional>
@@ -41,16 +42,6 @@ public:
     using platform::TextView::TextView;
     bool performKeyEquivalent(const platform::KeyEvent& event) override;
     void cancelOperation() override;
-};
-
-// The scroll view's document: flipped so the content starts at the top, as wide as the visible
-// area and as tall as its content (its one subview, inset 24 points below).
-class LastPasteDocumentView final : public platform::View, public platform::ScrollableDocument {
-public:
-    using platform::View::View;
-    bool isFlipped() const override { return true; }
-    void fitToVisibleSize(platform::Size visible) override;
-    void layout() override;
 };
 
 // The rounded, faintly filled area behind the preview thumbnail.
@@ -158,7 +149,7 @@ private:
     std::shared_ptr<platform::Label> outcomeLabel_;
     std::shared_ptr<platform::Label> metadataLabel_;
     std::shared_ptr<InterfaceCardView> recoveryCard_;
-    std::shared_ptr<LastPasteDocumentView> documentView_;
+    std::shared_ptr<PageDocumentView> documentView_;
     std::shared_ptr<platform::ViewConstraint> detailsHeight_;
     std::shared_ptr<platform::ImageView> previewView_;
     std::shared_ptr<platform::Label> previewLabel_;

@@ -80,6 +80,16 @@ TEST_F(LifecycleTest, PermissionRequestsDidChangeOnlyWhenReadinessChangesOrARequ
     EXPECT_EQ(count("permissionRequestsDidChange"), 2);
     EXPECT_EQ(controller->windowState().clipboard.detail, "Choose Always Allow in System Settings.");
 
+    // A granted request changes the readiness as it ends, and is still told only once.
+    permissions->performClipboardAction();
+    ASSERT_EQ(fake.clipboardRequests.size(), 2u);
+    fake.clipboard = ClipboardStatus::alwaysAllow;
+    fake.clipboardRequests[1](ClipboardPermissionSetup::Result::allowed);
+    EXPECT_EQ(count("permissionRequestsDidChange"), 3);
+    EXPECT_TRUE(controller->windowState().clipboard.allowed);
+    permissions->refresh(); // the granted readiness is already known
+    EXPECT_EQ(count("permissionRequestsDidChange"), 3);
+
     const int logins = count("refreshSettingsLogin");
     loginItems.status = LaunchAtLoginController::State::enabled;
     login->refresh();

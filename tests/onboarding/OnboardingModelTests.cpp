@@ -222,13 +222,56 @@ TEST(OnboardingModelTest, NothingIsWrittenBeforeSetupWasFirstPresented) {
     auto model = world.model();
     model->refresh();
     model->close();
+    model->recordFirstPasteSuccess();
+    EXPECT_TRUE(model->firstPasteVerified()); // kept in memory, written with the first presentation
     EXPECT_FALSE(model->continueSetup());
     EXPECT_FALSE(model->confirmTerminal(itermID));
     EXPECT_FALSE(model->finish());
     EXPECT_FALSE(world.stored());
     EXPECT_FALSE(std::filesystem::exists(world.defaults->file()));
     model->present();
-    EXPECT_TRUE(world.stored());
+    ASSERT_TRUE(world.stored());
+    EXPECT_EQ(nlohmann::json::parse(*world.stored())["firstPasteVerified"], true);
+}
+
+// The defaults file is replaced only when the progress to store differs from the stored one:
+// removing the file underneath the cached defaults shows whether anything was written.
+TEST(OnboardingModelTest, OnlyAChangedProgressRewritesTheDefaultsFile) {
+    ModelWorld world;
+    world.ready[itermID] = true;
+    auto model = world.model();
+    model->present();
+    ASSERT_TRUE(model->continueSetup());
+    const auto file = world.defaults->file();
+    ASSERT_TRUE(std::filesystem::remove(file));
+
+    model->refresh();                     // nothing changed
+    model->close();                       // only the visibility changed
+    model->present();                     // shown again where it stopped
+    EXPECT_FALSE(model->continueSetup()); // on the terminal step, which only a confirmation leaves
+    model->back();
+    model->back(); // nothing below welcome
+    EXPECT_FALSE(std::filesystem::exists(file));
+
+    model->recordFirstPasteSuccess();
+    ASSERT_TRUE(std::filesystem::remove(file)); // the verification was a change
+    model->recordFirstPasteSuccess();           // already verified
+    model->refresh();
+    EXPECT_FALSE(std::filesystem::exists(file));
+
+    ASSERT_TRUE(model->continueSetup());
+    ASSERT_TRUE(model->confirmTerminal(itermID)); // a real change
+    ASSERT_TRUE(std::filesystem::exists(file));
+    auto reloaded = world.model();
+    EXPECT_EQ(reloaded->selectedTerminalID(), itermID);
+    EXPECT_EQ(reloaded->furthestStep(), Step::permissions);
+    EXPECT_TRUE(reloaded->firstPasteVerified());
+
+    ASSERT_TRUE(std::filesystem::remove(file));
+    world.installed.terminals = {terminal(ghosttyID)}; // the chosen terminal was uninstalled
+    model->refresh();
+    ASSERT_TRUE(std::filesystem::exists(file));
+    EXPECT_FALSE(world.model()->selectedTerminalID());
 }
 
 TEST(OnboardingModelTest, ReconfirmingKeepsAFurtherStepAndAnotherTerminalResetsItToPermissions) {

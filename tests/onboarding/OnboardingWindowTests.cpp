@@ -17,6 +17,8 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
 
 using namespace tarpelix;
@@ -165,6 +167,7 @@ TEST_F(SetupWindowTest, ReturnFinishAndCommandWReportInOrder) {
         events.clear();
         show(c.stored);
         const Step before = model->step();
+        world.defaults->removeObject(OnboardingModel::preferenceKey); // only the key press can store it again
         c.act(*this);
         EXPECT_EQ(events, c.events);
         EXPECT_EQ(controller->window().isVisible(), c.visible);
@@ -172,8 +175,15 @@ TEST_F(SetupWindowTest, ReturnFinishAndCommandWReportInOrder) {
         if (c.events.empty()) {
             EXPECT_EQ(model->step(), before);
         }
+        if (!c.visible) {
+            // Closing (Command-W, or Return on a finished setup) saved the progress as it stands.
+            ASSERT_TRUE(world.stored());
+            const auto stored = nlohmann::json::parse(*world.stored());
+            EXPECT_EQ(stored["step"], static_cast<int>(model->furthestStep()));
+            EXPECT_EQ(stored["selectedTerminalID"], itermID);
+            EXPECT_EQ(stored["completed"], model->isCompleted());
+        }
     }
-    EXPECT_TRUE(world.stored()); // Command-W saved the progress
 }
 
 TEST_F(SetupWindowTest, AClickOnARowSelectsItButOpenDoesNot) {

@@ -1,10 +1,11 @@
 #include "SettingsWindowFixture.h"
 
 #include "platform/appkit/Application.h"
+#include "platform/appkit/ScreenReader.h"
 #include "platform/appkit/TableView.h"
 #include "platform/desktop/InputEvents.h"
-#include "platform/appkit/ScreenReader.h"
 #include "settings/HelpSettingsView.h"
+#include "settings/PermissionFakes.h"
 
 #include <algorithm>
 #include <chrono>
@@ -67,6 +68,21 @@ TEST_F(SettingsWindowTest, AHelpDestinationSwitchesThePageWithoutALoadAndKeepsFo
     EXPECT_EQ(controller->pageHost().subviews().front().get(), &controller->page(SettingsSection::permissions));
     EXPECT_EQ(loads.size(), loadsBefore);
     EXPECT_EQ(controller->window().firstResponder(), &controller->sidebar());
+}
+
+TEST_F(SettingsWindowTest, ChoosingASectionRefreshesItsModelOnce) {
+    FakePermissionSystem system;
+    controller = make(PermissionSettingsController::create(system.dependencies()));
+    controller->showWindow();
+    for (int round = 0; round < 2; ++round) {
+        controller->showSection(SettingsSection::storage);
+        const int before = system.accessibilityReads;
+        controller->showSection(SettingsSection::permissions);
+        EXPECT_EQ(system.accessibilityReads - before, 1) << "from another section";
+        controller->sidebar().selectRowIndexes({3}, false); // Storage, by the sidebar
+        controller->sidebar().selectRowIndexes({2}, false);
+        EXPECT_EQ(system.accessibilityReads - before, 2) << "by the sidebar";
+    }
 }
 
 TEST_F(SettingsWindowTest, OnlyTheNewestLoadIsAppliedAndEndsLoading) {

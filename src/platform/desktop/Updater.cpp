@@ -50,15 +50,6 @@ template <typename F> auto withState(F&& body) {
     return body(s);
 }
 
-// Runs the block on the main thread: at once there, else queued.
-void onMain(std::function<void()> block) {
-    if (isMainThread()) {
-        block();
-    } else {
-        DispatchQueue::main()->async(std::move(block));
-    }
-}
-
 std::size_t recordWindow(WindowRecord record, std::function<void()> acknowledgement) {
     return withState([&](UpdaterState& s) {
         s.windows.push_back(std::move(record));
@@ -177,7 +168,7 @@ struct UpdaterDriverAccess {
                     }
                     updater.userDriver_->showUpdateNotFound(
                         scenario.error, [weak = updater.weak_from_this(), session, error = scenario.error] {
-                            onMain([weak, session, error] {
+                            performOnMain([weak, session, error] {
                                 if (auto self = weak.lock()) finish(*self, session, error);
                             });
                         });
@@ -227,7 +218,7 @@ struct UpdaterDriverAccess {
     static void install(Updater& updater, const SessionPtr& session, const AppcastItem& item,
                         const std::optional<UpdaterError>& failure) {
         auto continuation = [weak = updater.weak_from_this(), session, item, failure] {
-            onMain([weak, session, item, failure] {
+            performOnMain([weak, session, item, failure] {
                 auto self = weak.lock();
                 if (!self || self->session_ != session || session->continuationUsed) return;
                 session->continuationUsed = true;

@@ -180,6 +180,14 @@ void DispatchQueue::syncBlock(const Block& block) {
     if (error) std::rethrow_exception(error);
 }
 
+void performOnMain(DispatchQueue::Block block) {
+    if (isMainThread()) {
+        block();
+    } else {
+        DispatchQueue::main()->async(std::move(block));
+    }
+}
+
 } // namespace tarpelix::platform
 
 namespace tarpelix::platform::detail {

@@ -72,4 +72,21 @@ private:
     std::shared_ptr<State> state_;
 };
 
+// Runs the block at once when called on the main thread, else asynchronously on the main queue:
+// for answers that may come from any thread and belong to the main thread.
+void performOnMain(DispatchQueue::Block block);
+
+// A completion that may be called on any thread: it hands its value to `accept` together with
+// the owner on the main thread, unless the owner is gone by then. The value is boxed, so the
+// hop to the main queue moves a pointer, not the value.
+template <typename Value, typename Owner, typename Accept>
+std::function<void(Value)> completionOnMain(std::weak_ptr<Owner> owner, Accept accept) {
+    return [owner = std::move(owner), accept = std::move(accept)](Value value) {
+        auto boxed = std::make_shared<Value>(std::move(value));
+        performOnMain([owner, accept, boxed] {
+            if (auto self = owner.lock()) accept(*self, std::move(*boxed));
+        });
+    };
+}
+
 } // namespace tarpelix::platform
