@@ -51,50 +51,38 @@ struct FakePermissionSystem {
 
     PermissionSettingsController::Dependencies dependencies() {
         return {
-            .accessibility =
-                [this] {
-                    ++accessibilityReads;
-                    return accessibility;
-                },
+            .accessibility = [this] { return ++accessibilityReads, accessibility; },
             .inputMonitoring = [this] { return inputMonitoring; },
             .clipboard = [this] { return clipboard; },
             .running = [this](const std::string& id) { return running[id]; },
-            .automation =
-                [this](const std::string& id, bool ask,
-                       PermissionSettingsController::Dependencies::AutomationAnswer answer) {
-                    probes.push_back({id, ask, std::move(answer)});
-                },
+            .automation = [this](const std::string& id, bool ask,
+                                 PermissionSettingsController::Dependencies::AutomationAnswer answer) {
+                probes.push_back({id, ask, std::move(answer)});
+            },
             .requestAccessibility = [this] { ++accessibilityRequests; },
-            .requestInputMonitoring =
-                [this] {
-                    ++inputMonitoringRequests;
-                    return inputMonitoringGrant;
-                },
-            .requestClipboard =
-                [this](PermissionSettingsController::Dependencies::ClipboardAnswer answer) {
-                    clipboardRequests.push_back(std::move(answer));
-                },
+            .requestInputMonitoring = [this] {
+                ++inputMonitoringRequests;
+                return inputMonitoringGrant;
+            },
+            .requestClipboard = [this](PermissionSettingsController::Dependencies::ClipboardAnswer answer) {
+                clipboardRequests.push_back(std::move(answer));
+            },
             .openPane = [this](const std::string& anchor) { panes.push_back(anchor); },
-            .installation =
-                [this](const std::string& id) {
-                    auto found = installations.find(id);
-                    return found == installations.end() ? Installation{installation::Missing{}}
-                                                        : found->second;
-                },
-            .checkGhostty =
-                [this](const std::string& url,
-                       PermissionSettingsController::Dependencies::CompatibilityAnswer answer) {
-                    checks.push_back({url, std::move(answer)});
-                },
-            .openApplication =
-                [this](const std::string& url, std::function<void(bool)> answer) {
-                    opens.push_back({url, std::move(answer)});
-                },
-            .openURL =
-                [this](const std::string& url) {
-                    urls.push_back(url);
-                    return openURLSucceeds;
-                },
+            .installation = [this](const std::string& id) {
+                auto found = installations.find(id);
+                return found == installations.end() ? Installation{installation::Missing{}} : found->second;
+            },
+            .checkGhostty = [this](const std::string& url,
+                                   PermissionSettingsController::Dependencies::CompatibilityAnswer answer) {
+                checks.push_back({url, std::move(answer)});
+            },
+            .openApplication = [this](const std::string& url, std::function<void(bool)> answer) {
+                opens.push_back({url, std::move(answer)});
+            },
+            .openURL = [this](const std::string& url) {
+                urls.push_back(url);
+                return openURLSucceeds;
+            },
         };
     }
 };
