@@ -1,5 +1,6 @@
 #include "onboarding/OnboardingModel.h"
 
+#include "platform/foundation/JsonReader.h"
 #include "platform/foundation/UserDefaults.h"
 
 #include <nlohmann/json.hpp>
@@ -18,22 +19,6 @@ const std::string& rawValue(OnboardingModel::LoginChoice choice) {
 
 namespace {
 
-struct Rejected {};
-
-bool requiredBool(const nlohmann::json& object, const char* key) {
-    auto found = object.find(key);
-    if (found == object.end() || !found->is_boolean()) throw Rejected{};
-    return found->get<bool>();
-}
-
-// An optional value: absent or null is none; anything else must be a string.
-std::optional<std::string> optionalString(const nlohmann::json& object, const char* key) {
-    auto found = object.find(key);
-    if (found == object.end() || found->is_null()) return std::nullopt;
-    if (!found->is_string()) throw Rejected{};
-    return found->get<std::string>();
-}
-
 Step later(Step a, Step b) { return static_cast<int>(a) >= static_cast<int>(b) ? a : b; }
 
 } // namespace
@@ -42,13 +27,12 @@ OnboardingModel::Progress OnboardingModel::load(const platform::UserDefaults& de
     auto data = defaults.data(preferenceKey);
     if (!data) return {};
     try {
-        const auto object = nlohmann::json::parse(data->begin(), data->end());
+        using namespace platform::json;
+        const auto object = parse(std::string_view(reinterpret_cast<const char*>(data->data()), data->size()));
         if (!object.is_object()) return {};
         Progress progress;
         progress.presented = requiredBool(object, "presented");
-        auto step = object.find("step");
-        if (step == object.end() || !step->is_number_integer()) return {};
-        const auto raw = step->get<std::int64_t>();
+        const auto raw = requiredInt64(object, "step");
         if (raw < 0 || raw >= stepCount) return {};
         progress.step = static_cast<Step>(raw);
         progress.selectedTerminalID = optionalString(object, "selectedTerminalID");
@@ -60,9 +44,7 @@ OnboardingModel::Progress OnboardingModel::load(const platform::UserDefaults& de
             else return {};
         }
         return progress;
-    } catch (const Rejected&) {
-        return {};
-    } catch (const nlohmann::json::exception&) {
+    } catch (const platform::JsonDecodingError&) {
         return {};
     }
 }
