@@ -2,7 +2,7 @@
 // remote pane, real storage and diagnostics, and an upload transport the test holds.
 #pragma once
 
-#include "support/LocalStores.h"
+#include "model/TerminalUnavailable.h"
 #include "paste/PasteCoordinator.h"
 #include "platform/desktop/AccessibilityControl.h"
 #include "platform/desktop/AppleEventsControl.h"
@@ -12,16 +12,17 @@
 #include "platform/desktop/PasteboardControl.h"
 #include "platform/desktop/SimulatedTerminal.h"
 #include "platform/desktop/WorkspaceControl.h"
-#include "session/ProcessInspector.h"
-#include "storage/TransferStorage.h"
 #include "platform/foundation/LinuxProfile.h"
 #include "platform/process/ProcessTable.h"
+#include "session/ProcessInspector.h"
+#include "storage/TransferStorage.h"
+#include "support/LocalStores.h"
 #include "support/MainLoop.h"
+#include "support/PaneInput.h"
 #include "support/PrivateNamespace.h"
 #include "support/SilentServer.h"
 #include "support/TemporaryDirectory.h"
 #include "support/TestImages.h"
-#include "model/TerminalUnavailable.h"
 
 #include <gtest/gtest.h>
 
@@ -39,7 +40,7 @@ namespace tarpelix::testing {
 
 using platform::SimulatedTerminal;
 
-inline constexpr std::uint16_t keyV = 9;
+inline constexpr auto keyV = static_cast<std::uint16_t>(PasteEventTap::triggerKeyCode);
 inline constexpr std::uint16_t keyA = 0;
 
 inline const std::string focusOrInputChanged = "Paste cancelled — focus or input changed";
@@ -242,35 +243,14 @@ protected:
         return feedback.explanation;
     }
 
-    // Control+V as the keyboard makes it (the character it types is ^V).
-    static platform::EventDelivery pressControlV() {
-        auto down = platform::InputEventsControl::keyEvent(keyV, true, platform::EventFlag::control);
-        down->keyboardSetUnicodeString(u"\x16");
-        auto delivery = platform::InputEventsControl::deliver(down);
-        platform::InputEventsControl::deliver(platform::InputEventsControl::keyEvent(keyV, false));
-        return delivery;
-    }
     // The shell in the pane waits for one line and prints it between "GOT[" and "]".
-    void shellReadsALine(const std::string& handle) {
-        terminal->type(handle, "IFS= read -r line; echo \"GO\"\"T[$line]\"\n");
-    }
+    void shellReadsALine(const std::string& handle) { testing::shellReadsALine(*terminal, handle); }
 
-    // Ends the line the shell waits for and returns what it received.
+    // Ends the line the shell waits for and returns what it received: a line it prints after
+    // the call, never one it printed before.
     std::string lineTheShellReceived(const std::string& handle) {
-        platform::InputEventsControl::waitUntilDelivered();
-        terminal->type(handle, "\n");
-        std::string text;
-        runMainUntil(
-            [&] {
-                text = terminal->output(handle);
-                const auto start = text.rfind("GOT[");
-                return start != std::string::npos && text.find(']', start) != std::string::npos;
-            },
-            30);
-        auto start = text.rfind("GOT[");
-        if (start == std::string::npos) return "<nothing: " + text + ">";
-        start += 4;
-        return text.substr(start, text.find(']', start) - start);
+        if (auto line = testing::lineTheShellReceived(*terminal, handle)) return *line;
+        return "<nothing: " + terminal->output(handle) + ">";
     }
 
     static platform::EventDelivery pressKey(std::uint16_t code) {

@@ -8,22 +8,13 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <regex>
-#include <sstream>
 #include <unistd.h>
 
 namespace tarpelix::testing {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string contents(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // The demo, with what it printed on standard output and on standard error.
 struct DemoRun {
@@ -37,7 +28,7 @@ DemoRun runDemo(const std::vector<std::string>& arguments) {
     std::vector<std::string> command{TARPELIX_DEMO};
     command.insert(command.end(), arguments.begin(), arguments.end());
     const auto result = runCommand(command, {}, directory.file("errors"));
-    return {result.status, result.output, contents(directory.file("errors"))};
+    return {result.status, result.output, readFile(directory.file("errors"))};
 }
 
 TEST(Demo, GoesFromAFirstLaunchThroughSetupAndBothPastesToTheQuit) {
@@ -95,7 +86,7 @@ TEST(Demo, GoesFromAFirstLaunchThroughSetupAndBothPastesToTheQuit) {
         for (const auto& entry : fs::directory_iterator(pictures)) {
             const auto file = entry.path().filename().string();
             if (file.size() == name.size() + 7 && file.substr(3, name.size()) == name && file.ends_with(".png")) {
-                drawn = contents(entry.path()).starts_with("\x89PNG\r\n\x1a\n");
+                drawn = readFile(entry.path()).starts_with("\x89PNG\r\n\x1a\n");
             }
         }
         EXPECT_TRUE(drawn) << name;

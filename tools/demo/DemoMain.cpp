@@ -25,6 +25,7 @@
 #include "platform/foundation/MainThread.h"
 #include "support/PrivateNamespace.h"
 #include "support/SSHServer.h"
+#include "support/TemporaryDirectory.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -73,11 +74,12 @@ void printPaste(const std::string& name, const Scenario::Paste& paste, const Byt
         return;
     }
     if (paste.record->confirmedRemotePath) {
-        std::ifstream remote(*paste.record->confirmedRemotePath, std::ios::binary);
-        Bytes uploaded((std::istreambuf_iterator<char>(remote)), std::istreambuf_iterator<char>());
-        line("  remote file", std::to_string(uploaded.size()) + " bytes" +
-                                  (isPNG(image) ? (uploaded == image ? ", identical to the copied PNG" : ", DIFFERENT")
-                                                : ", the TIFF converted to PNG"));
+        const auto uploaded = testing::readFile(*paste.record->confirmedRemotePath);
+        const bool identical = uploaded == std::string(image.begin(), image.end());
+        line("  remote file",
+             std::to_string(uploaded.size()) + " bytes" +
+                 (isPNG(image) ? (identical ? ", identical to the copied PNG" : ", DIFFERENT")
+                               : ", the TIFF converted to PNG"));
     }
     printRecord(*paste.record);
 }

@@ -10,6 +10,7 @@
 #include "platform/appkit/Button.h"
 #include "platform/appkit/Label.h"
 #include "platform/appkit/Menu.h"
+#include "platform/appkit/Renderer.h"
 #include "platform/appkit/TableView.h"
 #include "platform/appkit/Window.h"
 #include "platform/appkit/WindowDisplay.h"
@@ -21,20 +22,19 @@
 #include "platform/desktop/PasteboardControl.h"
 #include "platform/desktop/Workspace.h"
 #include "platform/desktop/WorkspaceControl.h"
-#include "platform/appkit/Renderer.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/RunLoop.h"
 #include "settings/PermissionActionRow.h"
 #include "settings/SettingsWindowController.h"
 #include "storage/TransferStorage.h"
+#include "support/PaneInput.h"
+#include "support/TemporaryDirectory.h"
 #include "windows/DiagnosticReportPreviewController.h"
 #include "windows/LastPasteWindowController.h"
 #include "windows/PasteOverlayController.h"
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -42,18 +42,6 @@ namespace tarpelix::demo {
 
 using namespace platform;
 using Step = OnboardingModel::Step;
-
-namespace {
-
-constexpr std::uint16_t keyV = 9;
-
-std::size_t occurrences(const std::string& text, const std::string& word) {
-    std::size_t count = 0;
-    for (auto at = text.find(word); at != std::string::npos; at = text.find(word, at + word.size())) ++count;
-    return count;
-}
-
-} // namespace
 
 bool Scenario::run(const std::shared_ptr<AppDelegate>& application) {
     app_ = application;
@@ -208,7 +196,7 @@ bool Scenario::everydayPaste() {
 
 bool Scenario::pasteImage(const Bytes& image, Paste& paste) {
     const auto& pane = world_.sshPane;
-    shellReadsALine(pane);
+    testing::shellReadsALine(*world_.ghostty, pane);
     if (isPNG(image)) {
         DesktopControl::copyPNG(image);
     } else {
@@ -287,33 +275,16 @@ bool Scenario::waitArmed() {
 
 bool Scenario::pressControlV() {
     std::printf("  Control+V\n");
-    auto down = InputEventsControl::keyEvent(keyV, true, EventFlag::control);
-    down->keyboardSetUnicodeString(u"\x16");
-    const bool held = InputEventsControl::deliver(down).swallowed;
-    InputEventsControl::deliver(InputEventsControl::keyEvent(keyV, false));
+    const bool held = testing::pressControlV().swallowed;
     if (!held) fail("Control+V was not held for the pane");
     return held;
 }
 
-void Scenario::shellReadsALine(const std::string& pane) {
-    world_.ghostty->type(pane, "IFS= read -r line; echo \"GO\"\"T[$line]\"\n");
-}
-
 std::optional<std::string> Scenario::readLine(const std::string& pane) {
-    auto& ghostty = *world_.ghostty;
-    const auto seen = occurrences(ghostty.output(pane), "GOT[");
-    InputEventsControl::waitUntilDelivered();
-    ghostty.type(pane, "\n");
-    std::string output;
-    const bool answered = runUntil(
-        [&] {
-            output = ghostty.output(pane);
-            return occurrences(output, "GOT[") > seen && output.find(']', output.rfind("GOT[")) != std::string::npos;
-        },
-        30);
-    if (!answered) return std::nullopt;
-    const auto start = output.rfind("GOT[") + 4;
-    return output.substr(start, output.find(']', start) - start);
+    return testing::lineTheShellReceived(*world_.ghostty, pane, 30,
+                                         [this](const std::function<bool()>& condition, double seconds) {
+                                             return runUntil(condition, seconds);
+                                         });
 }
 
 // MARK: Windows
@@ -406,17 +377,15 @@ bool Scenario::saveReport() {
         })) {
         return false;
     }
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream saved;
-    saved << in.rdbuf();
-    reportSaved = saved.str() == text;
-    line("report file", std::to_string(saved.str().size()) + " bytes, " +
+    const auto saved = testing::readFile(path.string());
+    reportSaved = saved == text;
+    line("report file", std::to_string(saved.size()) + " bytes, " +
                             (reportSaved ? "the text reviewed" : "NOT the text reviewed"));
     // Redacted: nothing of the host, the paths or the user.
     const auto* account = ::getpwuid(::geteuid());
     const std::string user = account ? account->pw_name : "root";
     for (const std::string& secret : std::vector<std::string>{"127.0.0.1", "/tmp/", "/home/", ".png", "@" + user}) {
-        if (saved.str().find(secret) != std::string::npos) {
+        if (saved.find(secret) != std::string::npos) {
             reportSaved = false;
             fail("the saved report holds \"" + secret + "\"");
         }
@@ -478,6 +447,11 @@ bool Scenario::chooseInStatusMenu(const std::string& choice, const std::optional
         chosen = AppKitControl::chooseMenuItem(choice);
         if (!chosen) AppKitControl::dismissMenu();
     });
+    // The timer's block refers to this frame: it must not outlive it, whichever way it is left.
+    struct InvalidatedOnExit {
+        RunLoopTimer& timer;
+        ~InvalidatedOnExit() { timer.invalidate(); }
+    } const invalidated{*timer};
     AppKitControl::clickStatusItem(*app_->statusItem());
     if (!chosen) fail("the status menu did not open or had no \"" + choice + "\"");
     return chosen;

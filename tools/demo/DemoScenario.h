@@ -80,8 +80,7 @@ private:
     bool waitArmed();
     // Control+V through the desktop's event stream; true when the application held it.
     bool pressControlV();
-    // The shell of the pane reads one line; readLine() ends it and answers what it read.
-    void shellReadsALine(const std::string& pane);
+    // Ends the line the pane's shell reads (testing::shellReadsALine) and answers what it read.
     std::optional<std::string> readLine(const std::string& pane);
 
     OnboardingWindowController& setup() const;

@@ -4,11 +4,13 @@
 #include "platform/appkit/Menu.h"
 #include "platform/appkit/ScreenReader.h"
 #include "platform/appkit/Window.h"
+#include "platform/foundation/Date.h"
+#include "platform/imageio/ImageSource.h"
 #include "support/TestImages.h"
 
-#include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <optional>
 
 namespace tarpelix::demo {
 
@@ -36,14 +38,20 @@ void fail(const std::string& message) {
     std::fflush(stderr);
 }
 
+namespace {
+// The type the image's signature declares, when it is one the application reads.
+std::optional<std::string> imageType(const Bytes& data) {
+    const auto source = platform::ImageSource::create(data);
+    return source ? source->type() : std::nullopt;
+}
+} // namespace
+
 bool isPNG(const Bytes& data) {
-    static const unsigned char signature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-    return data.size() >= 8 && std::equal(signature, signature + 8, data.begin());
+    return imageType(data) == platform::ImageType::png;
 }
 
 bool isTIFF(const Bytes& data) {
-    return data.size() >= 4 && ((data[0] == 'I' && data[1] == 'I' && data[2] == 42 && data[3] == 0) ||
-                                (data[0] == 'M' && data[1] == 'M' && data[2] == 0 && data[3] == 42));
+    return imageType(data) == platform::ImageType::tiff;
 }
 
 Bytes screenshot() {
@@ -103,15 +111,13 @@ std::string describe(const PasteFeedback& feedback) {
     return text;
 }
 
-std::string isoDate(platform::Date date) { return DiagnosticReport::isoTimestamp(date); }
-
 void printRecord(const TransferRecord& record) {
     line("stored record", record.json());
     const auto date = [](platform::Date value) {
         // The seconds as stored (shortest round trip), then the date they stand for.
         char seconds[32];
         const auto end = std::to_chars(seconds, seconds + sizeof seconds, value.secondsSinceReferenceDate).ptr;
-        return std::string(seconds, end) + " s since 2001-01-01 = " + isoDate(value);
+        return std::string(seconds, end) + " s since 2001-01-01 = " + DiagnosticReport::isoTimestamp(value);
     };
     line("  createdAt", date(record.createdAt));
     line("  updatedAt", date(record.updatedAt));

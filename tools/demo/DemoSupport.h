@@ -5,7 +5,6 @@
 #include "model/PasteFeedback.h"
 #include "model/TransferRecord.h"
 #include "platform/foundation/Bytes.h"
-#include "platform/foundation/Date.h"
 
 #include <filesystem>
 #include <string>
@@ -27,6 +26,8 @@ void line(const std::string& label, const std::string& value);
 // "demo: message" on stderr.
 void fail(const std::string& message);
 
+// Whether the bytes are a PNG, or a TIFF, by the signature the application's image reader
+// recognises.
 bool isPNG(const platform::Bytes& data);
 bool isTIFF(const platform::Bytes& data);
 // A desktop of 1440 × 900 with a terminal window on it.
@@ -35,8 +36,6 @@ platform::Bytes screenshot();
 platform::Bytes chart();
 
 std::string describe(const PasteFeedback& feedback);
-// ISO 8601 in UTC, milliseconds included: 2026-01-02T03:04:05.678Z.
-std::string isoDate(platform::Date date);
 // The record's JSON as stored, then each date in seconds since 2001-01-01 beside its reading.
 void printRecord(const TransferRecord& record);
 

@@ -414,9 +414,8 @@ void stagesStack(View& content, double x, double top) {
 }
 
 void drawToolkit(GraphicsContext& g, const std::string& state) {
-    // The desktop's Increase Contrast follows the state while it is drawn.
-    const bool previous = Workspace::accessibilityDisplayShouldIncreaseContrast();
-    DesktopControl::setIncreaseContrast(state == "contrast");
+    // The desktop is pinned, its Increase Contrast following the state, while it is drawn.
+    const PinnedDesktop pinned(state == "contrast");
     auto window =
         Window::create({0, 0, toolkitWidth, toolkitHeight}, WindowStyle::titled | WindowStyle::closable);
     window->setTitle("Toolkit");
@@ -440,7 +439,6 @@ void drawToolkit(GraphicsContext& g, const std::string& state) {
     window->makeFirstResponder(focused.get());
     drawWindow(g, *window);
     window->orderOut();
-    DesktopControl::setIncreaseContrast(previous);
 }
 
 // MARK: toolkit-menus: the status item's menu, open below it
@@ -543,9 +541,8 @@ double iconGrid(View& content, double x, double top) {
 }
 
 void drawInterfaceToolkit(GraphicsContext& g, const std::string& state) {
-    // The desktop's Increase Contrast follows the state while it is drawn.
-    const bool previous = Workspace::accessibilityDisplayShouldIncreaseContrast();
-    DesktopControl::setIncreaseContrast(state == "contrast");
+    // The desktop is pinned, its Increase Contrast following the state, while it is drawn.
+    const PinnedDesktop pinned(state == "contrast");
     auto window =
         Window::create({0, 0, interfaceWidth, interfaceHeight}, WindowStyle::titled | WindowStyle::closable);
     window->setTitle("Interface Toolkit");
@@ -609,7 +606,6 @@ void drawInterfaceToolkit(GraphicsContext& g, const std::string& state) {
     window->makeKeyAndOrderFront();
     drawWindow(g, *window);
     window->orderOut();
-    DesktopControl::setIncreaseContrast(previous);
 }
 
 // MARK: toolkit-sheets: an alert and a save panel, each shown as a sheet on its window

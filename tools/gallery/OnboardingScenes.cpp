@@ -11,12 +11,10 @@
 #include "onboarding/OnboardingLifecycleController.h"
 #include "onboarding/OnboardingWindowController.h"
 #include "platform/appkit/Button.h"
-#include "platform/desktop/SystemSettingsControl.h"
-#include "platform/desktop/Workspace.h"
 #include "platform/desktop/WorkspaceControl.h"
 #include "platform/foundation/UserDefaults.h"
-#include "settings/PermissionSettingsController.h"
 #include "settings/PermissionActionRow.h"
+#include "settings/PermissionSettingsController.h"
 
 #include <atomic>
 #include <filesystem>
@@ -143,8 +141,7 @@ PasteFeedback feedback(PasteFeedback::Stage stage, std::optional<PasteFeedback::
 }
 
 void drawSetup(GraphicsContext& g, const std::string& page, const std::string& state, Size contentSize) {
-    const bool contrast = Workspace::accessibilityDisplayShouldIncreaseContrast();
-    DesktopControl::setIncreaseContrast(state == "contrast");
+    const PinnedDesktop pinned(state == "contrast");
     const Setup setup = setupFor(page, state);
     for (const auto& id : setup.installed) {
         const std::string name = id == ghosttyID ? "Ghostty" : id == itermID ? "iTerm2" : "Terminal";
@@ -198,7 +195,6 @@ void drawSetup(GraphicsContext& g, const std::string& page, const std::string& s
     for (const auto& id : setup.installed) WorkspaceControl::uninstallApplication(id);
     std::error_code ignored;
     std::filesystem::remove(file, ignored);
-    DesktopControl::setIncreaseContrast(contrast);
 }
 
 Scene setupScene(const std::string& page, std::vector<std::string> states) {

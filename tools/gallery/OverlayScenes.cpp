@@ -5,8 +5,6 @@
 
 #include "model/PasteFeedback.h"
 #include "platform/appkit/Path.h"
-#include "platform/desktop/SystemSettingsControl.h"
-#include "platform/desktop/Workspace.h"
 #include "platform/foundation/Uuid.h"
 #include "windows/PasteOverlayController.h"
 
@@ -28,8 +26,7 @@ constexpr Size overlaySize = PasteOverlayController::size;
 constexpr Size sceneSize{columns * overlaySize.width + (columns + 1) * gap, rows * overlaySize.height + (rows + 1) * gap};
 
 void drawPasteOverlay(GraphicsContext& g, const std::string& state) {
-    const bool previous = Workspace::accessibilityDisplayShouldIncreaseContrast();
-    DesktopControl::setIncreaseContrast(state == "contrast");
+    const PinnedDesktop pinned(state == "contrast");
     g.fill(Path::rect({{0, 0}, sceneSize}), Color::windowBackgroundColor());
 
     std::vector<std::optional<Outcome>> shown = {std::nullopt,      Outcome::success,   Outcome::failed,
@@ -60,7 +57,6 @@ void drawPasteOverlay(GraphicsContext& g, const std::string& state) {
         drawWindow(g, *presented);
         g.restoreGState();
     }
-    DesktopControl::setIncreaseContrast(previous);
 }
 
 } // namespace
