@@ -8,10 +8,12 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 #include <new>
+#include <string_view>
 #include <system_error>
 
 namespace tarpelix::platform {
@@ -32,89 +34,179 @@ std::optional<bool> PropertyListValue::convertedToBoolean() const {
 
 namespace {
 
-void appendEscaped(std::string& out, std::string_view text) {
-    for (char c : text) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '\r': // a reader turns a bare carriage return into a line feed
-            out += "&#13;";
-            break;
-        default:
-            out.push_back(c);
+// The XML form of a list, written within the limits its reading applies: at most `maximumSize`
+// bytes (nothing is appended that would pass it, so the text never grows beyond), `maximumValues`
+// values and `maximumDepth` levels. The bytes of its strings, keys and data are fewer than the
+// text's, so they stay within `maximumExpandedBytes` too.
+class XMLWriter {
+public:
+    struct TooLarge {};
+
+    XMLWriter() {
+        put("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+            "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+            "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+            "<plist version=\"1.0\">\n");
+    }
+
+    std::string finish() {
+        out_ += closing; // the room for it was kept
+        return std::move(out_);
+    }
+
+    void value(const PropertyListValue& value, std::size_t level) {
+        std::visit([&](const auto& content) { write(content, level); }, value.storage());
+    }
+
+    void dictionary(const PropertyListValue::Dictionary& content, std::size_t level) {
+        open();
+        if (content.empty()) {
+            line(level, "<dict/>");
+        } else {
+            line(level, "<dict>");
+            for (const auto& [key, item] : content) {
+                auto* text = item.get<std::string>();
+                if (!PropertyList::xmlCanCarry(key) || (text && !PropertyList::xmlCanCarry(*text))) continue;
+                indent(level + 1);
+                put("<key>");
+                escaped(key);
+                put("</key>\n");
+                value(item, level + 1);
+            }
+            line(level, "</dict>");
+        }
+        --depth_;
+    }
+
+private:
+    void write(bool content, std::size_t level) {
+        count();
+        line(level, content ? "<true/>" : "<false/>");
+    }
+    void write(std::int64_t content, std::size_t level) {
+        count();
+        line(level, "<integer>" + std::to_string(content) + "</integer>");
+    }
+    void write(double content, std::size_t level) {
+        count();
+        indent(level);
+        put("<real>");
+        if (std::isnan(content)) {
+            put("nan");
+        } else if (std::isinf(content)) {
+            put(content > 0 ? "+infinity" : "-infinity");
+        } else {
+            char buffer[32];
+            auto written = std::to_chars(buffer, buffer + sizeof buffer, content); // shortest round trip
+            put(std::string_view(buffer, written.ptr));
+        }
+        put("</real>\n");
+    }
+    void write(const std::string& content, std::size_t level) {
+        count();
+        indent(level);
+        put("<string>");
+        escaped(content);
+        put("</string>\n");
+    }
+    void write(const Bytes& content, std::size_t level) {
+        count();
+        indent(level);
+        put("<data>");
+        reserve((content.size() + 2) / 3 * 4); // the Base64 text's length, known before it is made
+        put(base64Encode(content));
+        put("</data>\n");
+    }
+    void write(const PropertyListValue::Array& content, std::size_t level) {
+        open();
+        if (content.empty()) {
+            line(level, "<array/>");
+        } else {
+            line(level, "<array>");
+            for (const auto& item : content) {
+                auto* text = item.get<std::string>();
+                if (!text || PropertyList::xmlCanCarry(*text)) value(item, level + 1);
+            }
+            line(level, "</array>");
+        }
+        --depth_;
+    }
+    void write(const PropertyListValue::Dictionary& content, std::size_t level) { dictionary(content, level); }
+
+    // A container is a value and a level.
+    void open() {
+        count();
+        if (++depth_ > PropertyList::maximumDepth) throw TooLarge{};
+    }
+    void count() {
+        if (++values_ > PropertyList::maximumValues) throw TooLarge{};
+    }
+
+    void line(std::size_t level, std::string_view text) {
+        indent(level);
+        put(text);
+        put("\n");
+    }
+    void indent(std::size_t level) {
+        const std::size_t tabs = std::min(level, PropertyList::maximumIndentation);
+        reserve(tabs);
+        out_.append(tabs, '\t');
+    }
+
+    // Text with `&`, `<`, `>` and carriage returns as references, measured before it is appended.
+    void escaped(std::string_view text) {
+        std::size_t length = text.size();
+        for (char c : text)
+            length += c == '&' ? 4 : c == '<' || c == '>' ? 3 : c == '\r' ? 4 : 0;
+        reserve(length);
+        for (char c : text) {
+            switch (c) {
+            case '&':
+                out_ += "&amp;";
+                break;
+            case '<':
+                out_ += "&lt;";
+                break;
+            case '>':
+                out_ += "&gt;";
+                break;
+            case '\r': // a reader turns a bare carriage return into a line feed
+                out_ += "&#13;";
+                break;
+            default:
+                out_.push_back(c);
+            }
         }
     }
-}
 
-void appendReal(std::string& out, double value) {
-    if (std::isnan(value)) {
-        out += "nan";
-    } else if (std::isinf(value)) {
-        out += value > 0 ? "+infinity" : "-infinity";
-    } else {
-        char buffer[32];
-        auto written = std::to_chars(buffer, buffer + sizeof buffer, value); // shortest round trip
-        out.append(buffer, written.ptr);
+    void put(std::string_view text) {
+        reserve(text.size());
+        out_ += text;
     }
-}
+    // Refuses the list when `count` more bytes, with the closing tag still to come, would pass
+    // the size a file is read at.
+    void reserve(std::size_t count) const {
+        if (count > PropertyList::maximumSize - closing.size() - out_.size()) throw TooLarge{};
+    }
 
-void appendValue(std::string& out, const PropertyListValue& value, std::size_t indent) {
-    const std::string tabs(indent, '\t');
-    std::visit(
-        [&](const auto& content) {
-            using T = std::decay_t<decltype(content)>;
-            out += tabs;
-            if constexpr (std::is_same_v<T, bool>) {
-                out += content ? "<true/>\n" : "<false/>\n";
-            } else if constexpr (std::is_same_v<T, std::int64_t>) {
-                out += "<integer>" + std::to_string(content) + "</integer>\n";
-            } else if constexpr (std::is_same_v<T, double>) {
-                out += "<real>";
-                appendReal(out, content);
-                out += "</real>\n";
-            } else if constexpr (std::is_same_v<T, std::string>) {
-                out += "<string>";
-                appendEscaped(out, content);
-                out += "</string>\n";
-            } else if constexpr (std::is_same_v<T, Bytes>) {
-                out += "<data>" + base64Encode(content) + "</data>\n";
-            } else if constexpr (std::is_same_v<T, PropertyListValue::Array>) {
-                if (content.empty()) {
-                    out += "<array/>\n";
-                    return;
-                }
-                out += "<array>\n";
-                for (const auto& item : content) {
-                    auto* text = item.template get<std::string>();
-                    if (!text || PropertyList::xmlCanCarry(*text)) appendValue(out, item, indent + 1);
-                }
-                out += tabs + "</array>\n";
-            } else {
-                if (content.empty()) {
-                    out += "<dict/>\n";
-                    return;
-                }
-                out += "<dict>\n";
-                for (const auto& [key, item] : content) {
-                    auto* text = item.template get<std::string>();
-                    if (!PropertyList::xmlCanCarry(key) || (text && !PropertyList::xmlCanCarry(*text)))
-                        continue;
-                    out += tabs + "\t<key>";
-                    appendEscaped(out, key);
-                    out += "</key>\n";
-                    appendValue(out, item, indent + 1);
-                }
-                out += tabs + "</dict>\n";
-            }
-        },
-        value.storage());
+    static constexpr std::string_view closing = "</plist>\n";
+
+    std::string out_;
+    std::size_t values_ = 0;
+    std::size_t depth_ = 0;
+};
+
+// The text `write` makes of a writer, or none when the list would not read back.
+template <typename Write> std::optional<std::string> writtenXML(Write&& write) {
+    try {
+        XMLWriter writer;
+        write(writer);
+        return writer.finish();
+    } catch (const XMLWriter::TooLarge&) {
+        return std::nullopt;
+    } catch (const std::bad_alloc&) {
+        return std::nullopt;
+    }
 }
 
 } // namespace
@@ -155,14 +247,15 @@ std::optional<PropertyListValue> PropertyList::readFile(const std::string& path)
     }
 }
 
-std::string PropertyList::xml(const PropertyListValue& value) {
-    std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                      "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
-                      "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
-                      "<plist version=\"1.0\">\n";
-    auto* text = value.get<std::string>();
-    if (!text || xmlCanCarry(*text)) appendValue(out, value, 0);
-    return out + "</plist>\n";
+std::optional<std::string> PropertyList::xml(const PropertyListValue& value) {
+    return writtenXML([&](XMLWriter& writer) {
+        auto* text = value.get<std::string>();
+        if (!text || xmlCanCarry(*text)) writer.value(value, 0);
+    });
+}
+
+std::optional<std::string> PropertyList::xml(const PropertyListValue::Dictionary& dictionary) {
+    return writtenXML([&](XMLWriter& writer) { writer.dictionary(dictionary, 0); });
 }
 
 } // namespace tarpelix::platform

@@ -34,6 +34,7 @@ public:
 
     // The value when it holds exactly that type, else none.
     template <typename T> const T* get() const { return std::get_if<T>(&storage_); }
+    template <typename T> T* get() { return std::get_if<T>(&storage_); }
     const Storage& storage() const { return storage_; }
 
     // An integer or a real as a double; a Boolean is not a number.
@@ -76,11 +77,19 @@ std::optional<PropertyListValue> readFile(const std::string& path);
 // other strings.
 bool xmlCanCarry(std::string_view text);
 
-// The XML form of a value, which `parse` reads back equal. A string XML cannot carry (see
-// `xmlCanCarry`) is left out of its array, and a dictionary entry whose key or value is one is
-// left out of its dictionary, so that the rest stays readable; such a string at the top writes
-// a list that holds no value.
-std::string xml(const PropertyListValue& value);
+// How many levels the XML form indents: deeper values are written at this depth, so a deep list
+// whose content fits is not refused for its tabs.
+inline constexpr std::size_t maximumIndentation = 16;
+
+// The XML form of a value, which `parse` and `readFile` read back equal; none when that text
+// would be longer than `maximumSize` or hold more values or levels than a list that is read may
+// (the writing stops there, so it never holds more than `maximumSize`). A string XML cannot
+// carry (see `xmlCanCarry`) is left out of its array, and a dictionary entry whose key or value
+// is one is left out of its dictionary, so that the rest stays readable; such a string at the
+// top writes a list that holds no value.
+std::optional<std::string> xml(const PropertyListValue& value);
+// The same for a dictionary, without copying it into a value first.
+std::optional<std::string> xml(const PropertyListValue::Dictionary& dictionary);
 
 } // namespace PropertyList
 } // namespace tarpelix::platform

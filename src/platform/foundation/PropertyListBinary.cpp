@@ -141,9 +141,10 @@ private:
             return object.low == 0x0 || object.low == 0x8 || object.low == 0x9 || object.low == 0xF
                        ? std::optional(object)
                        : std::nullopt;
-        case 0x1: // integer of 2^n bytes, at most 8
+        case 0x1: // integer of 2^n bytes, at most 16
         case 0x2: // real of 2^n bytes: 4 or 8
-            if (object.low > 3 || (object.kind == 0x2 && object.low < 2)) return std::nullopt;
+            if (object.low > (object.kind == 0x1 ? 4 : 3) || (object.kind == 0x2 && object.low < 2))
+                return std::nullopt;
             object.length = std::uint64_t{1} << object.low;
             break;
         case 0x3: // date
@@ -208,10 +209,20 @@ private:
         case 0x0:
             if (object->low == 0x8 || object->low == 0x9) visit.value.emplace(object->low == 0x9);
             break;
-        case 0x1:
-            // Up to four bytes unsigned; eight bytes two's complement.
-            visit.value.emplace(static_cast<std::int64_t>(bigEndian(content, object->length)));
+        case 0x1: {
+            // Up to four bytes unsigned; eight bytes two's complement. Sixteen bytes, as writers
+            // store an unsigned value past the largest signed one, only when the value fits in
+            // eight: zero above a 64-bit two's complement, or all ones above a negative one.
+            if (object->length < 16) {
+                visit.value.emplace(static_cast<std::int64_t>(bigEndian(content, object->length)));
+                break;
+            }
+            const std::uint64_t upper = bigEndian(content, 8);
+            const auto lower = static_cast<std::int64_t>(bigEndian(content + 8, 8));
+            if (upper != 0 && (upper != ~std::uint64_t{0} || lower >= 0)) return std::nullopt;
+            visit.value.emplace(lower);
             break;
+        }
         case 0x2:
             if (object->length == 4)
                 visit.value.emplace(static_cast<double>(

@@ -21,7 +21,8 @@ void UserDefaults::loadIfNeeded() const {
     if (loaded_) return;
     loaded_ = true;
     auto root = PropertyList::readFile(file_);
-    if (auto* dictionary = root ? root->get<PropertyListValue::Dictionary>() : nullptr) values_ = *dictionary;
+    if (auto* dictionary = root ? root->get<PropertyListValue::Dictionary>() : nullptr)
+        values_ = std::move(*dictionary);
 }
 
 std::optional<PropertyListValue> UserDefaults::object(std::string_view key) const {
@@ -87,22 +88,25 @@ bool UserDefaults::synchronize() {
 }
 
 bool UserDefaults::persist() {
-    PropertyListValue::Dictionary snapshot;
+    std::optional<std::string> text;
     std::uint64_t generation = 0;
     {
         std::lock_guard lock(mutex_);
         loadIfNeeded();
-        snapshot = values_;
+        // Written from the values themselves, not a copy: they may be as large as a list that is
+        // read, and the text stops at the size a file is read at.
+        text = PropertyList::xml(values_);
         generation = generation_;
     }
     std::lock_guard write(writeMutex_);
-    // Each snapshot holds every earlier change, so an older one never overwrites a newer.
+    // Each text holds every earlier change, so an older one never overwrites a newer.
     if (generation < writtenGeneration_) return true;
+    // Values whose text would not be read back keep the file that is: they stay in memory.
+    if (!text) return false;
     try {
         std::error_code ignored; // a directory that cannot be made fails the write below
         std::filesystem::create_directories(file_.parent_path(), ignored);
-        auto xml = PropertyList::xml(PropertyListValue(std::move(snapshot)));
-        files::replaceFileAtomically(file_, reinterpret_cast<const std::uint8_t*>(xml.data()), xml.size(),
+        files::replaceFileAtomically(file_, reinterpret_cast<const std::uint8_t*>(text->data()), text->size(),
                                      0600);
     } catch (const std::system_error&) {
         return false;

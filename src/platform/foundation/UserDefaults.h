@@ -15,8 +15,9 @@ namespace tarpelix::platform {
 
 // The application's preferences: typed values by key, kept in one XML property-list file.
 // Values are read once and cached; every change replaces the whole file atomically (mode
-// 0600). A missing or unreadable file reads as empty, and the next change replaces it. Any
-// thread may use an instance.
+// 0600). A missing or unreadable file reads as empty, and the next change replaces it. Values
+// whose file would be too large to read back are not written: the file that reads is kept.
+// Any thread may use an instance.
 class UserDefaults {
 public:
     // The application's own: "$XDG_CONFIG_HOME/Tarpelix/UserDefaults.plist" (or under
@@ -43,8 +44,9 @@ public:
     void set(std::string_view key, PropertyListValue value);
     void removeObject(std::string_view key);
 
-    // Writes the current values now; false when the file could not be replaced (the values
-    // stay in memory and every later change tries again).
+    // Writes the current values now; false when the file could not be replaced or the values
+    // would not read back from it (the values stay in memory and every later change tries
+    // again).
     bool synchronize();
 
 private:

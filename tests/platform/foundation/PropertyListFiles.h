@@ -9,6 +9,7 @@
 #include <initializer_list>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tarpelix::testing::plist {
@@ -97,6 +98,52 @@ inline std::string nestedBinary(std::size_t depth) {
 
 inline std::optional<platform::PropertyListValue> parse(const std::string& bytes) {
     return platform::PropertyList::parse(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+}
+
+
+// {"a": [[…[leaf, leaf, …]…]]}: `depth` arrays, the innermost holding `references` references
+// to one `leaf` object. A small file that reads as a deep list of many values.
+inline std::string deepShared(const std::string& leaf, std::size_t depth, std::size_t references) {
+    BinaryList list;
+    list.referenceSize = 2;
+    const std::uint64_t leafIndex = depth + 2;
+    list.objects.push_back(marker(0xD, 1) + bigEndian(1, 2) + bigEndian(2, 2));
+    list.objects.push_back(asciiObject("a"));
+    for (std::size_t level = 1; level < depth; ++level)
+        list.objects.push_back(marker(0xA, 1) + bigEndian(level + 2, 2));
+    std::string innermost = marker(0xA, references);
+    for (std::size_t i = 0; i < references; ++i)
+        innermost += bigEndian(leafIndex, 2);
+    list.objects.push_back(innermost);
+    list.objects.push_back(leaf);
+    return list.bytes();
+}
+
+// {"a": [data, data, …]}: `references` references to one data object of `size` bytes.
+inline std::string sharedData(std::size_t size, std::size_t references) {
+    BinaryList list;
+    list.referenceSize = 1;
+    list.offsetSize = 4;
+    std::string array = marker(0xA, references);
+    array += std::string(references, '\x03');
+    list.objects = {marker(0xD, 1) + "\x01\x02", asciiObject("a"), array, marker(0x4, size) + std::string(size, 'd')};
+    return list.bytes();
+}
+
+// `<plist` with distinct short attributes up to about `size` bytes, around `<true/>`.
+inline std::string manyAttributes(std::size_t size) {
+    std::string text = R"(<?xml version="1.0" encoding="UTF-8"?><plist)";
+    const std::string_view letters = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+    for (std::size_t n = 0; text.size() + 32 < size; ++n) {
+        text += ' ';
+        std::size_t rest = n;
+        do {
+            text += letters[rest % letters.size()];
+            rest /= letters.size();
+        } while (rest > 0);
+        text += "=''";
+    }
+    return text + "><true/></plist>";
 }
 
 } // namespace tarpelix::testing::plist

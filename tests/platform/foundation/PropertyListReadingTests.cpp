@@ -25,7 +25,7 @@ std::string inPlist(const std::string& body) {
 }
 
 std::optional<PropertyListValue> roundTrip(const PropertyListValue& value) {
-    return parse(PropertyList::xml(value));
+    return parse(PropertyList::xml(value).value());
 }
 
 } // namespace
@@ -206,7 +206,7 @@ TEST(PropertyListReading, ReadsBinaryListsAndRefusesWhatTheirTableDoesNotHold) {
         {"a count past the file",
          changed([](auto& l) { l.objects[0] = marker(0xA, 1000) + bigEndian(1, 4); })},
         {"a 16-byte count", changed([](auto& l) { l.objects[0] = arrayOf({1}, 4, 16); })},
-        {"a 16-byte integer", changed([](auto& l) { l.objects[1] = "\x14" + bigEndian(1, 16); })},
+        {"a 16-byte integer past 64 bits", changed([](auto& l) { l.objects[1] = "\x14" + bigEndian(1, 8) + bigEndian(0, 8); })},
         {"a 2-byte real", changed([](auto& l) { l.objects[5] = std::string("\x21\x00\x00", 3); })},
         {"a kind with no meaning", changed([](auto& l) { l.objects[1] = "\x90"; })},
         {"a key that is no string", changed([](auto& l) { l.objects[16] = "\x09"; })},

@@ -93,7 +93,7 @@ TEST(UserDefaults, ConvertsToABooleanOnlyFromBooleansAndNumbersZeroOrOne) {
     auto defaults = UserDefaults::create(directory.file("defaults.plist"));
     for (const auto& c : cases) {
         defaults->set("key", c.value);
-        EXPECT_EQ(defaults->boolean("key"), c.expected) << PropertyList::xml(c.value);
+        EXPECT_EQ(defaults->boolean("key"), c.expected) << PropertyList::xml(c.value).value_or("");
     }
     EXPECT_FALSE(defaults->boolean("absent"));
 }
