@@ -79,6 +79,8 @@ std::string DiagnosticEvent::json() const {
 
 DiagnosticEvent DiagnosticEvent::decode(std::string_view line) {
     namespace json = platform::json;
+    // Longer than any event can be: damaged, and not worth parsing.
+    if (line.size() > maxLineBytes) throw DiagnosticError::corruptLog;
     auto object = json::parse(line);
     json::requireObject(object, "event");
     for (const auto& item : object.items()) {

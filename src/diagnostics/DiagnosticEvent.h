@@ -5,6 +5,7 @@
 #include "platform/foundation/Date.h"
 #include "platform/foundation/Uuid.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
@@ -30,6 +31,12 @@ std::optional<DiagnosticStage> diagnosticStageFrom(std::string_view text);
 struct DiagnosticEvent {
     static constexpr std::int64_t maxDurationMilliseconds = 86'400'000;
     static constexpr std::int64_t maxByteCount = 1'000'000'000'000;
+    // The longest line (line feed excluded) that can hold an event. The encoder writes at
+    // most 292 bytes: every optional present, the longest case names, 20-character integers
+    // and a 24-character timestamp. Written with each of the 179 characters inside its
+    // strings (keys and values) as a 6-byte \u00XX escape, the same event takes 1,187 bytes;
+    // the bound leaves a margin over that. A longer line is damaged and never parsed.
+    static constexpr std::size_t maxLineBytes = 1'536;
 
     platform::Date timestamp;
     platform::Uuid operationID;
@@ -50,7 +57,8 @@ struct DiagnosticEvent {
     // Throws EncodingError when the timestamp is not finite.
     std::string json() const;
 
-    // The strict reader: an unknown key is DiagnosticError::corruptLog, a value out of
+    // The strict reader: a line longer than maxLineBytes or with an unknown key is
+    // DiagnosticError::corruptLog (the long line unparsed), a value out of
     // bounds DiagnosticError::invalidEvent; a missing key, a wrong type, an unknown name or
     // text that is not a JSON object is platform::JsonDecodingError.
     static DiagnosticEvent decode(std::string_view line);

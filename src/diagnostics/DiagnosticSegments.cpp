@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <memory>
+#include <optional>
 #include <sys/stat.h>
 
 namespace tarpelix {
@@ -39,6 +40,12 @@ void createDirectories(const std::filesystem::path& directory) {
         partial /= component;
         if (::mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) throwErrno("mkdir");
     }
+}
+
+// The largest segment file the store writes: a segment stops growing at the segment limit,
+// and only a single line longer than that limit makes one larger.
+std::size_t largestSegmentFile(const DiagnosticPolicy& policy) {
+    return std::max(static_cast<std::size_t>(policy.segmentByteLimit), DiagnosticEvent::maxLineBytes + 1);
 }
 
 double modificationTime(const struct stat& status) {
@@ -164,6 +171,7 @@ void DiagnosticStore::loadAndPrune() {
         found.erase(found.begin());
     }
 
+    const auto largestFile = largestSegmentFile(policy_);
     std::vector<Segment> kept;
     for (const auto& file : found) {
         // Opened without following links and without blocking, and checked again through
@@ -173,18 +181,23 @@ void DiagnosticStore::loadAndPrune() {
         if (::fstat(descriptor.get(), &status) != 0) throwErrno("fstat");
         if (!S_ISREG(status.st_mode)) throw DiagnosticError::unavailable;
         if (::fchmod(descriptor.get(), 0600) != 0) throwErrno("fchmod");
-        auto bytes = files::readAll(descriptor.get());
+        // A file larger than the store writes is damaged and is not read: none of its lines
+        // count. The read stops past the bound too, for a file that grew since its size was taken.
+        std::optional<platform::Bytes> bytes;
+        if (status.st_size >= 0 && static_cast<std::uint64_t>(status.st_size) <= largestFile) {
+            bytes = files::readAtMost(descriptor.get(), largestFile);
+        }
         descriptor.close();
-        std::string content(bytes.begin(), bytes.end());
+        std::string content = bytes ? std::string(bytes->begin(), bytes->end()) : std::string();
 
-        bool damaged = !content.empty() && content.back() != '\n';
+        bool damaged = !bytes || (!content.empty() && content.back() != '\n');
         std::vector<DiagnosticEvent> events;
         std::size_t start = 0;
         while (start < content.size()) {
             auto end = content.find('\n', start);
             if (end == std::string::npos) end = content.size();
             if (end > start) {
-                try {
+                try { // a line longer than any event is refused before it is parsed
                     events.push_back(DiagnosticEvent::decode(std::string_view(content).substr(start, end - start)));
                 } catch (...) {
                     damaged = true;
