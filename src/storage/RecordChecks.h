@@ -3,6 +3,11 @@
 #include "model/PasteAttempt.h"
 #include "model/TransferRecord.h"
 
+#include <nlohmann/json_fwd.hpp>
+
+#include <cstddef>
+#include <string_view>
+
 namespace tarpelix {
 
 // The checks the store applies to every record and latest attempt it writes or reads;
@@ -17,5 +22,26 @@ void checkLatestAttempt(const PasteAttempt& attempt);
 // that stepped back must not make the final state of the current paste look older than the
 // state already held (or than its own creation), which would get it refused.
 PasteAttempt attemptKeepingTimeForward(PasteAttempt incoming, const std::optional<PasteAttempt>& held);
+
+// What the store reads of a stored payload: a row whose payload is not a blob, or is larger
+// than its table's limit, or holds more values or levels than these, is damaged and is never
+// loaded or parsed. The largest payloads the application can write are about 2.2 MB (a record
+// or attempt whose destination is the largest that `ssh -G` may report, 1 MiB of characters
+// that JSON escapes) and about 1 MB for the usage ledger (a century of daily use and 10,000
+// machines); real ones are under 1 KB and under 50 KB. Real payloads nest two levels deep and
+// hold a few dozen values, the ledger one per day and machine.
+struct StoredPayloadLimit {
+    std::size_t bytes;
+    std::size_t values;
+    std::size_t depth = 32;
+};
+inline constexpr StoredPayloadLimit recordPayloadLimit{8 * 1024 * 1024, 4096};
+inline constexpr StoredPayloadLimit attemptPayloadLimit{8 * 1024 * 1024, 4096};
+inline constexpr StoredPayloadLimit ledgerPayloadLimit{8 * 1024 * 1024, 262'144};
+
+// Parses a stored payload as JSON, refusing it (platform::JsonDecodingError) as soon as it is
+// found to hold more values or levels than `limit` allows, so that what it costs stays within
+// a small multiple of the limit whatever its shape.
+nlohmann::json parseStoredPayload(std::string_view payload, const StoredPayloadLimit& limit);
 
 } // namespace tarpelix

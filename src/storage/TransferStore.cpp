@@ -20,12 +20,23 @@ constexpr std::int64_t currentSchemaVersion = 3;
 
 std::string idText(const platform::Uuid& id) { return id.uuidString(); }
 
-// A transfers row's payload as a checked record; a bad row is a database failure.
-TransferRecord decodeRecordRow(const std::optional<std::string>& payload) {
-    if (!payload) throw StorageError::databaseFailure;
+// The payload column as a statement's result, or NULL when it is not a blob of at most `limit`
+// bytes. The cases run in order, and typeof() and length() of a blob read no content, so an
+// oversized or foreign payload is never loaded.
+std::string boundedPayload(const StoredPayloadLimit& limit) {
+    return "CASE WHEN typeof(payload) <> 'blob' THEN NULL WHEN length(payload) > " + std::to_string(limit.bytes) +
+           " THEN NULL ELSE payload END";
+}
+
+// A transfers row as a checked record; a bad row is a database failure. The payload must be the
+// record of the row's own id: one that names another record would otherwise replace it.
+TransferRecord decodeRecordRow(const std::string& idType, const std::string& id,
+                               const std::optional<std::string>& payload) {
+    if (!payload || idType != "text") throw StorageError::databaseFailure;
     TransferRecord record;
     try {
-        record = TransferRecord::fromJson(platform::json::parse(*payload));
+        record = TransferRecord::fromJson(parseStoredPayload(*payload, recordPayloadLimit));
+        if (record.id.uuidString() != id) throw StorageError::databaseFailure;
         // A path this record's upload could not have confirmed is never offered: the record is
         // read without it.
         if (!hasAcceptableRemotePath(record)) record.confirmedRemotePath.reset();
@@ -230,8 +241,13 @@ void TransferStore::loadRows() {
     referenced_.clear();
     missing_.clear();
     retainedBytes_ = 0;
-    auto statement = database_->prepare("SELECT id, created_at, payload FROM transfers ORDER BY created_at DESC, id DESC");
-    while (statement.step()) putRow({statement.real(1), statement.text(0)}, Row{decodeRecordRow(statement.blob(2)), {}});
+    static const std::string all = "SELECT id, created_at, typeof(id), " + boundedPayload(recordPayloadLimit) +
+                                   " FROM transfers ORDER BY created_at DESC, id DESC";
+    auto statement = database_->prepare(all);
+    while (statement.step()) {
+        auto id = statement.text(0);
+        putRow({statement.real(1), id}, Row{decodeRecordRow(statement.text(2), id, statement.blob(3)), {}});
+    }
     measureRetainedFiles();
     rowsLoaded_ = true;
 }
@@ -349,12 +365,13 @@ void TransferStore::writeRecord(const TransferRecord& record, bool inserting, st
 }
 
 std::optional<PasteAttempt> TransferStore::readLatestAttempt() {
-    auto statement = database_->prepare("SELECT payload FROM latest_attempt WHERE slot = 1");
+    static const std::string read = "SELECT " + boundedPayload(attemptPayloadLimit) + " FROM latest_attempt WHERE slot = 1";
+    auto statement = database_->prepare(read);
     if (!statement.step()) return std::nullopt;
     auto payload = statement.blob(0);
     try {
         if (!payload) throw StorageError::invalidRecord;
-        auto attempt = PasteAttempt::fromJson(platform::json::parse(*payload));
+        auto attempt = PasteAttempt::fromJson(parseStoredPayload(*payload, attemptPayloadLimit));
         checkLatestAttempt(attempt);
         return attempt;
     } catch (const platform::JsonDecodingError&) {
@@ -372,12 +389,13 @@ void TransferStore::writeLatestAttempt(const PasteAttempt& attempt) {
 }
 
 std::optional<PasteUsageLedger> TransferStore::readLedger() {
-    auto statement = database_->prepare("SELECT payload FROM paste_usage WHERE slot = 1");
+    static const std::string read = "SELECT " + boundedPayload(ledgerPayloadLimit) + " FROM paste_usage WHERE slot = 1";
+    auto statement = database_->prepare(read);
     if (!statement.step()) return std::nullopt;
     auto payload = statement.blob(0);
     if (!payload) throw StorageError::databaseFailure;
     try {
-        return PasteUsageLedger::fromJson(platform::json::parse(*payload));
+        return PasteUsageLedger::fromJson(parseStoredPayload(*payload, ledgerPayloadLimit));
     } catch (const platform::JsonDecodingError&) {
         throw StorageError::databaseFailure;
     }
