@@ -1,17 +1,18 @@
 // The application started over folders that another program left damaged, oversized or odd:
 // it starts, stays within a memory a user would accept, quits when asked and leaves files that
-// read. Run as the built executable, so the peak is the whole process's, from the kernel.
+// read. Run as the built executable, so the peak is the whole process's.
 
 #include "platform/foundation/PropertyList.h"
+#include "storage/TransferStore.h"
 #include "support/TemporaryDirectory.h"
 
 #include "platform/foundation/PropertyListFiles.h"
+#include "storage/StorageTestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <signal.h>
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -47,6 +48,17 @@ struct Run {
     long peakKB = 0;      // the process's maximum resident size
 };
 
+// A field of a process's status, as a number.
+long statusField(pid_t pid, std::string_view field) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.starts_with(field)) return std::stol(line.substr(field.size()));
+    return -1;
+}
+
+long peakResidentKB(pid_t pid) { return statusField(pid, "VmHWM:"); }
+
 // Whether the process catches `signal`: its run loop turns SIGTERM into a quit request only once
 // it runs, and before that the signal ends it as any process.
 bool catches(pid_t pid, int signal) {
@@ -80,10 +92,11 @@ Run launch(const fs::path& configHome, const fs::path& dataHome, const std::func
         if (::waitpid(pid, nullptr, WNOHANG) == pid) return run; // ended by itself
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+    // The kernel's figure for a waited child would include what this process held when it
+    // spawned it: the peak is read off the running process instead.
+    run.peakKB = peakResidentKB(pid);
     ::kill(pid, SIGTERM);
-    rusage usage{};
-    ::wait4(pid, &run.status, 0, &usage);
-    run.peakKB = usage.ru_maxrss;
+    ::waitpid(pid, &run.status, 0);
     std::fprintf(stderr, "peak %ld kB\n", run.peakKB);
     return run;
 }
@@ -138,4 +151,118 @@ TEST(ApplicationLaunch, DeepDefaultsAreKeptAndRewrittenReadable) {
     ASSERT_TRUE(again);
     EXPECT_TRUE(again->contains("onboardingProgress"));
     EXPECT_TRUE(again->contains("a") && again->at("a") == original->at("a"));
+}
+
+namespace {
+
+// The data folder after one paste: a record with its retained PNG, the latest attempt and the
+// usage ledger, written by the store itself.
+tarpelix::TransferRecord storeOnePaste(const fs::path& folder) {
+    namespace support = tarpelix::testing;
+    tarpelix::TransferStore::Options options;
+    options.root = folder;
+    options.scheduleMaintenance = false;
+    auto store = tarpelix::TransferStore::open(options);
+    const double now = Date::now().secondsSinceReferenceDate;
+    auto record = store->create(support::succeeded(support::makeRecord(now, 40'000)), support::pngBytes(40'000));
+    store->saveLatestAttempt(support::attemptFor(record.id, now, now));
+    return record;
+}
+
+void execute(const fs::path& database, const std::string& sql) {
+    sqlite3* connection = nullptr;
+    ASSERT_EQ(sqlite3_open(database.c_str(), &connection), SQLITE_OK);
+    char* message = nullptr;
+    EXPECT_EQ(sqlite3_exec(connection, sql.c_str(), nullptr, nullptr, &message), SQLITE_OK) << (message ? message : "");
+    sqlite3_free(message);
+    sqlite3_close(connection);
+}
+
+constexpr std::size_t megabyte = 1'000'000;
+
+// A check that the statement still answers `expected`: the damaged value is still in the
+// database, neither read into a record nor replaced.
+std::function<bool()> stillAnswers(const fs::path& folder, const std::string& query, const std::string& expected) {
+    EXPECT_EQ(tarpelix::testing::querySingle(folder / "transfers.sqlite3", query), expected) << query;
+    return [=] { return tarpelix::testing::querySingle(folder / "transfers.sqlite3", query) == expected; };
+}
+
+std::string blobOf(const std::string& sql) { return "CAST(" + sql + " AS BLOB)"; }
+// `count` copies of one ASCII character, made inside SQLite.
+std::string repeated(char c, std::size_t count) {
+    return "replace(hex(zeroblob(" + std::to_string(count / 2) + ")), '00', '" + std::string(2, c) + "')";
+}
+
+
+} // namespace
+
+// Files of the data folder that another program grew far past anything the application writes:
+// it starts over each in bounded memory, reading none of it whole, and leaves it as it found it
+// or, for a damaged diagnostic segment, deletes it as it deletes any damaged segment.
+TEST(ApplicationLaunch, OversizedDataFilesAreNotReadWhole) {
+    const struct {
+        const char* name;
+        // Damages the folder after one paste; returns what must be true of it after the run.
+        std::function<std::function<bool()>(const fs::path& folder, const tarpelix::TransferRecord&)> damage;
+    } cases[] = {
+        {"a 300 MB record payload",
+         [](const fs::path& folder, const tarpelix::TransferRecord& record) {
+             const auto row = " WHERE id = '" + record.id.uuidString() + "'";
+             execute(folder / "transfers.sqlite3", "UPDATE transfers SET payload = zeroblob(" +
+                                                      std::to_string(300 * megabyte) + ")" + row);
+             return stillAnswers(folder, "SELECT length(payload) FROM transfers" + row, std::to_string(300 * megabyte));
+         }},
+        {"a 300 MB record payload as text",
+         [](const fs::path& folder, const tarpelix::TransferRecord& record) {
+             const auto row = " WHERE id = '" + record.id.uuidString() + "'";
+             execute(folder / "transfers.sqlite3",
+                     "UPDATE transfers SET payload = " + repeated(' ', 300 * megabyte) + row);
+             return stillAnswers(folder, "SELECT typeof(payload) || length(payload) FROM transfers" + row,
+                                 "text" + std::to_string(300 * megabyte));
+         }},
+        {"a 20 MB record payload nested 10 million deep",
+         [](const fs::path& folder, const tarpelix::TransferRecord& record) {
+             const auto row = " WHERE id = '" + record.id.uuidString() + "'";
+             execute(folder / "transfers.sqlite3",
+                     "UPDATE transfers SET payload = " +
+                         blobOf(repeated('[', 10 * megabyte) + " || " + repeated(']', 10 * megabyte)) + row);
+             return stillAnswers(folder, "SELECT length(payload) FROM transfers" + row, std::to_string(20 * megabyte));
+         }},
+        {"a 100 MB latest attempt",
+         [](const fs::path& folder, const tarpelix::TransferRecord&) {
+             execute(folder / "transfers.sqlite3",
+                     "UPDATE latest_attempt SET payload = " + blobOf(repeated('[', 100 * megabyte)));
+             return stillAnswers(folder, "SELECT length(payload) FROM latest_attempt", std::to_string(100 * megabyte));
+         }},
+        {"a 100 MB usage ledger",
+         [](const fs::path& folder, const tarpelix::TransferRecord&) {
+             execute(folder / "transfers.sqlite3",
+                     "UPDATE paste_usage SET payload = " + blobOf(repeated('[', 100 * megabyte)));
+             return stillAnswers(folder, "SELECT length(payload) FROM paste_usage", std::to_string(100 * megabyte));
+         }},
+        {"a retained image grown to 1 GB",
+         [](const fs::path& folder, const tarpelix::TransferRecord& record) {
+             const auto image = folder / "images" / (record.id.uuidString() + ".png");
+             fs::resize_file(image, 1'000 * megabyte); // sparse: no disk for it
+             return std::function<bool()>([image] { return fs::file_size(image) == 1'000 * megabyte; });
+         }},
+        {"a 4.9 MB diagnostic segment of one deep line",
+         [](const fs::path& folder, const tarpelix::TransferRecord&) {
+             fs::create_directories(folder / "diagnostics");
+             const auto segment = folder / "diagnostics" / ("diagnostic-" + Uuid::random().uuidString() + ".jsonl");
+             std::ofstream(segment) << std::string(4'900'000, '[') << '\n';
+             return std::function<bool()>([segment] { return !fs::exists(segment); });
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TemporaryDirectory home;
+        const fs::path config = home.file("config"), data = home.file("data");
+        const auto folder = data / "Tarpelix";
+        const auto record = storeOnePaste(folder);
+        const auto holds = c.damage(folder, record);
+        const auto run = launch(config, data, [&] { return setupRecorded(config); });
+        expectStartedAndQuit(run);
+        EXPECT_TRUE(holds());
+    }
 }
