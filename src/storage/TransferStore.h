@@ -100,7 +100,7 @@ private:
     // Directories and files.
     void verifyDirectories() const;
     static void makePrivateDirectory(const std::filesystem::path& directory);
-    std::optional<std::int64_t> retainedFileSize(const std::string& filename) const;
+    std::optional<std::int64_t> retainedFileSize(const TransferRecord& record) const;
     void measureRetainedFiles();
     std::vector<std::filesystem::path> ownedImageFiles() const;
     void removeFile(const std::filesystem::path& path);

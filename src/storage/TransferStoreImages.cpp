@@ -6,9 +6,11 @@
 #include "storage/RetainedImageName.h"
 #include "storage/SQLiteDatabase.h"
 
+#include <cerrno>
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace tarpelix {
@@ -16,11 +18,41 @@ namespace tarpelix {
 namespace files = platform::files;
 
 
+namespace {
+
+// The most PNG bytes a paste hands over (the clipboard capture's processing limit): a
+// retained file larger than this was never written by a paste, and is never read.
+constexpr std::int64_t retainedImageReadLimit = 100'000'000;
+
+// Exactly `size` bytes from `fd`, or none when the file ends before them or goes on after
+// them (it changed since its size was taken). Reads at most one byte past `size`.
+std::optional<platform::Bytes> readExactly(int fd, std::size_t size) {
+    platform::Bytes bytes(size);
+    std::size_t filled = 0;
+    for (;;) {
+        std::uint8_t extra = 0;
+        const bool atEnd = filled == size;
+        ssize_t n = atEnd ? ::read(fd, &extra, 1) : ::read(fd, bytes.data() + filled, size - filled);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throw std::system_error(errno, std::generic_category(), "read");
+        }
+        if (atEnd) return n == 0 ? std::optional(std::move(bytes)) : std::nullopt;
+        if (n == 0) return std::nullopt;
+        filled += static_cast<std::size_t>(n);
+    }
+}
+
+} // namespace
+
 // MARK: Files
 
-std::optional<std::int64_t> TransferStore::retainedFileSize(const std::string& filename) const {
-    auto status = files::statusIfExists(images_ / filename);
+// The size of a record's retained file, when it is present and is the file the store wrote:
+// a file of another size than the record's image is not its image, and counts as absent.
+std::optional<std::int64_t> TransferStore::retainedFileSize(const TransferRecord& record) const {
+    auto status = files::statusIfExists(images_ / *record.localFilename);
     if (!status || !S_ISREG(status->st_mode)) return std::nullopt;
+    if (static_cast<std::int64_t>(status->st_size) != record.imageSize) return std::nullopt;
     return static_cast<std::int64_t>(status->st_size);
 }
 
@@ -28,7 +60,7 @@ std::optional<std::int64_t> TransferStore::retainedFileSize(const std::string& f
 void TransferStore::measureRetainedFiles() {
     for (const auto& key : referenced_) {
         auto& row = rows_.at(key);
-        setRetainedSize(key, row, retainedFileSize(*row.record.localFilename));
+        setRetainedSize(key, row, retainedFileSize(row.record));
     }
 }
 
@@ -88,7 +120,15 @@ bool TransferStore::passesSafeOpen(const TransferRecord& record, platform::Bytes
         status.st_nlink != 1) {
         return false;
     }
-    if (contents) *contents = files::readAll(file.get());
+    // A file of another size than the record's image, or larger than any paste's, is not the
+    // image the store wrote: it counts as missing, and none of it is read.
+    if (static_cast<std::int64_t>(status.st_size) != record.imageSize || record.imageSize > retainedImageReadLimit) {
+        return false;
+    }
+    if (!contents) return true;
+    auto bytes = readExactly(file.get(), static_cast<std::size_t>(record.imageSize));
+    if (!bytes) return false;
+    *contents = std::move(*bytes);
     return true;
 }
 
@@ -188,7 +228,7 @@ void TransferStore::recoverInterruptedWrites() {
         for (const auto& record : records) {
             if (activeOperations_.count(record.id)) continue;
             auto recovered = record;
-            if (recovered.localFilename && !retainedFileSize(*recovered.localFilename)) recovered.localFilename.reset();
+            if (recovered.localFilename && !retainedFileSize(recovered)) recovered.localFilename.reset();
             if (recovered.uploadOutcome == TransferOutcome::pending) {
                 bool confirmed = recovered.confirmedRemotePath && !recovered.confirmedRemotePath->empty();
                 recovered.uploadOutcome = confirmed ? TransferOutcome::succeeded : TransferOutcome::interrupted;

@@ -1,5 +1,8 @@
 #include "windows/CopyLastImageController.h"
 
+#include "platform/dispatch/DispatchQueue.h"
+#include "windows/LastPasteImage.h"
+
 namespace tarpelix {
 
 namespace {
@@ -8,8 +11,19 @@ constexpr const char* noImage = "No image is available. It may have been removed
 
 std::shared_ptr<CopyLastImageController> CopyLastImageController::create(Load load, Read read, Report report,
                                                                          Changed changed) {
-    return create(std::move(load), std::move(read), [](const platform::Bytes& png) { return writePNG(png); },
-                  std::move(report), std::move(changed));
+    return create(std::move(load), checkedRead(std::move(read)),
+                  [](const platform::Bytes& png) { return writePNG(png); }, std::move(report), std::move(changed));
+}
+
+CopyLastImageController::Read CopyLastImageController::checkedRead(Read read) {
+    return [read = std::move(read)](const platform::Uuid& id, ReadCompletion completion) {
+        read(id, [completion = std::move(completion)](std::optional<platform::Bytes> png) {
+            platform::DispatchQueue::global()->async([completion, png = std::move(png)]() mutable {
+                if (png && !png->empty() && !LastPasteImage::isCopyable(*png)) png.reset();
+                completion(std::move(png));
+            });
+        });
+    };
 }
 
 std::shared_ptr<CopyLastImageController> CopyLastImageController::create(Load load, Read read, Writer writer,

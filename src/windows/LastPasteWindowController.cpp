@@ -12,7 +12,6 @@
 #include "platform/appkit/ViewConstraint.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/foundation/MainThread.h"
-#include "platform/imageio/ImageSource.h"
 #include "ui/InterfaceCardView.h"
 #include "ui/InterfaceStyle.h"
 #include "windows/CopyLastImageController.h"
@@ -381,9 +380,7 @@ void LastPasteWindowController::applyContext(Result result) {
     readImage_(id, [weak, worker = previewWorker_, context = contextRevision_, id](std::optional<Bytes> png) {
         worker->async([weak, context, id, png = std::move(png)] {
             std::shared_ptr<const Image> thumbnail;
-            if (png) {
-                if (auto source = ImageSource::create(*png)) thumbnail = source->createThumbnailAtIndex(0, thumbnailPixels);
-            }
+            if (png) thumbnail = LastPasteImage::thumbnail(*png);
             DispatchQueue::main()->async([weak, context, id, thumbnail] {
                 if (auto self = weak.lock()) self->previewDecoded(context, id, thumbnail);
             });
@@ -506,6 +503,13 @@ void LastPasteWindowController::copyLoaded(std::int64_t contextRevision, const U
 void LastPasteWindowController::imageRead(std::int64_t contextRevision, std::optional<Bytes> png) {
     if (!presented_ || contextRevision_ != contextRevision) return;
     if (!png || png->empty()) return finishCopy("This image is no longer available.", false);
+    if (!LastPasteImage::isCopyable(*png)) {
+        // The file changed since its preview and is no longer an image: the preview goes too.
+        previewView_->setImage(std::nullopt);
+        previewLabel_->setStringValue("Preview unavailable");
+        previewLabel_->setHidden(false);
+        return finishCopy("This image is no longer available.", false);
+    }
     const bool written = writeImage_(*png);
     finishCopy(written ? "Image copied." : "Could not copy the image. Try again.", false);
 }

@@ -8,6 +8,7 @@
 #include "platform/foundation/Uuid.h"
 #include "storage/TransferStorage.h"
 #include "ui/PageDocumentView.h"
+#include "windows/LastPasteImage.h"
 
 #include <cstdint>
 #include <functional>
@@ -75,7 +76,7 @@ public:
     static constexpr platform::Size contentSize{640, 580};
     static constexpr platform::Size minimumContentSize{520, 420};
     // The longest side of a preview thumbnail, in pixels.
-    static constexpr std::size_t thumbnailPixels = 320;
+    static constexpr std::size_t thumbnailPixels = LastPasteImage::thumbnailPixels;
 
     // `load` is required. Defaults: `readImage` answers nothing at once; `writePath` and
     // `writeImage` write to the general pasteboard as the copy-last controllers do;
