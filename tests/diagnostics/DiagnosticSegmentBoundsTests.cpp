@@ -5,9 +5,10 @@
 
 #include "storage/StorageTestSupport.h"
 
+#include "support/PeakMemory.h"
+
 #include <gtest/gtest.h>
 
-#include <malloc.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -190,13 +191,6 @@ constexpr long memoryLimitKB = 64 * 1024;
 constexpr long memoryLimitKB = 8 * 1024;
 #endif
 
-long peakResidentKB() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.starts_with("VmHWM:")) return std::stol(line.substr(6));
-    return -1;
-}
 
 // Opens a store over a directory holding one segment file of `content` and exits with what
 // came of it. The peak is reset first (clear_refs 5), so what it grows by is the load's own.
@@ -209,9 +203,7 @@ long peakResidentKB() {
         auto root = scratch / "diagnostics";
         std::filesystem::create_directories(root);
         writeFile(root / segmentName(), content);
-        ::malloc_trim(0);
-        std::ofstream("/proc/self/clear_refs") << "5";
-        const long before = peakResidentKB();
+        const long before = resetPeakResidentKB();
         auto health = openStore(root)->snapshot().health;
         const long growth = peakResidentKB() - before;
         std::fprintf(stderr, "load peak grew by %ld kB\n", growth);

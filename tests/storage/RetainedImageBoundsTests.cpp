@@ -5,9 +5,10 @@
 
 #include "storage/StorageTestSupport.h"
 
+#include "support/PeakMemory.h"
+
 #include <gtest/gtest.h>
 
-#include <malloc.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -46,14 +47,6 @@ protected:
     double now = 800'000'000;
 };
 
-// The process's peak resident size, in kB.
-long peakResidentKB() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.starts_with("VmHWM:")) return std::stol(line.substr(6));
-    return -1;
-}
 
 } // namespace
 
@@ -126,9 +119,7 @@ TEST_F(RetainedImageBoundsTest, AFileGrownToAGigabyteIsNotRead) {
             auto store = open();
             const auto record = createWithImage(*store, 800'000'100, pngBytes(64, 4));
             if (::truncate(imageOf(record).c_str(), oneGB) != 0) std::_Exit(2);
-            ::malloc_trim(0);
-            std::ofstream("/proc/self/clear_refs") << "5";
-            const long before = peakResidentKB();
+            const long before = resetPeakResidentKB();
             const bool read = store->readRetainedImage(record.id).has_value();
             const long growth = peakResidentKB() - before;
             std::fprintf(stderr, "read: %s, peak grew by %ld kB\n", read ? "yes" : "no", growth);

@@ -6,10 +6,11 @@
 #include "storage/RecordChecks.h"
 #include "storage/StorageTestSupport.h"
 
+#include "support/PeakMemory.h"
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <malloc.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,13 +23,6 @@ namespace {
 
 constexpr const char* probeRootVariable = "TARPELIX_PAYLOAD_PROBE_ROOT";
 
-long peakResidentKB() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.starts_with("VmHWM:")) return std::stol(line.substr(6));
-    return -1;
-}
 
 std::string failureOf(const std::function<void()>& call) {
     try {
@@ -42,9 +36,7 @@ std::string failureOf(const std::function<void()>& call) {
 // The child: opens the store over the prepared root and asks for the attempt and the usage,
 // then prints what each gave and how far the peak resident size grew meanwhile.
 [[noreturn]] void probe(const char* root) {
-    ::malloc_trim(0);
-    std::ofstream("/proc/self/clear_refs") << "5";
-    const long before = peakResidentKB();
+    const long before = resetPeakResidentKB();
     std::string opened, attempt = "-", usage = "-";
     try {
         TransferStore::Options options;

@@ -4,6 +4,7 @@
 
 #include "platform/foundation/PropertyList.h"
 #include "storage/TransferStore.h"
+#include "support/PeakMemory.h"
 #include "support/TemporaryDirectory.h"
 
 #include "platform/foundation/PropertyListFiles.h"
@@ -48,17 +49,6 @@ struct Run {
     long peakKB = 0;      // the process's maximum resident size
 };
 
-// A field of a process's status, as a number.
-long statusField(pid_t pid, std::string_view field) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.starts_with(field)) return std::stol(line.substr(field.size()));
-    return -1;
-}
-
-long peakResidentKB(pid_t pid) { return statusField(pid, "VmHWM:"); }
-
 // Whether the process catches `signal`: its run loop turns SIGTERM into a quit request only once
 // it runs, and before that the signal ends it as any process.
 bool catches(pid_t pid, int signal) {
@@ -94,7 +84,7 @@ Run launch(const fs::path& configHome, const fs::path& dataHome, const std::func
     }
     // The kernel's figure for a waited child would include what this process held when it
     // spawned it: the peak is read off the running process instead.
-    run.peakKB = peakResidentKB(pid);
+    run.peakKB = tarpelix::testing::peakResidentKB(pid);
     ::kill(pid, SIGTERM);
     ::waitpid(pid, &run.status, 0);
     std::fprintf(stderr, "peak %ld kB\n", run.peakKB);

@@ -7,9 +7,10 @@
 
 #include "PropertyListFiles.h"
 
+#include "support/PeakMemory.h"
+
 #include <gtest/gtest.h>
 
-#include <malloc.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -20,28 +21,20 @@
 
 using namespace tarpelix::platform;
 using namespace tarpelix::testing::plist;
+using tarpelix::testing::peakResidentKB;
+using tarpelix::testing::resetPeakResidentKB;
 
 namespace {
 
 constexpr int refused = 40, accepted = 41, tooMuchMemory = 42;
 constexpr long memoryLimitKB = 64 * 1024;
 
-// The process's peak resident size, in kB.
-long peakResidentKB() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.starts_with("VmHWM:")) return std::stol(line.substr(6));
-    return -1;
-}
 
 // Parses `bytes` and exits with what came of it. The peak is reset first (clear_refs 5), so
 // what it grows by is the reading's own.
 [[noreturn]] void readAndExit(const std::string& bytes) {
     ::alarm(120);     // a reading that never ends dies of SIGALRM
-    ::malloc_trim(0); // what earlier shapes freed is not there for the reading to reuse
-    std::ofstream("/proc/self/clear_refs") << "5";
-    const long before = peakResidentKB();
+    const long before = resetPeakResidentKB(); // what earlier shapes freed is not there to reuse
     const bool read = parse(bytes).has_value();
     const long growth = peakResidentKB() - before;
     std::fprintf(stderr, "read: %s, peak grew by %ld kB\n", read ? "accepted" : "refused", growth);

@@ -8,9 +8,10 @@
 
 #include "PropertyListFiles.h"
 
+#include "support/PeakMemory.h"
+
 #include <gtest/gtest.h>
 
-#include <malloc.h>
 
 #include <cstdio>
 #include <fstream>
@@ -20,6 +21,8 @@
 
 using namespace tarpelix::platform;
 using namespace tarpelix::testing::plist;
+using tarpelix::testing::peakResidentKB;
+using tarpelix::testing::resetPeakResidentKB;
 using tarpelix::testing::TemporaryDirectory;
 using Dictionary = PropertyListValue::Dictionary;
 
@@ -42,22 +45,13 @@ enum Verdict {
     writeReportedWrongly,  // the write said it succeeded when it did not, or the reverse
 };
 
-long peakResidentKB() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.starts_with("VmHWM:")) return std::stol(line.substr(6));
-    return -1;
-}
 
 // Reads the defaults in `path` (which holds `before`, with `keysBefore`), sets one key and exits
 // with the verdict.
 [[noreturn]] void setOverAndExit(const std::string& path, const std::string& before,
                                  const std::set<std::string>& keysBefore) {
     ::alarm(120);
-    ::malloc_trim(0);
-    std::ofstream("/proc/self/clear_refs") << "5";
-    const long start = peakResidentKB();
+    const long start = resetPeakResidentKB();
     const auto verdict = [&]() -> Verdict {
         auto defaults = UserDefaults::create(path);
         defaults->set("showPasteOverlay", false);
