@@ -58,12 +58,12 @@ std::shared_ptr<TransferStore> TransferStorage::openStore() {
 
 void TransferStorage::rememberFailure(std::exception_ptr error) {
     warning_ = storageErrorFrom(error);
-    if (*warning_ == StorageError::databaseFailure || *warning_ == StorageError::unavailable) {
-        store_.reset();
-        if (!retryTimer_) {
-            retryDelay_ = firstRetryDelay_;
-            scheduleRetry();
-        }
+    if (*warning_ == StorageError::databaseFailure || *warning_ == StorageError::unavailable) store_.reset();
+    // Memory-only, or the store stays open but left records or the attempt unwritten (an image
+    // that could not be written): the same retry writes them back.
+    if (!retryTimer_ && (!store_ || hasUnwritten())) {
+        retryDelay_ = firstRetryDelay_;
+        scheduleRetry();
     }
 }
 
@@ -81,9 +81,8 @@ void TransferStorage::scheduleRetry() {
 }
 
 void TransferStorage::retryOnTimer() {
-    if (!store_) writeBackEverything();
-    if (store_) {
-        // Persistent again (a write-back that failed after the reopen keeps the store open).
+    if (writeBackEverything()) return; // it stopped the timer
+    if (store_ && !hasUnwritten()) {
         retryTimer_.reset();
         return;
     }
@@ -171,28 +170,45 @@ TransferRecord TransferStorage::create(const TransferRecord& record, const std::
         copy.updatedAt = clock_();
         records_[copy.id] = copy;
         dirty_.insert(copy.id);
-        if (pngData) currentImage_ = CurrentImage{copy.id, *pngData, true};
+        // The image this one replaces in memory is kept for this call when its record still
+        // waits for it, so the write-back below can store them together.
+        std::optional<CurrentImage> superseded;
+        if (pngData) {
+            if (currentImage_ && currentImage_->memoryOnly && currentImage_->id != copy.id &&
+                dirty_.count(currentImage_->id)) {
+                superseded = std::move(currentImage_);
+            }
+            currentImage_ = CurrentImage{copy.id, *pngData, true};
+        }
         auto result = copy;
+        bool written = false;
         if (store_) {
             try {
                 result = store_->create(copy, pngData);
                 dirty_.erase(copy.id);
+                written = true;
             } catch (...) {
                 rememberFailure(std::current_exception());
             }
         }
         rememberWritten(result);
+        if (written) writeBackAfterSuccess(superseded);
         return result;
     });
 }
 
-// Writes a record whose row may or may not exist; the caller handles failures.
-TransferRecord TransferStorage::writeBack(TransferRecord record) {
+// Writes a record whose row may or may not exist; the caller handles failures. A new row gets
+// the image held in memory for the record, if any.
+TransferRecord TransferStorage::writeBack(TransferRecord record, const std::optional<CurrentImage>& superseded) {
     auto stored = store_->record(record.id);
     if (!stored) {
         record.localFilename.reset();
         std::optional<platform::Bytes> image;
-        if (currentImage_ && currentImage_->id == record.id) image = currentImage_->data;
+        if (currentImage_ && currentImage_->id == record.id) {
+            image = currentImage_->data;
+        } else if (superseded && superseded->id == record.id) {
+            image = superseded->data;
+        }
         return store_->create(record, image);
     }
     record.localFilename = stored->localFilename;
@@ -205,17 +221,34 @@ TransferRecord TransferStorage::update(const TransferRecord& record) {
         copy.updatedAt = clock_();
         dirty_.insert(copy.id);
         auto result = copy;
+        bool written = false;
         if (store_) {
             try {
                 result = writeBack(copy);
                 dirty_.erase(copy.id);
+                written = true;
             } catch (...) {
                 rememberFailure(std::current_exception());
             }
         }
         rememberWritten(result);
+        if (written) writeBackAfterSuccess(std::nullopt);
         return result;
     });
+}
+
+// A create or update whose own write succeeded writes back whatever else is unwritten. When its
+// own write was the last one owed, a retry that had backed off is brought back to its first
+// delay: its write-back then finds nothing left and clears the warning.
+void TransferStorage::writeBackAfterSuccess(const std::optional<CurrentImage>& superseded) {
+    if (!store_) return;
+    if (hasUnwritten()) {
+        writeBackDirty(superseded);
+        trimPersistedCache();
+    } else if (retryTimer_ && retryDelay_ > firstRetryDelay_) {
+        retryDelay_ = firstRetryDelay_;
+        scheduleRetry();
+    }
 }
 
 // MARK: Status, clear, retry
@@ -320,29 +353,46 @@ bool TransferStorage::writeBackEverything() {
     try {
         if (!store_) store_ = openStore();
         store_->setActiveOperations(busySet());
-        trimPersistedCache();
-        std::vector<TransferRecord> pending;
-        for (const auto& id : dirty_) {
-            if (auto it = records_.find(id); it != records_.end()) pending.push_back(it->second);
-        }
-        std::stable_sort(pending.begin(), pending.end(),
-                         [](const auto& a, const auto& b) { return a.createdAt < b.createdAt; });
-        for (const auto& record : pending) {
-            auto result = writeBack(record);
+    } catch (...) {
+        rememberFailure(std::current_exception());
+        return false;
+    }
+    return writeBackDirty(std::nullopt);
+}
+
+// Writes every unwritten record back, oldest first, then the unwritten attempt. A record that
+// fails while the store stays open (its image still cannot be written) stays unwritten and the
+// others go on; a failure that closes the store ends the write-back. True when nothing is left
+// unwritten: the warning then clears and the retry stops.
+bool TransferStorage::writeBackDirty(const std::optional<CurrentImage>& superseded) {
+    trimPersistedCache();
+    std::erase_if(dirty_, [&](const auto& id) { return !records_.count(id); }); // nothing left to write
+    std::vector<TransferRecord> pending;
+    for (const auto& id : dirty_) pending.push_back(records_.at(id));
+    std::stable_sort(pending.begin(), pending.end(),
+                     [](const auto& a, const auto& b) { return a.createdAt < b.createdAt; });
+    for (const auto& record : pending) {
+        if (!store_) break;
+        try {
+            auto result = writeBack(record, superseded);
             records_[result.id] = result;
             if (currentImage_ && currentImage_->id == result.id && result.localFilename) {
                 currentImage_->memoryOnly = false;
             }
             dirty_.erase(result.id);
+        } catch (...) {
+            rememberFailure(std::current_exception());
         }
-        if (attemptDirty_ && latestAttempt_) {
+    }
+    if (store_ && attemptDirty_ && latestAttempt_) {
+        try {
             store_->saveLatestAttempt(*latestAttempt_);
             attemptDirty_ = false;
+        } catch (...) {
+            rememberFailure(std::current_exception());
         }
-    } catch (...) {
-        rememberFailure(std::current_exception());
-        return false;
     }
+    if (!store_ || hasUnwritten()) return false;
     warning_.reset();
     retryTimer_.reset();
     return true;

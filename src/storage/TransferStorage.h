@@ -24,8 +24,11 @@ namespace tarpelix {
 // written in memory, so a paste never fails because the disk failed; it falls back to a
 // memory-only mode with a sticky warning when the store cannot be opened or fails badly;
 // it tracks running operations and attempts so the store leaves their records alone, and
-// defers a clear requested while they run. While memory-only it tries the store again on its
-// own timer (first after a minute, then less and less often, at least hourly). All state lives on the service's serial queue,
+// defers a clear requested while they run. While memory-only, or while a failed write (an image
+// that could not be written) leaves records unwritten, it tries the store again on its own timer
+// (first after a minute, then less and less often, at least hourly); a successful create or
+// update also writes back whatever else is unwritten. The warning clears once a write-back leaves
+// nothing unwritten. All state lives on the service's serial queue,
 // which may wait for the store's queue, never the reverse. Completions run on the main queue.
 class TransferStorage : public std::enable_shared_from_this<TransferStorage> {
 public:
@@ -114,6 +117,9 @@ private:
     std::shared_ptr<TransferStore> openStore();
     void rememberFailure(std::exception_ptr error);
     bool writeBackEverything();
+    bool writeBackDirty(const std::optional<CurrentImage>& superseded);
+    void writeBackAfterSuccess(const std::optional<CurrentImage>& superseded);
+    bool hasUnwritten() const { return !dirty_.empty() || (attemptDirty_ && latestAttempt_); }
     void scheduleRetry();
     void retryOnTimer();
     void trimPersistedCache();
@@ -123,7 +129,7 @@ private:
     void clearNow();
     void clearWithoutStore();
     void removeRegularFile(const std::filesystem::path& path);
-    TransferRecord writeBack(TransferRecord record);
+    TransferRecord writeBack(TransferRecord record, const std::optional<CurrentImage>& superseded = std::nullopt);
     void rememberWritten(const TransferRecord& result);
     std::optional<TransferRecord> memoryImageRecord() const;
     std::optional<LatestImageSnapshot> latestImageSnapshot();
@@ -158,7 +164,8 @@ private:
     double firstRetryDelay_;
     double retryMaximumDelay_;
     double retryDelay_; // the wait before the next retry
-    std::shared_ptr<platform::DispatchTimer> retryTimer_; // set only while memory-only
+    // Set while memory-only, or while records or the attempt are left unwritten.
+    std::shared_ptr<platform::DispatchTimer> retryTimer_;
 };
 
 // Posts the completion, if any, with the value to the main queue.

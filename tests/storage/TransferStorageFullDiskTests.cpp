@@ -1,0 +1,226 @@
+#include "storage/TransferStorage.h"
+
+#include "storage/StorageTestSupport.h"
+#include "support/MainLoop.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace tarpelix;
+using namespace tarpelix::testing;
+using platform::Date;
+
+namespace {
+
+// The data folder on a disk that fills up and empties again: while full, every image write
+// fails as a full disk fails it; `allowed` lets that many writes through first.
+class TransferStorageFullDiskTest : public ::testing::Test {
+protected:
+    TransferStorageFullDiskTest() {
+        hook.set([this](StorageFileOperation operation, const std::filesystem::path&) {
+            if (operation != StorageFileOperation::writeImage) return;
+            ++imageWrites;
+            if (full && allowed-- <= 0) throw std::system_error(ENOSPC, std::generic_category(), "write");
+        });
+    }
+
+    std::shared_ptr<TransferStorage> make(double retryDelay = 60) {
+        TransferStorage::Options options;
+        options.root = scratch / "Tarpelix";
+        options.clock = [this] { return Date{now += 1}; };
+        options.scheduleMaintenance = false;
+        options.fileOperation = std::ref(hook);
+        options.timeZone = [] { return platform::TimeZone{"UTC"}; };
+        options.retryDelaySeconds = retryDelay;
+        options.retryMaximumDelaySeconds = retryDelay * 4;
+        return TransferStorage::create(options);
+    }
+
+    // What reached the disk, read as the next launch reads it.
+    std::shared_ptr<TransferStore> inspect(TransferStore::Identifiers protecting = {}) {
+        TransferStore::Options options;
+        options.root = scratch / "Tarpelix";
+        options.scheduleMaintenance = false;
+        options.initiallyActiveOperations = std::move(protecting);
+        return TransferStore::open(options);
+    }
+
+    ScratchDirectory scratch;
+    std::atomic<double> now{800'000'000};
+    std::atomic<bool> full{false};
+    std::atomic<int> allowed{0};
+    std::atomic<int> imageWrites{0};
+    GuardedHook<StorageFileOperation> hook;
+    const platform::Bytes png = pngBytes(40 * 1024, 7);
+};
+
+} // namespace
+
+TEST_F(TransferStorageFullDiskTest, APasteMadeWhileTheDiskIsFullIsSavedWithItsImageOnceSpaceIsBack) {
+    auto storage = make();
+    full = true;
+    auto first = storage->create(makeRecord(1000, static_cast<std::int64_t>(png.size())), png);
+    auto uploaded = first;
+    uploaded.uploadOutcome = TransferOutcome::succeeded;
+    storage->update(uploaded);
+    auto done = storage->update(succeeded(first));
+    EXPECT_EQ(storage->status().warning, StorageError::imageWriteFailed);
+    EXPECT_FALSE(storage->status().memoryOnly);
+    EXPECT_FALSE(inspect({first.id})->record(first.id));
+
+    full = false;
+    auto second = storage->create(makeRecord(2000, 4), pngBytes(4, 2)); // the next paste
+    auto status = storage->status();
+    EXPECT_FALSE(status.warning); // what Settings and the menu read
+    EXPECT_EQ(status.usage->recordCount, 2);
+    std::optional<StorageError> saved = StorageError::busy;
+    storage->saveLatestAttempt(attemptFor(second.id, 2000, 2001), [&](auto warning) { saved = warning; });
+    ASSERT_TRUE(runMainUntil([&] { return !saved; }));
+    storage.reset();
+
+    // Relaunch.
+    auto relaunched = make();
+    EXPECT_FALSE(relaunched->status().warning);
+    EXPECT_EQ(relaunched->status().usage->recordCount, 2);
+    relaunched.reset();
+    auto store = inspect();
+    auto stored = store->record(first.id);
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->confirmedRemotePath, done.confirmedRemotePath);
+    EXPECT_EQ(stored->insertionOutcome, TransferOutcome::succeeded);
+    EXPECT_EQ(store->readRetainedImage(first.id), png);
+    EXPECT_EQ(store->readRetainedImage(second.id), pngBytes(4, 2));
+}
+
+TEST_F(TransferStorageFullDiskTest, TheRetryTimerAloneWritesItBackOnceSpaceIsBack) {
+    auto storage = make(0.02);
+    full = true;
+    auto record = storage->create(succeeded(makeRecord(1000, static_cast<std::int64_t>(png.size()))), png);
+    // The timer keeps trying while the disk stays full.
+    EXPECT_TRUE(runMainUntil([&] { return imageWrites >= 3; }));
+    EXPECT_EQ(storage->status().warning, StorageError::imageWriteFailed);
+
+    full = false;
+    EXPECT_TRUE(runMainUntil([&] { return !storage->status().warning; }));
+    auto store = inspect();
+    EXPECT_EQ(store->record(record.id)->confirmedRemotePath, record.confirmedRemotePath);
+    EXPECT_EQ(store->readRetainedImage(record.id), png);
+}
+
+TEST_F(TransferStorageFullDiskTest, ARecordWhoseImageStillCannotBeWrittenStaysUnwrittenAndInMemory) {
+    auto storage = make();
+    full = true;
+    auto kept = storage->create(succeeded(makeRecord(1000, static_cast<std::int64_t>(png.size()))), png);
+    allowed = 1; // room for the next paste's small image, not for the older one's
+    auto next = storage->create(makeRecord(2000, 4), pngBytes(4, 2));
+
+    EXPECT_EQ(storage->status().warning, StorageError::imageWriteFailed);
+    EXPECT_EQ(storage->status().pasteUsage->successfulPastes, 1); // counted from memory
+    EXPECT_EQ(storage->latestConfirmedUpload(), kept);
+    auto store = inspect({kept.id, next.id});
+    EXPECT_FALSE(store->record(kept.id));
+    EXPECT_TRUE(store->readRetainedImage(next.id));
+    store.reset();
+
+    full = false;
+    storage->update(next);
+    EXPECT_FALSE(storage->status().warning);
+    EXPECT_EQ(inspect()->record(kept.id)->confirmedRemotePath, kept.confirmedRemotePath);
+}
+
+TEST_F(TransferStorageFullDiskTest, UnwrittenRecordsAreWrittenBackOldestFirstAfterTheNextPaste) {
+    auto storage = make();
+    full = true;
+    std::vector<TransferRecord> records;
+    for (double createdAt : {3000, 1000, 2000}) {
+        records.push_back(storage->create(makeRecord(createdAt, 4), pngBytes(4, 3)));
+    }
+    full = false;
+    auto next = storage->create(makeRecord(4000), std::nullopt);
+    EXPECT_FALSE(storage->status().warning);
+
+    auto store = inspect({records[0].id, records[1].id, records[2].id, next.id});
+    auto writtenAt = [&](const TransferRecord& record) { return store->record(record.id)->updatedAt; };
+    // The store stamps each row with the next clock reading: the paste's own row first.
+    EXPECT_LT(writtenAt(next), writtenAt(records[1]));
+    EXPECT_LT(writtenAt(records[1]), writtenAt(records[2]));
+    EXPECT_LT(writtenAt(records[2]), writtenAt(records[0]));
+    // The image still held in memory (the last one pasted) is retained with its record.
+    EXPECT_EQ(store->readRetainedImage(records[2].id), pngBytes(4, 3));
+}
+
+namespace {
+
+constexpr const char* fullDiskVariable = "TARPELIX_STORAGE_FULL_TMPFS";
+
+// The sequence on a real 400 KB file system that fills up, inside a private mount namespace.
+void runOnFullTmpfs(const std::filesystem::path& mountPoint) {
+    ASSERT_EQ(::mount("tarpelix-full", mountPoint.c_str(), "tmpfs", 0, "size=400k,mode=0700"), 0)
+        << std::strerror(errno);
+    TransferStorage::Options options;
+    options.root = mountPoint / "Tarpelix";
+    options.scheduleMaintenance = false;
+    options.timeZone = [] { return platform::TimeZone{"UTC"}; };
+    auto storage = TransferStorage::create(options);
+    ASSERT_FALSE(storage->status().memoryOnly);
+
+    auto filler = mountPoint / "filler";
+    int fd = ::open(filler.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    ASSERT_GE(fd, 0);
+    std::vector<char> block(4096, 'x');
+    for (std::size_t size : {block.size(), std::size_t{1}}) {
+        while (::write(fd, block.data(), size) > 0) {}
+    }
+    ::close(fd);
+
+    auto png = pngBytes(40 * 1024, 7);
+    auto first = storage->create(makeRecord(1000, static_cast<std::int64_t>(png.size())), png);
+    auto uploaded = first;
+    uploaded.uploadOutcome = TransferOutcome::succeeded;
+    storage->update(uploaded);
+    storage->update(succeeded(first));
+    EXPECT_EQ(storage->status().warning, StorageError::imageWriteFailed);
+
+    std::filesystem::remove(filler);
+    storage->create(makeRecord(2000, 4), pngBytes(4, 2));
+    EXPECT_FALSE(storage->status().warning);
+    storage.reset();
+
+    auto relaunched = TransferStorage::create(options);
+    EXPECT_FALSE(relaunched->status().warning);
+    EXPECT_EQ(relaunched->status().usage->recordCount, 2);
+    relaunched.reset();
+    TransferStore::Options inspecting;
+    inspecting.root = options.root;
+    inspecting.scheduleMaintenance = false;
+    auto store = TransferStore::open(inspecting);
+    EXPECT_EQ(store->record(first.id)->insertionOutcome, TransferOutcome::succeeded);
+    EXPECT_EQ(store->readRetainedImage(first.id), png);
+}
+
+} // namespace
+
+TEST(TransferStorageFullTmpfs, APasteMadeOnAFullFileSystemIsSavedOnceSpaceIsBack) {
+    if (const char* mountPoint = std::getenv(fullDiskVariable)) return runOnFullTmpfs(mountPoint);
+    if (::geteuid() != 0 || ::access("/usr/bin/unshare", X_OK) != 0) GTEST_SKIP() << "needs root and unshare";
+    ScratchDirectory scratch;
+    std::filesystem::create_directory(scratch / "data");
+    SelfRun run(std::string(fullDiskVariable) + "=" + (scratch / "data").string(), "TransferStorageFullTmpfs.*");
+    std::string unshare = "/usr/bin/unshare", mountOption = "-m", propagation = "--propagation", mode = "private";
+    std::vector<char*> arguments = {unshare.data(), mountOption.data(), propagation.data(), mode.data(),
+                                    run.self.data(), run.filterArgument.data(), nullptr};
+    pid_t child = 0;
+    ASSERT_EQ(::posix_spawn(&child, unshare.c_str(), nullptr, nullptr, arguments.data(), run.environment.data()), 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the run on the full file system failed (its output is above)";
+}
