@@ -28,7 +28,11 @@ OnboardingModel::Progress OnboardingModel::load(const platform::UserDefaults& de
     if (!data) return {};
     try {
         using namespace platform::json;
-        const auto object = parse(std::string_view(reinterpret_cast<const char*>(data->data()), data->size()));
+        // Another program may have written the value: one far larger than any progress written
+        // (about 200 bytes) is damaged, and is not parsed.
+        constexpr Limits limits{64 * 1024, 1024, 8};
+        const auto object =
+            parse(std::string_view(reinterpret_cast<const char*>(data->data()), data->size()), limits);
         if (!object.is_object()) return {};
         Progress progress;
         progress.presented = requiredBool(object, "presented");

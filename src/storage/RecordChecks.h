@@ -3,10 +3,7 @@
 #include "model/PasteAttempt.h"
 #include "model/TransferRecord.h"
 
-#include <nlohmann/json_fwd.hpp>
-
-#include <cstddef>
-#include <string_view>
+#include "platform/foundation/JsonReader.h"
 
 namespace tarpelix {
 
@@ -30,18 +27,9 @@ PasteAttempt attemptKeepingTimeForward(PasteAttempt incoming, const std::optiona
 // that JSON escapes) and about 1 MB for the usage ledger (a century of daily use and 10,000
 // machines); real ones are under 1 KB and under 50 KB. Real payloads nest two levels deep and
 // hold a few dozen values, the ledger one per day and machine.
-struct StoredPayloadLimit {
-    std::size_t bytes;
-    std::size_t values;
-    std::size_t depth = 32;
-};
-inline constexpr StoredPayloadLimit recordPayloadLimit{8 * 1024 * 1024, 4096};
-inline constexpr StoredPayloadLimit attemptPayloadLimit{8 * 1024 * 1024, 4096};
-inline constexpr StoredPayloadLimit ledgerPayloadLimit{8 * 1024 * 1024, 262'144};
-
-// Parses a stored payload as JSON, refusing it (platform::JsonDecodingError) as soon as it is
-// found to hold more values or levels than `limit` allows, so that what it costs stays within
-// a small multiple of the limit whatever its shape.
-nlohmann::json parseStoredPayload(std::string_view payload, const StoredPayloadLimit& limit);
+using StoredPayloadLimit = platform::json::Limits;
+inline constexpr StoredPayloadLimit recordPayloadLimit{8 * 1024 * 1024, 4096, 32};
+inline constexpr StoredPayloadLimit attemptPayloadLimit{8 * 1024 * 1024, 4096, 32};
+inline constexpr StoredPayloadLimit ledgerPayloadLimit{8 * 1024 * 1024, 262'144, 32};
 
 } // namespace tarpelix

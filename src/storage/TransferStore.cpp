@@ -35,7 +35,7 @@ TransferRecord decodeRecordRow(const std::string& idType, const std::string& id,
     if (!payload || idType != "text") throw StorageError::databaseFailure;
     TransferRecord record;
     try {
-        record = TransferRecord::fromJson(parseStoredPayload(*payload, recordPayloadLimit));
+        record = TransferRecord::fromJson(platform::json::parse(*payload, recordPayloadLimit));
         if (record.id.uuidString() != id) throw StorageError::databaseFailure;
         // A path this record's upload could not have confirmed is never offered: the record is
         // read without it.
@@ -371,7 +371,7 @@ std::optional<PasteAttempt> TransferStore::readLatestAttempt() {
     auto payload = statement.blob(0);
     try {
         if (!payload) throw StorageError::invalidRecord;
-        auto attempt = PasteAttempt::fromJson(parseStoredPayload(*payload, attemptPayloadLimit));
+        auto attempt = PasteAttempt::fromJson(platform::json::parse(*payload, attemptPayloadLimit));
         checkLatestAttempt(attempt);
         return attempt;
     } catch (const platform::JsonDecodingError&) {
@@ -395,7 +395,7 @@ std::optional<PasteUsageLedger> TransferStore::readLedger() {
     auto payload = statement.blob(0);
     if (!payload) throw StorageError::databaseFailure;
     try {
-        return PasteUsageLedger::fromJson(parseStoredPayload(*payload, ledgerPayloadLimit));
+        return PasteUsageLedger::fromJson(platform::json::parse(*payload, ledgerPayloadLimit));
     } catch (const platform::JsonDecodingError&) {
         throw StorageError::databaseFailure;
     }

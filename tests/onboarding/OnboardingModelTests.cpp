@@ -51,6 +51,24 @@ TEST(OnboardingModelTest, StoredProgressThatDoesNotDecodeStrictlyLoadsFresh) {
     expectFresh(*world.model());
 }
 
+TEST(OnboardingModelTest, StoredProgressFarLargerThanAnyWrittenLoadsFreshUnparsed) {
+    const std::string finished = R"({"presented":true,"step":4,"completed":true,"firstPasteVerified":true})";
+    const std::pair<const char*, std::string> cases[] = {
+        {"valid progress padded past 64 KB", finished + std::string(64 * 1024, ' ')},
+        {"a megabyte nested", std::string(1 << 20, '[')},
+    };
+    for (const auto& [name, json] : cases) {
+        SCOPED_TRACE(name);
+        ModelWorld world;
+        world.store(json);
+        expectFresh(*world.model());
+        EXPECT_EQ(world.stored(), json);
+    }
+    ModelWorld world; // padded within the bound, the same progress loads
+    world.store(finished + std::string(1024, ' '));
+    EXPECT_TRUE(world.model()->isCompleted());
+}
+
 TEST(OnboardingModelTest, AbsentOptionalKeysAndUnknownExtraKeysStillLoad) {
     ModelWorld world;
     world.store(R"({"presented":true,"step":3,"completed":true,"firstPasteVerified":false,"colour":"blue"})");

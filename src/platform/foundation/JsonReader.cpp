@@ -44,6 +44,53 @@ std::string toString(const nlohmann::json& value, const char* key) {
     if (!value.is_string()) fail(key, "not a string");
     return value.get<std::string>();
 }
+
+// Builds the document as the library's own reader does, counting each value and level as it
+// is met, so that the first one past a bound ends the parse.
+class BoundedDocument {
+public:
+    using Json = nlohmann::json;
+
+    BoundedDocument(Json& result, const Limits& limit) : builder_(result), limit_(limit) {}
+
+    bool null() { return counted() && builder_.null(); }
+    bool boolean(bool value) { return counted() && builder_.boolean(value); }
+    bool number_integer(Json::number_integer_t value) { return counted() && builder_.number_integer(value); }
+    bool number_unsigned(Json::number_unsigned_t value) { return counted() && builder_.number_unsigned(value); }
+    bool number_float(Json::number_float_t value, const Json::string_t& text) {
+        return counted() && builder_.number_float(value, text);
+    }
+    bool string(Json::string_t& value) { return counted() && builder_.string(value); }
+    bool binary(Json::binary_t& value) { return counted() && builder_.binary(value); }
+    bool start_object(std::size_t size) { return entered() && builder_.start_object(size); }
+    bool key(Json::string_t& value) { return builder_.key(value); }
+    bool end_object() { return left() && builder_.end_object(); }
+    bool start_array(std::size_t size) { return entered() && builder_.start_array(size); }
+    bool end_array() { return left() && builder_.end_array(); }
+    template <typename Exception>
+    bool parse_error(std::size_t position, const std::string& token, const Exception& error) {
+        return builder_.parse_error(position, token, error);
+    }
+
+private:
+    bool counted() {
+        if (++values_ > limit_.values) throw JsonDecodingError("too many values");
+        return true;
+    }
+    bool entered() {
+        if (++depth_ > limit_.depth) throw JsonDecodingError("nested too deeply");
+        return counted();
+    }
+    bool left() {
+        --depth_;
+        return true;
+    }
+
+    nlohmann::detail::json_sax_dom_parser<Json> builder_;
+    const Limits& limit_;
+    std::size_t values_ = 0;
+    std::size_t depth_ = 0;
+};
 } // namespace
 
 nlohmann::json parse(std::string_view text) {
@@ -52,6 +99,18 @@ nlohmann::json parse(std::string_view text) {
     } catch (const nlohmann::json::exception& error) {
         throw JsonDecodingError(error.what());
     }
+}
+
+nlohmann::json parse(std::string_view text, const Limits& limit) {
+    if (text.size() > limit.bytes) throw JsonDecodingError("too large");
+    nlohmann::json result;
+    BoundedDocument document(result, limit);
+    try {
+        nlohmann::json::sax_parse(text.begin(), text.end(), &document);
+    } catch (const nlohmann::json::exception& error) {
+        throw JsonDecodingError(error.what());
+    }
+    return result;
 }
 
 const nlohmann::json& requireObject(const nlohmann::json& value, std::string_view what) {

@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
@@ -26,6 +27,16 @@ namespace json {
 
 // Parses a whole text as JSON; anything else is a JsonDecodingError.
 nlohmann::json parse(std::string_view text);
+
+// What a text from outside may hold. Parsing builds about 40 bytes of document for each byte of
+// deeply nested text, so a text longer than `bytes` is refused before it is parsed, and one with
+// more values (containers included) or levels is refused as soon as the parse meets them.
+struct Limits {
+    std::size_t bytes;
+    std::size_t values;
+    std::size_t depth;
+};
+nlohmann::json parse(std::string_view text, const Limits& limits);
 
 // The value itself must be an object.
 const nlohmann::json& requireObject(const nlohmann::json& value, std::string_view what);
