@@ -88,6 +88,8 @@ ProbeResult runProbe(const std::filesystem::path& root) {
 
 } // namespace
 
+// Oversized record payloads are started over by the application in its launch tests; here, a
+// text payload, and the costliest shapes a limit still admits.
 TEST(TransferStorePayloadMemory, HugePayloadsAreRefusedWithoutBeingRead) {
     if (const char* root = std::getenv(probeRootVariable)) probe(root);
 
@@ -106,12 +108,8 @@ TEST(TransferStorePayloadMemory, HugePayloadsAreRefusedWithoutBeingRead) {
         std::string sql;
         const char* expected;
     } shapes[] = {
-        {"200 MB blob record", row + "zeroblob(200000000));", "open=databaseFailure attempt=- usage=-"},
         {"100 MB text attempt", "INSERT INTO latest_attempt VALUES(1, CAST(zeroblob(100000000) AS TEXT));",
          "open=opened attempt=invalidRecord usage=-"},
-        {"20 MB record 10 million deep",
-         row + "CAST(replace(hex(zeroblob(5000000)), '0', '[') || replace(hex(zeroblob(5000000)), '0', ']') AS BLOB));",
-         "open=databaseFailure attempt=- usage=-"},
         {"deep record within the limit", row + deep + ");", "open=databaseFailure attempt=- usage=-"},
         {"wide ledger within the limit", "INSERT INTO paste_usage VALUES(1, " + wide + ");",
          "open=opened attempt=- usage=databaseFailure"},

@@ -64,9 +64,17 @@ bool catches(pid_t pid, int signal) {
 Run launch(const fs::path& configHome, const fs::path& dataHome, const std::function<bool()>& ready) {
     std::vector<std::string> variables = {"XDG_CONFIG_HOME=" + configHome.string(),
                                           "XDG_DATA_HOME=" + dataHome.string()};
+#if defined(__SANITIZE_ADDRESS__)
+    // The libraries' own leaks at exit, suppressed as the test programs suppress them.
+    const auto suppressions = configHome.parent_path() / "leak-suppressions";
+    std::ofstream(suppressions) << "leak:libfontconfig.so\nleak:libcrypto.so\n";
+    variables.push_back("LSAN_OPTIONS=suppressions=" + suppressions.string());
+#endif
     for (char** variable = environ; *variable; ++variable) {
         const std::string_view text(*variable);
-        if (!text.starts_with("XDG_CONFIG_HOME=") && !text.starts_with("XDG_DATA_HOME=")) variables.emplace_back(text);
+        if (!text.starts_with("XDG_CONFIG_HOME=") && !text.starts_with("XDG_DATA_HOME=") &&
+            !text.starts_with("LSAN_OPTIONS="))
+            variables.emplace_back(text);
     }
     std::vector<char*> environment;
     for (auto& variable : variables)
