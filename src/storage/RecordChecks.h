@@ -27,9 +27,8 @@ PasteAttempt attemptKeepingTimeForward(PasteAttempt incoming, const std::optiona
 // that JSON escapes) and about 1 MB for the usage ledger (a century of daily use and 10,000
 // machines); real ones are under 1 KB and under 50 KB. Real payloads nest two levels deep and
 // hold a few dozen values, the ledger one per day and machine.
-using StoredPayloadLimit = platform::json::Limits;
-inline constexpr StoredPayloadLimit recordPayloadLimit{8 * 1024 * 1024, 4096, 32};
-inline constexpr StoredPayloadLimit attemptPayloadLimit{8 * 1024 * 1024, 4096, 32};
-inline constexpr StoredPayloadLimit ledgerPayloadLimit{8 * 1024 * 1024, 262'144, 32};
+inline constexpr platform::json::Limits recordPayloadLimit{8 * 1024 * 1024, 4096, 32};
+inline constexpr platform::json::Limits attemptPayloadLimit{8 * 1024 * 1024, 4096, 32};
+inline constexpr platform::json::Limits ledgerPayloadLimit{8 * 1024 * 1024, 262'144, 32};
 
 } // namespace tarpelix

@@ -23,7 +23,7 @@ std::string idText(const platform::Uuid& id) { return id.uuidString(); }
 // The payload column as a statement's result, or NULL when it is not a blob of at most `limit`
 // bytes. The cases run in order, and typeof() and length() of a blob read no content, so an
 // oversized or foreign payload is never loaded.
-std::string boundedPayload(const StoredPayloadLimit& limit) {
+std::string boundedPayload(const platform::json::Limits& limit) {
     return "CASE WHEN typeof(payload) <> 'blob' THEN NULL WHEN length(payload) > " + std::to_string(limit.bytes) +
            " THEN NULL ELSE payload END";
 }

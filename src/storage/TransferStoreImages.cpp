@@ -6,7 +6,6 @@
 #include "storage/RetainedImageName.h"
 #include "storage/SQLiteDatabase.h"
 
-#include <cerrno>
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
@@ -23,25 +22,6 @@ namespace {
 // The most PNG bytes a paste hands over (the clipboard capture's processing limit): a
 // retained file larger than this was never written by a paste, and is never read.
 constexpr std::int64_t retainedImageReadLimit = 100'000'000;
-
-// Exactly `size` bytes from `fd`, or none when the file ends before them or goes on after
-// them (it changed since its size was taken). Reads at most one byte past `size`.
-std::optional<platform::Bytes> readExactly(int fd, std::size_t size) {
-    platform::Bytes bytes(size);
-    std::size_t filled = 0;
-    for (;;) {
-        std::uint8_t extra = 0;
-        const bool atEnd = filled == size;
-        ssize_t n = atEnd ? ::read(fd, &extra, 1) : ::read(fd, bytes.data() + filled, size - filled);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            throw std::system_error(errno, std::generic_category(), "read");
-        }
-        if (atEnd) return n == 0 ? std::optional(std::move(bytes)) : std::nullopt;
-        if (n == 0) return std::nullopt;
-        filled += static_cast<std::size_t>(n);
-    }
-}
 
 } // namespace
 
@@ -126,8 +106,9 @@ bool TransferStore::passesSafeOpen(const TransferRecord& record, platform::Bytes
         return false;
     }
     if (!contents) return true;
-    auto bytes = readExactly(file.get(), static_cast<std::size_t>(record.imageSize));
-    if (!bytes) return false;
+    // A file that grew or shrank since its size was taken is not that image either.
+    auto bytes = files::readAtMost(file.get(), static_cast<std::size_t>(record.imageSize));
+    if (!bytes || static_cast<std::int64_t>(bytes->size()) != record.imageSize) return false;
     *contents = std::move(*bytes);
     return true;
 }

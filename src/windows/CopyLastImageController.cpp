@@ -7,16 +7,12 @@ namespace tarpelix {
 
 namespace {
 constexpr const char* noImage = "No image is available. It may have been removed or cleared.";
-} // namespace
 
-std::shared_ptr<CopyLastImageController> CopyLastImageController::create(Load load, Read read, Report report,
-                                                                         Changed changed) {
-    return create(std::move(load), checkedRead(std::move(read)),
-                  [](const platform::Bytes& png) { return writePNG(png); }, std::move(report), std::move(changed));
-}
-
-CopyLastImageController::Read CopyLastImageController::checkedRead(Read read) {
-    return [read = std::move(read)](const platform::Uuid& id, ReadCompletion completion) {
+// `read`, answering no image in place of bytes that LastPasteImage refuses as a PNG (a
+// truncated file, text, a TIFF, a PNG declaring too many pixels). The test decodes the image on
+// a global queue, never on the main thread.
+CopyLastImageController::Read checkedRead(CopyLastImageController::Read read) {
+    return [read = std::move(read)](const platform::Uuid& id, CopyLastImageController::ReadCompletion completion) {
         read(id, [completion = std::move(completion)](std::optional<platform::Bytes> png) {
             platform::DispatchQueue::global()->async([completion, png = std::move(png)]() mutable {
                 if (png && !png->empty() && !LastPasteImage::isCopyable(*png)) png.reset();
@@ -24,6 +20,13 @@ CopyLastImageController::Read CopyLastImageController::checkedRead(Read read) {
             });
         });
     };
+}
+} // namespace
+
+std::shared_ptr<CopyLastImageController> CopyLastImageController::create(Load load, Read read, Report report,
+                                                                         Changed changed) {
+    return create(std::move(load), checkedRead(std::move(read)),
+                  [](const platform::Bytes& png) { return writePNG(png); }, std::move(report), std::move(changed));
 }
 
 std::shared_ptr<CopyLastImageController> CopyLastImageController::create(Load load, Read read, Writer writer,

@@ -24,17 +24,13 @@ public:
     // Writes PNG bytes to the pasteboard; true on success.
     using Writer = std::function<bool(const platform::Bytes& png)>;
 
-    // The menu's copy: the bytes read pass the Last Paste Status preview's test (checkedRead)
-    // before they go to the general pasteboard.
+    // The menu's copy: the bytes read pass the Last Paste Status preview's test before they go
+    // to the general pasteboard.
     static std::shared_ptr<CopyLastImageController> create(Load load, Read read, Report report, Changed changed);
     // The writer gets the bytes exactly as `read` answers them.
     static std::shared_ptr<CopyLastImageController> create(Load load, Read read, Writer writer, Report report,
                                                            Changed changed);
 
-    // `read`, answering no image in place of bytes that LastPasteImage refuses as a PNG (a
-    // truncated file, text, a TIFF, a PNG declaring too many pixels). The test decodes the
-    // image on a global queue, never on the main thread.
-    static Read checkedRead(Read read);
     CopyLastImageController(Load load, Read read, Writer writer, Report report, Changed changed);
 
     // Replaces the whole content of the pasteboard with the PNG; false when it is refused.

@@ -1,6 +1,7 @@
 // The "Last Paste Status" window at its opening size and at its minimum size, in each state a
 // user meets: loading, no attempt, storage trouble, a paste in progress, each kind of result,
-// a preview that does not decode, a copied path, and a success in the dark appearance.
+// a preview that does not decode, a copied path, an image refused on copy (light and dark), and a
+// success in the dark appearance.
 
 #include "gallery/GalleryScenes.h"
 
@@ -30,7 +31,7 @@ using Outcome = PasteFeedback::Outcome;
 const std::vector<std::string> states = {
     "loading",       "no-recent-paste", "unavailable",         "in-progress", "success",
     "uploaded",      "failed",          "normal-paste",        "memory-only", "preview-unavailable",
-    "path-copied",   "dark",
+    "path-copied",   "image-refused",   "image-refused-dark",  "dark",
 };
 
 // A screenshot-like picture: a title strip over a soft diagonal gradient, as PNG bytes.
@@ -139,12 +140,18 @@ void drawLastPaste(GraphicsContext& g, const std::string& state, Size contentSiz
     const PinnedDesktop pinned;
 
     const std::optional<Result> result = resultFor(state);
-    const Bytes png = state == "preview-unavailable" ? Bytes{0x89, 'P', 'N', 'G', 0, 1, 2, 3} : samplePNG();
+    const Bytes damaged{0x89, 'P', 'N', 'G', 0, 1, 2, 3};
+    const Bytes png = state == "preview-unavailable" ? damaged : samplePNG();
+    // "image-refused": the file was damaged after its preview, so Copy Image reads bytes it refuses.
+    const bool refused = state.starts_with("image-refused");
+    auto reads = std::make_shared<int>(0);
     auto controller = LastPasteWindowController::create(
         [result](LastPasteWindowController::LoadCompletion completion) {
             if (result) completion(*result); // "loading" never answers
         },
-        [png](const Uuid&, LastPasteWindowController::ReadCompletion completion) { completion(png); },
+        [png, damaged, refused, reads](const Uuid&, LastPasteWindowController::ReadCompletion completion) {
+            completion(refused && (*reads)++ > 0 ? damaged : png);
+        },
         [](const std::string&) { return true; }, [](const Bytes&) { return true; },
         [](std::function<void()>) { return LastPasteWindowController::Canceller([] {}); }, [] {});
     controller->window().setContentSize(contentSize);
@@ -155,6 +162,7 @@ void drawLastPaste(GraphicsContext& g, const std::string& state, Size contentSiz
                                   10);
     }
     if (state == "path-copied") controller->copyPath();
+    if (refused) controller->copyImage();
     drawWindow(g, controller->window());
     controller->window().orderOut();
 }

@@ -58,27 +58,6 @@ public:
         std::visit([&](const auto& content) { write(content, level); }, value.storage());
     }
 
-    void dictionary(const PropertyListValue::Dictionary& content, std::size_t level) {
-        open();
-        if (content.empty()) {
-            line(level, "<dict/>");
-        } else {
-            line(level, "<dict>");
-            for (const auto& [key, item] : content) {
-                auto* text = item.get<std::string>();
-                if (!PropertyList::xmlCanCarry(key) || (text && !PropertyList::xmlCanCarry(*text))) continue;
-                indent(level + 1);
-                put("<key>");
-                escaped(key);
-                put("</key>\n");
-                value(item, level + 1);
-            }
-            line(level, "</dict>");
-        }
-        --depth_;
-    }
-
-private:
     void write(bool content, std::size_t level) {
         count();
         line(level, content ? "<true/>" : "<false/>");
@@ -118,25 +97,47 @@ private:
         put("</data>\n");
     }
     void write(const PropertyListValue::Array& content, std::size_t level) {
-        open();
-        if (content.empty()) {
-            line(level, "<array/>");
-        } else {
-            line(level, "<array>");
+        container("array", content.empty(), level, [&] {
             for (const auto& item : content) {
                 auto* text = item.get<std::string>();
                 if (!text || PropertyList::xmlCanCarry(*text)) value(item, level + 1);
             }
-            line(level, "</array>");
-        }
-        --depth_;
+        });
     }
-    void write(const PropertyListValue::Dictionary& content, std::size_t level) { dictionary(content, level); }
+    void write(const PropertyListValue::Dictionary& content, std::size_t level) {
+        container("dict", content.empty(), level, [&] {
+            for (const auto& [key, item] : content) {
+                auto* text = item.get<std::string>();
+                if (!PropertyList::xmlCanCarry(key) || (text && !PropertyList::xmlCanCarry(*text))) continue;
+                indent(level + 1);
+                put("<key>");
+                escaped(key);
+                put("</key>\n");
+                value(item, level + 1);
+            }
+        });
+    }
 
-    // A container is a value and a level.
-    void open() {
+private:
+    // A container is a value and a level: empty, one line; otherwise its entries between its tags.
+    template <typename Entries>
+    void container(std::string_view name, bool empty, std::size_t level, const Entries& entries) {
         count();
         if (++depth_ > PropertyList::maximumDepth) throw TooLarge{};
+        indent(level);
+        put("<");
+        put(name);
+        if (empty) {
+            put("/>\n");
+        } else {
+            put(">\n");
+            entries();
+            indent(level);
+            put("</");
+            put(name);
+            put(">\n");
+        }
+        --depth_;
     }
     void count() {
         if (++values_ > PropertyList::maximumValues) throw TooLarge{};
@@ -255,7 +256,7 @@ std::optional<std::string> PropertyList::xml(const PropertyListValue& value) {
 }
 
 std::optional<std::string> PropertyList::xml(const PropertyListValue::Dictionary& dictionary) {
-    return writtenXML([&](XMLWriter& writer) { writer.dictionary(dictionary, 0); });
+    return writtenXML([&](XMLWriter& writer) { writer.write(dictionary, 0); });
 }
 
 } // namespace tarpelix::platform

@@ -4,6 +4,7 @@
 // charged to the budget every time, so a small file cannot expand without bound.
 
 #include "platform/foundation/PropertyListReading.h"
+#include "platform/foundation/Text.h"
 
 #include <bit>
 #include <cstring>
@@ -22,42 +23,6 @@ std::uint64_t bigEndian(const std::uint8_t* bytes, std::size_t width) {
     for (std::size_t i = 0; i < width; ++i)
         value = value << 8 | bytes[i];
     return value;
-}
-
-void appendUTF8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | c >> 6));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | c >> 12));
-        out.push_back(static_cast<char>(0x80 | (c >> 6 & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | c >> 18));
-        out.push_back(static_cast<char>(0x80 | (c >> 12 & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c >> 6 & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-}
-
-// Big-endian UTF-16 as UTF-8; a surrogate without its other half becomes U+FFFD.
-std::string utf8FromUTF16(const std::uint8_t* units, std::uint64_t count) {
-    std::string out;
-    for (std::uint64_t i = 0; i < count; ++i) {
-        char32_t unit = static_cast<char32_t>(bigEndian(units + 2 * i, 2));
-        if (unit >= 0xD800 && unit < 0xDC00 && i + 1 < count) {
-            char32_t low = static_cast<char32_t>(bigEndian(units + 2 * (i + 1), 2));
-            if (low >= 0xDC00 && low < 0xE000) {
-                appendUTF8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
-                ++i;
-                continue;
-            }
-        }
-        appendUTF8(out, unit >= 0xD800 && unit < 0xE000 ? char32_t{0xFFFD} : unit);
-    }
-    return out;
 }
 
 class Reader {
@@ -192,7 +157,10 @@ private:
         if (!budget_.takeBytes(object.length)) return std::nullopt;
         if (object.kind == 0x5)
             return std::string(reinterpret_cast<const char*>(data_ + object.at), object.length);
-        std::string text = utf8FromUTF16(data_ + object.at, object.length);
+        std::u16string units(object.length, u'\0');
+        for (std::uint64_t i = 0; i < object.length; ++i)
+            units[i] = static_cast<char16_t>(bigEndian(data_ + object.at + 2 * i, 2));
+        std::string text = text::fromUTF16(units); // a lone surrogate becomes U+FFFD
         if (!budget_.takeBytes(text.size() - object.length)) return std::nullopt;
         return text;
     }

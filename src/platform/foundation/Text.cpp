@@ -35,6 +35,12 @@ std::string validUTF8(std::string_view text) {
     return out;
 }
 
+std::string fromUTF16(std::u16string_view units) {
+    std::string out;
+    icu::UnicodeString(units.data(), static_cast<int32_t>(units.size())).toUTF8String(out);
+    return out;
+}
+
 std::vector<std::string_view> split(std::string_view text, char separator) {
     std::vector<std::string_view> pieces;
     while (true) {

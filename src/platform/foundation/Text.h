@@ -15,6 +15,8 @@ bool anyCodePoint(std::string_view text, bool (*test)(char32_t codePoint));
 // The text itself when it is valid UTF-8; otherwise a copy in which every invalid sequence is
 // replaced by U+FFFD, as a Foundation string would hold it.
 std::string validUTF8(std::string_view text);
+// UTF-16 code units as UTF-8; a surrogate without its other half becomes U+FFFD.
+std::string fromUTF16(std::u16string_view units);
 
 // The pieces of the text between the separators, empty pieces kept: "a,,b" gives "a", ""
 // and "b"; an empty text gives one empty piece. The pieces view the text.
