@@ -28,6 +28,13 @@ std::string boundedPayload(const platform::json::Limits& limit) {
            " THEN NULL ELSE payload END";
 }
 
+// A payload as it is written: one longer than its table's read limit would not read back (the
+// row would be damaged), so it is refused and the stored row stays as it was.
+std::string payloadWithin(std::string payload, const platform::json::Limits& limit) {
+    if (payload.size() > limit.bytes) throw StorageError::invalidRecord;
+    return payload;
+}
+
 // A transfers row as a checked record; a bad row is a database failure. The payload must be the
 // record of the row's own id: one that names another record would otherwise replace it.
 TransferRecord decodeRecordRow(const std::string& idType, const std::string& id,
@@ -328,9 +335,10 @@ std::optional<TransferRecord> TransferStore::readRecord(const platform::Uuid& id
 
 void TransferStore::writeRecord(const TransferRecord& record, bool inserting, std::optional<std::int64_t> retainedSize) {
     {
+        auto payload = payloadWithin(record.json(), recordPayloadLimit);
         auto statement = database_->prepare(inserting ? "INSERT INTO transfers(id, created_at, payload) VALUES(?, ?, ?)"
                                                       : "UPDATE transfers SET created_at = ?2, payload = ?3 WHERE id = ?1");
-        statement.bind(1, idText(record.id)).bind(2, record.createdAt.unixSeconds()).bindBlob(3, record.json());
+        statement.bind(1, idText(record.id)).bind(2, record.createdAt.unixSeconds()).bindBlob(3, payload);
         statement.run();
     }
     // An update keeps what is known of the file it still names.
@@ -383,8 +391,9 @@ std::optional<PasteAttempt> TransferStore::readLatestAttempt() {
 
 void TransferStore::writeLatestAttempt(const PasteAttempt& attempt) {
     checkLatestAttempt(attempt);
+    auto payload = payloadWithin(attempt.json(), attemptPayloadLimit);
     auto statement = database_->prepare("INSERT OR REPLACE INTO latest_attempt(slot, payload) VALUES(1, ?)");
-    statement.bindBlob(1, attempt.json());
+    statement.bindBlob(1, payload);
     statement.run();
 }
 
@@ -411,8 +420,9 @@ void TransferStore::recordUsage(const TransferRecord& record) {
     if (!PasteUsageLedger::qualifies(record) || isCounted(record.id)) return;
     auto ledger = readLedger().value_or(PasteUsageLedger());
     ledger.record(record, timeZone_());
+    auto payload = payloadWithin(ledger.json(), ledgerPayloadLimit);
     auto write = database_->prepare("INSERT OR REPLACE INTO paste_usage(slot, payload) VALUES(1, ?)");
-    write.bindBlob(1, ledger.json());
+    write.bindBlob(1, payload);
     write.run();
     auto count = database_->prepare("INSERT INTO counted_pastes(id) VALUES(?)");
     count.bind(1, idText(record.id));

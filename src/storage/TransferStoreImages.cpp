@@ -190,7 +190,12 @@ void TransferStore::maintainStorage(const Identifiers& protecting, std::int64_t 
         setRetainedSize(key, row, std::nullopt); // gone, whatever happens to the row
         cleared.localFilename.reset();
         cleared.updatedAt = now;
-        transaction([&] { writeRecord(cleared, false); });
+        try {
+            transaction([&] { writeRecord(cleared, false); });
+        } catch (const StorageError& error) {
+            // A row whose rewrite would not read back keeps its reference, to a file now absent.
+            if (!(error == StorageError::invalidRecord)) throw;
+        }
     }
 }
 
@@ -219,7 +224,12 @@ void TransferStore::recoverInterruptedWrites() {
             }
             if (recovered == record) continue;
             recovered.updatedAt = clock_();
-            writeRecord(recovered, false);
+            try {
+                writeRecord(recovered, false);
+            } catch (const StorageError& error) {
+                // A record whose rewrite would not read back is left as stored.
+                if (!(error == StorageError::invalidRecord)) throw;
+            }
         }
     });
 }
