@@ -143,6 +143,7 @@ void DiagnosticStore::loadAndPrune() {
     ensureDirectory();
     lastFailure_.reset();
     auto cutoff = clock_().addingSeconds(-policy_.maxAge);
+    const auto largestFile = largestSegmentFile(policy_);
 
     struct SegmentFile {
         std::filesystem::path url;
@@ -158,6 +159,13 @@ void DiagnosticStore::loadAndPrune() {
         auto status = files::statusIfExists(url);
         if (!status) throw std::system_error(ENOENT, std::generic_category(), "lstat");
         if (!S_ISREG(status->st_mode)) throw DiagnosticError::unavailable;
+        // A file larger than the store writes is damaged: it is deleted unread before the
+        // budget is applied, so that it never costs the readable segments their place.
+        if (static_cast<std::uint64_t>(status->st_size) > largestFile) {
+            lastFailure_ = DiagnosticError::corruptLog;
+            deleteFile(url);
+            continue;
+        }
         found.push_back({url, static_cast<std::int64_t>(status->st_size), modificationTime(*status)});
     }
     std::stable_sort(found.begin(), found.end(),
@@ -171,7 +179,6 @@ void DiagnosticStore::loadAndPrune() {
         found.erase(found.begin());
     }
 
-    const auto largestFile = largestSegmentFile(policy_);
     std::vector<Segment> kept;
     for (const auto& file : found) {
         // Opened without following links and without blocking, and checked again through
@@ -181,8 +188,8 @@ void DiagnosticStore::loadAndPrune() {
         if (::fstat(descriptor.get(), &status) != 0) throwErrno("fstat");
         if (!S_ISREG(status.st_mode)) throw DiagnosticError::unavailable;
         if (::fchmod(descriptor.get(), 0600) != 0) throwErrno("fchmod");
-        // A file larger than the store writes is damaged and is not read: none of its lines
-        // count. The read stops past the bound too, for a file that grew since its size was taken.
+        // A file that grew past the bound since its size was taken is damaged too: the read
+        // stops there and none of its lines count.
         std::optional<platform::Bytes> bytes;
         if (status.st_size >= 0 && static_cast<std::uint64_t>(status.st_size) <= largestFile) {
             bytes = files::readAtMost(descriptor.get(), largestFile);

@@ -133,6 +133,34 @@ TEST_F(DiagnosticSegmentBoundsTest, ALongerSegmentThanTheStoreWritesIsDeletedUnr
     EXPECT_EQ(reopened.events.size(), atLimit.size() + 1);
 }
 
+TEST_F(DiagnosticSegmentBoundsTest, AnOversizedFileNeverEvictsTheReadableSegmentsFromTheBudget) {
+    // Two valid segments of ten events each, then a newer file over the whole budget.
+    std::vector<DiagnosticEvent> written;
+    std::vector<std::filesystem::path> valid;
+    for (int segment = 0; segment < 2; ++segment) {
+        std::string content;
+        for (int i = 0; i < 10; ++i) {
+            written.push_back(plainEvent(1000 - static_cast<double>(written.size())));
+            content += written.back().json() + "\n";
+        }
+        valid.push_back(root() / segmentName());
+        writeFile(valid.back(), content);
+    }
+    auto oversized = root() / segmentName();
+    writeFile(oversized, std::string(6'000'000, ' ') + "\n");
+    const auto base = std::filesystem::file_time_type::clock::now() - std::chrono::hours(1);
+    std::filesystem::last_write_time(valid[0], base);
+    std::filesystem::last_write_time(valid[1], base + std::chrono::minutes(1));
+    std::filesystem::last_write_time(oversized, base + std::chrono::minutes(2));
+
+    auto snapshot = openStore(root())->snapshot();
+    EXPECT_EQ(snapshot.health.lastFailure, DiagnosticError::corruptLog);
+    EXPECT_EQ(snapshot.events, written);
+    EXPECT_FALSE(std::filesystem::exists(oversized));
+    EXPECT_TRUE(std::filesystem::exists(valid[0]));
+    EXPECT_TRUE(std::filesystem::exists(valid[1]));
+}
+
 TEST_F(DiagnosticSegmentBoundsTest, ASegmentHoldingOneLineLongerThanASmallSegmentLimitStillReads) {
     // With a segment limit below one line, the store writes each event alone into its own segment.
     DiagnosticPolicy policy;
