@@ -117,18 +117,26 @@ std::optional<Bytes> dataFrom(std::string_view text) {
 }
 
 // What expat holds for one document, counted through its memory suite. Expat keeps every
-// attribute of a tag, and each distinct attribute name, before any handler sees them, so a file
-// of a few megabytes could cost it hundreds; past `cap` its allocations fail and the document is
-// refused. Expat's suite passes no context: an allocation is charged to the counter of the
-// reader on this thread, and carries a pointer to it back to `release`.
+// attribute of a tag, and each distinct attribute name, before any handler sees them: about 16
+// bytes for each byte of such a tag, so a file of a few megabytes could cost it hundreds. Past the
+// cap its allocations fail and the document is refused. Expat's suite passes no context: an
+// allocation is charged to the counter of the reader on this thread, and carries a pointer to it
+// back to `release`.
 class ExpatMemory {
 public:
-    // Measured: about 10 KB for an Info.plist or a defaults file, 76 KB for a list 512 deep and
-    // 200 KB for a 16 MB one (read in pieces). Attributes, and a tag or comment longer than the
-    // cap, are all that can take it further.
-    static constexpr std::size_t cap = 1 << 20;
+    // Expat holds a whole comment or processing instruction in one buffer, which it grows by
+    // doubling into a new one while the old is still held: at most three times the document (and
+    // its kept context) at once. Everything else it holds stays within the fixed part: measured,
+    // about 10 KB for an Info.plist or a defaults file, 76 KB for a list 512 deep and 200 KB for a
+    // 16 MB one (read in pieces). So any document of up to `maximumSize` reads, and a tag of
+    // attributes is refused long before it costs expat sixteen times its size. A document given
+    // in memory past `maximumSize` gets no more than one of that size.
+    static constexpr std::size_t fixedCap = 1 << 20;
+    static constexpr std::size_t capFor(std::size_t documentSize) {
+        return fixedCap + 3 * std::min(documentSize, PropertyList::maximumSize);
+    }
 
-    ExpatMemory() : previous_(std::exchange(current, this)) {}
+    explicit ExpatMemory(std::size_t cap) : cap_(cap), previous_(std::exchange(current, this)) {}
     ~ExpatMemory() { current = previous_; }
     ExpatMemory(const ExpatMemory&) = delete;
     ExpatMemory& operator=(const ExpatMemory&) = delete;
@@ -145,7 +153,7 @@ private:
     };
 
     bool take(std::size_t size) {
-        if (size > cap - held_) return false;
+        if (size > cap_ - held_) return false;
         held_ += size;
         return true;
     }
@@ -187,6 +195,7 @@ private:
 
     static thread_local ExpatMemory* current;
 
+    std::size_t cap_;
     ExpatMemory* previous_;
     std::size_t held_ = 0;
 };
@@ -201,7 +210,7 @@ public:
 
     std::optional<PropertyListValue> read(const std::uint8_t* data, std::size_t size) {
         if (size > static_cast<std::size_t>(INT_MAX)) return std::nullopt;
-        ExpatMemory memory; // outlives the parser, which frees through it
+        ExpatMemory memory(ExpatMemory::capFor(size)); // outlives the parser, which frees through it
         std::unique_ptr<std::remove_pointer_t<XML_Parser>, decltype(&XML_ParserFree)> parser(
             XML_ParserCreate_MM(nullptr, ExpatMemory::suite(), nullptr), &XML_ParserFree);
         if (!parser) throw std::bad_alloc();

@@ -264,3 +264,38 @@ TEST(ApplicationLaunch, OversizedDataFilesAreNotReadWhole) {
         EXPECT_TRUE(holds());
     }
 }
+
+// Defaults files of up to the 16 MB a file is read at: one whose keys sit beside a long comment
+// keeps them when setup records its progress; one of 16 MB of attributes is refused in bounded
+// memory and replaced by fresh defaults.
+TEST(ApplicationLaunch, DefaultsWithALongCommentKeepTheirKeysAndAttributesStayBounded) {
+    const auto commented = [](std::size_t size) {
+        return R"(<?xml version="1.0" encoding="UTF-8"?><plist version="1.0"><dict>)"
+               "<key>lastSettingsSection</key><string>storage</string><!--" +
+               std::string(size, 'c') + "--><key>showPasteOverlay</key><false/></dict></plist>";
+    };
+    const struct {
+        const char* name;
+        std::string bytes;
+        bool keepsKeys;
+    } cases[] = {
+        {"a 5 MB comment", commented(5'000'000), true},
+        {"16 MB of attributes", tarpelix::testing::plist::manyAttributes(PropertyList::maximumSize), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TemporaryDirectory home;
+        const fs::path config = home.file("config"), data = home.file("data");
+        fs::create_directories(defaultsFile(config).parent_path());
+        std::ofstream(defaultsFile(config), std::ios::binary) << c.bytes;
+        const auto run = launch(config, data, [&] { return setupRecorded(config); });
+        expectStartedAndQuit(run);
+        const auto values = readDefaults(config);
+        ASSERT_TRUE(values);
+        EXPECT_EQ(values->contains("lastSettingsSection") && values->contains("showPasteOverlay"), c.keepsKeys);
+        if (c.keepsKeys) {
+            EXPECT_EQ(values->at("lastSettingsSection"), PropertyListValue("storage"));
+            EXPECT_EQ(values->at("showPasteOverlay"), PropertyListValue(false));
+        }
+    }
+}

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <limits>
 #include <string>
 
@@ -321,4 +322,33 @@ TEST(PropertyListReading, ReadFileRefusesAFileLargerThanTheLimitBeforeReadingIt)
     body.insert(body.find("<string>") + 8, std::string(PropertyList::maximumSize, 'a'));
     EXPECT_FALSE(PropertyList::readFile(directory.write("past-limit.plist", body)));
     EXPECT_FALSE(PropertyList::readFile(directory.path())) << "a directory";
+}
+
+TEST(PropertyListReading, ACommentOrInstructionOfAnySizeUpToTheFileLimitReadsWithTheKeysBesideIt) {
+    // Expat holds such a token whole; the keys on either side of it must still be read.
+    const auto document = [](const std::string& token) {
+        return inPlist("<dict><key>before</key><string>one</string>" + token +
+                       "<key>after</key><string>two</string></dict>");
+    };
+    const std::size_t frame = document("").size();
+    const struct {
+        const char* name;
+        std::string token;
+    } cases[] = {
+        {"600 KB comment", "<!--" + std::string(600'000, 'c') + "-->"},
+        {"5 MB comment", "<!--" + std::string(5'000'000, 'c') + "-->"},
+        {"5 MB processing instruction", "<?note " + std::string(5'000'000, 'p') + "?>"},
+        // Just past a power of two, where expat's buffer doubles while the old one is held.
+        {"comment of 8 MiB and a little", "<!--" + std::string((8u << 20) + 100, 'c') + "-->"},
+        {"comment filling the file to its limit", "<!--" + std::string(PropertyList::maximumSize - frame - 7, 'c') + "-->"},
+    };
+    TemporaryDirectory directory;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto path = directory.write("comment.plist", document(c.token));
+        ASSERT_LE(std::filesystem::file_size(path), PropertyList::maximumSize);
+        const auto read = PropertyList::readFile(path);
+        ASSERT_TRUE(read);
+        EXPECT_EQ(*read, PropertyListValue(Dictionary{{"before", "one"}, {"after", "two"}}));
+    }
 }
