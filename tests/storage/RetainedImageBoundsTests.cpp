@@ -11,6 +11,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 
@@ -127,4 +128,32 @@ TEST_F(RetainedImageBoundsTest, AFileGrownToAGigabyteIsNotRead) {
             std::_Exit(growth >= 64 * 1024 ? tooMuchMemory : read ? readSomething : refusedWithinBounds);
         },
         ::testing::ExitedWithCode(refusedWithinBounds), "read: no");
+}
+
+// The largest image a paste retains is read into one allocation of its size: the peak grows by
+// the image and little more (growing the buffer as the file is read cost a third more).
+TEST_F(RetainedImageBoundsTest, TheLargestRetainedImageIsReadIntoOneAllocation) {
+#if defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizer's shadow of the bytes read is no measure of the read";
+#endif
+    constexpr std::size_t size = 100'000'000;
+#if defined(__SANITIZE_ADDRESS__)
+    constexpr long shadowKB = size / 8 / 1024; // the sanitizer's shadow of the new allocation
+#else
+    constexpr long shadowKB = 0;
+#endif
+    auto store = open();
+    TransferRecord record;
+    {
+        platform::Bytes image(size, 0x42);
+        record = createWithImage(*store, 800'000'100, image);
+    }
+    ASSERT_TRUE(record.localFilename);
+    const long before = resetPeakResidentKB();
+    const auto read = store->readRetainedImage(record.id);
+    const long growth = peakResidentKB() - before;
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->size(), size);
+    EXPECT_EQ(std::count(read->begin(), read->end(), 0x42), static_cast<std::ptrdiff_t>(size));
+    EXPECT_LE(growth, static_cast<long>(size / 1024) + shadowKB + 4 * 1024) << "kB the peak grew by";
 }

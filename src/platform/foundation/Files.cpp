@@ -8,6 +8,7 @@
 #include <limits>
 #include <memory>
 #include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tarpelix::platform::files {
@@ -82,6 +83,30 @@ Bytes readAll(int fd) { return *readAtMost(fd, std::numeric_limits<std::size_t>:
 
 std::optional<Bytes> readAtMost(int fd, std::size_t limit) {
     Bytes bytes;
+    // A regular file's remaining size is known: it is read into one allocation of that size,
+    // with no copy, and a file already past the limit is not read at all.
+    struct stat status {};
+    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
+        off_t offset = ::lseek(fd, 0, SEEK_CUR);
+        if (offset >= 0 && status.st_size > offset) {
+            auto expected = static_cast<std::uint64_t>(status.st_size - offset);
+            if (expected > limit) return std::nullopt;
+            bytes.resize(static_cast<std::size_t>(expected));
+            std::size_t filled = 0;
+            while (filled < bytes.size()) {
+                ssize_t n = ::read(fd, bytes.data() + filled, bytes.size() - filled);
+                if (n < 0) {
+                    if (errno == EINTR) continue;
+                    throwErrno("read");
+                }
+                if (n == 0) break; // it shrank since
+                filled += static_cast<std::size_t>(n);
+            }
+            bytes.resize(filled);
+            if (filled < static_cast<std::size_t>(expected)) return bytes;
+        }
+    }
+    // Whatever follows: the rest of a file that grew, or a stream of unknown length.
     std::uint8_t buffer[65536];
     for (;;) {
         ssize_t n = ::read(fd, buffer, sizeof buffer);
