@@ -1,5 +1,6 @@
 // Costs of the storage and diagnostics paths a paste takes: the storage work of one paste (with
-// and without a retained image) against the size of the history, and appending diagnostic events.
+// and without a retained image) against the size of the history, the next paste's create with
+// records owed since a full disk, and appending diagnostic events.
 #include "diagnostics/DiagnosticEvent.h"
 #include "diagnostics/DiagnosticStore.h"
 #include "storage/TransferStorage.h"
@@ -8,12 +9,15 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <system_error>
 #include <unistd.h>
 #include <vector>
 
@@ -135,6 +139,55 @@ void pasteByHistorySize(benchmark::State& state) {
     std::filesystem::remove_all(directory);
 }
 BENCHMARK(pasteByHistorySize)->Arg(0)->Arg(1 << 20)->Iterations(100)->Unit(benchmark::kMillisecond);
+
+// The next paste's create while 50 records made on a full disk are still owed, against a create
+// with nothing owed, interleaved in one run; "ratio" is the first against the second (1.0 means
+// the records owed cost the paste nothing). Each round waits for the write-back, untimed.
+void createWithRecordsOwed(benchmark::State& state) {
+    constexpr int owed = 50;
+    auto directory = scratchDirectory();
+    auto full = std::make_shared<std::atomic<bool>>(false);
+    auto open = [&](const std::filesystem::path& root) {
+        TransferStorage::Options options;
+        options.root = root;
+        options.scheduleMaintenance = false;
+        options.fileOperation = [full](StorageFileOperation operation, const std::filesystem::path&) {
+            if (operation == StorageFileOperation::writeImage && *full)
+                throw std::system_error(ENOSPC, std::generic_category(), "write");
+        };
+        return TransferStorage::create(options);
+    };
+    platform::Bytes png(64 * 1024, 0x5A);
+    auto size = static_cast<std::int64_t>(png.size());
+    using Clock = std::chrono::steady_clock;
+    std::vector<double> owedTimes, noneTimes;
+    int round = 0;
+    for (auto _ : state) {
+        auto withOwed = open(directory / ("owed-" + std::to_string(round)));
+        auto withNone = open(directory / ("none-" + std::to_string(round)));
+        ++round;
+        *full = true;
+        for (int i = 0; i < owed; ++i) withOwed->create(newRecord(size), png);
+        *full = false;
+        auto start = Clock::now();
+        benchmark::DoNotOptimize(withNone->create(newRecord(size), png));
+        auto middle = Clock::now();
+        benchmark::DoNotOptimize(withOwed->create(newRecord(size), png));
+        auto end = Clock::now();
+        if (withOwed->status().warning) std::abort(); // written back by now
+        noneTimes.push_back(std::chrono::duration<double, std::milli>(middle - start).count());
+        owedTimes.push_back(std::chrono::duration<double, std::milli>(end - middle).count());
+    }
+    auto median = [](std::vector<double> values) {
+        std::sort(values.begin(), values.end());
+        return values.empty() ? 0.0 : values[values.size() / 2];
+    };
+    state.counters["none_owed_ms"] = median(noneTimes);
+    state.counters["50_owed_ms"] = median(owedTimes);
+    state.counters["ratio"] = median(owedTimes) / median(noneTimes);
+    std::filesystem::remove_all(directory);
+}
+BENCHMARK(createWithRecordsOwed)->Iterations(10)->Unit(benchmark::kMillisecond);
 
 void encodeAndDecodeEvent(benchmark::State& state) {
     DiagnosticEvent event;

@@ -192,7 +192,7 @@ TransferRecord TransferStorage::create(const TransferRecord& record, const std::
             }
         }
         rememberWritten(result);
-        if (written) writeBackAfterSuccess(superseded);
+        if (written) writeBackLater(std::move(superseded));
         return result;
     });
 }
@@ -232,14 +232,23 @@ TransferRecord TransferStorage::update(const TransferRecord& record) {
             }
         }
         rememberWritten(result);
-        if (written) writeBackAfterSuccess(std::nullopt);
+        if (written) writeBackLater(std::nullopt);
         return result;
     });
 }
 
-// A create or update whose own write succeeded writes back whatever else is unwritten. When its
-// own write was the last one owed, a retry that had backed off is brought back to its first
-// delay: its write-back then finds nothing left and clears the warning.
+// A create or update whose own write succeeded has whatever else is unwritten written back
+// after it has returned, on the service queue: records owed since a full disk never delay the
+// paste whose record was just written. The image its record replaced in memory goes with it.
+void TransferStorage::writeBackLater(std::optional<CurrentImage> superseded) {
+    queue_->async([weak = weak_from_this(), superseded = std::move(superseded)] {
+        if (auto self = weak.lock()) self->writeBackAfterSuccess(superseded);
+    });
+}
+
+// Writes back whatever else is unwritten. When the write that scheduled it was the last one
+// owed, a retry that had backed off is brought back to its first delay: its write-back then
+// finds nothing left and clears the warning.
 void TransferStorage::writeBackAfterSuccess(const std::optional<CurrentImage>& superseded) {
     if (!store_) return;
     if (hasUnwritten()) {

@@ -27,9 +27,10 @@ namespace tarpelix {
 // defers a clear requested while they run. While memory-only, or while a failed write (an image
 // that could not be written) leaves records unwritten, it tries the store again on its own timer
 // (first after a minute, then less and less often, at least hourly); a successful create or
-// update also writes back whatever else is unwritten. The warning clears once a write-back leaves
-// nothing unwritten. All state lives on the service's serial queue,
-// which may wait for the store's queue, never the reverse. Completions run on the main queue.
+// update also has whatever else is unwritten written back, once it has returned. The warning
+// clears once a write-back leaves nothing unwritten. All state lives on the service's serial
+// queue, which may wait for the store's queue, never the reverse. Completions run on the main
+// queue.
 class TransferStorage : public std::enable_shared_from_this<TransferStorage> {
 public:
     using Clock = std::function<platform::Date()>;
@@ -118,6 +119,7 @@ private:
     void rememberFailure(std::exception_ptr error);
     bool writeBackEverything();
     bool writeBackDirty(const std::optional<CurrentImage>& superseded);
+    void writeBackLater(std::optional<CurrentImage> superseded);
     void writeBackAfterSuccess(const std::optional<CurrentImage>& superseded);
     bool hasUnwritten() const { return !dirty_.empty() || (attemptDirty_ && latestAttempt_); }
     void scheduleRetry();

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <future>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -223,4 +225,51 @@ TEST(TransferStorageFullTmpfs, APasteMadeOnAFullFileSystemIsSavedOnceSpaceIsBack
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << "the run on the full file system failed (its output is above)";
+}
+
+TEST_F(TransferStorageFullDiskTest, RecordsOwedAreWrittenAfterTheNextPastesCreateHasReturned) {
+    // Once the paste's own image is written, the next clock reading is the write-back's first
+    // record: the gate holds it there.
+    Gate gate;
+    std::atomic<bool> pasteImageWritten{false};
+    TransferStorage::Options options;
+    options.root = scratch / "Tarpelix";
+    options.clock = [&] {
+        if (pasteImageWritten) gate.pass();
+        return Date{now += 1};
+    };
+    options.scheduleMaintenance = false;
+    options.fileOperation = std::ref(hook);
+    options.timeZone = [] { return platform::TimeZone{"UTC"}; };
+    auto storage = TransferStorage::create(options);
+
+    full = true;
+    std::vector<TransferRecord> owed;
+    for (int i = 0; i < 50; ++i)
+        owed.push_back(storage->create(makeRecord(1000 + i, 4), pngBytes(4, static_cast<std::uint8_t>(i))));
+    ASSERT_EQ(storage->status().warning, StorageError::imageWriteFailed);
+    const auto rowIds = [&] { return queryColumn(scratch / "Tarpelix" / "transfers.sqlite3", "SELECT id FROM transfers"); };
+    ASSERT_TRUE(rowIds().empty());
+
+    full = false;
+    gate.arm();
+    hook.set([&](StorageFileOperation operation, const std::filesystem::path&) {
+        if (operation == StorageFileOperation::writeImage) pasteImageWritten = true;
+    });
+    auto pasting = std::async(std::launch::async, [&] { return storage->create(makeRecord(2000, 4), pngBytes(4, 99)); });
+    const bool returned = pasting.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+    EXPECT_TRUE(returned) << "the paste's create waited for the records owed";
+    EXPECT_TRUE(gate.awaitHeld()) << "the records owed are written back without another call";
+    if (returned) {
+        const auto next = pasting.get();
+        EXPECT_EQ(rowIds(), std::vector<std::string>{next.id.uuidString()}) << "none of the records owed before it";
+    }
+    gate.release();
+    if (!returned) pasting.wait();
+
+    // After it, every record owed, and the warning cleared.
+    EXPECT_FALSE(storage->status().warning);
+    const auto ids = rowIds();
+    EXPECT_EQ(ids.size(), 51u);
+    for (const auto& record : owed) EXPECT_EQ(std::count(ids.begin(), ids.end(), record.id.uuidString()), 1);
 }
