@@ -1,6 +1,5 @@
 #include "windows/CopyLastImageController.h"
 
-#include "platform/dispatch/DispatchQueue.h"
 #include "windows/LastPasteImage.h"
 
 namespace tarpelix {
@@ -9,15 +8,12 @@ namespace {
 constexpr const char* noImage = "No image is available. It may have been removed or cleared.";
 
 // `read`, answering no image in place of bytes that LastPasteImage refuses as a PNG (a
-// truncated file, text, a TIFF, a PNG declaring too many pixels). The test decodes the image on
-// a global queue, never on the main thread.
+// truncated file, text, a TIFF, a PNG declaring too many pixels).
 CopyLastImageController::Read checkedRead(CopyLastImageController::Read read) {
     return [read = std::move(read)](const platform::Uuid& id, CopyLastImageController::ReadCompletion completion) {
         read(id, [completion = std::move(completion)](std::optional<platform::Bytes> png) {
-            platform::DispatchQueue::global()->async([completion, png = std::move(png)]() mutable {
-                if (png && !png->empty() && !LastPasteImage::isCopyable(*png)) png.reset();
-                completion(std::move(png));
-            });
+            LastPasteImage::check(std::move(png),
+                                  [completion](LastPasteImage::Checked checked) { completion(std::move(checked.png)); });
         });
     };
 }

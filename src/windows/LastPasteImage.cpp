@@ -1,5 +1,6 @@
 #include "windows/LastPasteImage.h"
 
+#include "platform/dispatch/DispatchQueue.h"
 #include "platform/imageio/ImageSource.h"
 
 namespace tarpelix::LastPasteImage {
@@ -10,6 +11,12 @@ std::shared_ptr<const platform::Image> thumbnail(const platform::Bytes& png) {
     return source->createThumbnailAtIndex(0, thumbnailPixels);
 }
 
-bool isCopyable(const platform::Bytes& png) { return thumbnail(png) != nullptr; }
+void check(std::optional<platform::Bytes> png, std::function<void(Checked)> completion) {
+    platform::DispatchQueue::global()->async([png = std::move(png), completion = std::move(completion)]() mutable {
+        if (!png || png->empty()) return completion({});
+        if (!thumbnail(*png)) return completion({.png = std::nullopt, .refused = true});
+        completion({.png = std::move(png)});
+    });
+}
 
 } // namespace tarpelix::LastPasteImage

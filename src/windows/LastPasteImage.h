@@ -4,7 +4,9 @@
 #include "platform/imageio/Image.h"
 
 #include <cstddef>
+#include <functional>
 #include <memory>
+#include <optional>
 
 namespace tarpelix {
 
@@ -21,8 +23,18 @@ inline constexpr std::size_t thumbnailPixels = 320;
 // Decodes the whole image: call it off the main thread where the caller can.
 std::shared_ptr<const platform::Image> thumbnail(const platform::Bytes& png);
 
-// Whether `png` may go on the clipboard as a PNG: the preview's own test.
-bool isCopyable(const platform::Bytes& png);
+// Bytes read for a copy, after the check.
+struct Checked {
+    // The bytes, when they may go on the clipboard as a PNG.
+    std::optional<platform::Bytes> png;
+    // Bytes were read but the preview's own test refuses them.
+    bool refused = false;
+};
+
+// Checks bytes read for a copy with the preview's own test, on a global queue (a 5120 × 2880
+// screenshot takes a quarter of a second to decode), and answers there. Empty bytes, or none,
+// are neither copyable nor refused.
+void check(std::optional<platform::Bytes> png, std::function<void(Checked)> completion);
 
 } // namespace LastPasteImage
 

@@ -494,23 +494,26 @@ void LastPasteWindowController::copyLoaded(std::int64_t contextRevision, const U
         return finishCopy(written ? "Uploaded path copied." : "Could not copy the path. Try again.", false);
     }
     if (!LastPasteContent::validImage(fresh)) return finishCopy("This image is no longer available.", true);
-    readImage_(attempt, onMain<std::optional<Bytes>>(
-                            [contextRevision](LastPasteWindowController& self, std::optional<Bytes> png) {
-                                self.imageRead(contextRevision, std::move(png));
-                            }));
+    // The bytes are checked off the main thread; the answer counts only for this context.
+    auto checked = onMain<LastPasteImage::Checked>(
+        [contextRevision](LastPasteWindowController& self, LastPasteImage::Checked checked) {
+            self.imageChecked(contextRevision, std::move(checked));
+        });
+    readImage_(attempt, [checked = std::move(checked)](std::optional<Bytes> png) {
+        LastPasteImage::check(std::move(png), checked);
+    });
 }
 
-void LastPasteWindowController::imageRead(std::int64_t contextRevision, std::optional<Bytes> png) {
+void LastPasteWindowController::imageChecked(std::int64_t contextRevision, LastPasteImage::Checked checked) {
     if (!presented_ || contextRevision_ != contextRevision) return;
-    if (!png || png->empty()) return finishCopy("This image is no longer available.", false);
-    if (!LastPasteImage::isCopyable(*png)) {
+    if (checked.refused) {
         // The file changed since its preview and is no longer an image: the preview goes too.
         previewView_->setImage(std::nullopt);
         previewLabel_->setStringValue("Preview unavailable");
         previewLabel_->setHidden(false);
-        return finishCopy("This image is no longer available.", false);
     }
-    const bool written = writeImage_(*png);
+    if (!checked.png) return finishCopy("This image is no longer available.", false);
+    const bool written = writeImage_(*checked.png);
     finishCopy(written ? "Image copied." : "Could not copy the image. Try again.", false);
 }
 

@@ -58,7 +58,8 @@ public:
 // lives for the life of the process; closing only hides the window. Storage is reached only
 // through the closures given at creation, whose answers may arrive on any thread and are
 // taken on the main thread; answers for a closed window or a dropped attempt are discarded by
-// counters. Thumbnails are decoded on a queue of their own. Main thread only.
+// counters. Thumbnails are decoded on a queue of their own, and an image to copy is checked
+// on a global queue. Main thread only.
 class LastPasteWindowController final : public platform::WindowDelegate,
                                         public std::enable_shared_from_this<LastPasteWindowController> {
 public:
@@ -138,7 +139,7 @@ private:
     void updateCopyButtons();
     void copy(bool image);
     void copyLoaded(std::int64_t contextRevision, const platform::Uuid& attempt, bool image, Result fresh);
-    void imageRead(std::int64_t contextRevision, std::optional<platform::Bytes> png);
+    void imageChecked(std::int64_t contextRevision, LastPasteImage::Checked checked);
     void finishCopy(const std::string& message, bool reload);
     // The completion that takes `value` on the main thread and hands it to `accept` while the
     // controller lives.

@@ -162,7 +162,11 @@ void drawLastPaste(GraphicsContext& g, const std::string& state, Size contentSiz
                                   10);
     }
     if (state == "path-copied") controller->copyPath();
-    if (refused) controller->copyImage();
+    if (refused) {
+        // The copy checks the bytes off the main thread; wait for its answer on the main loop.
+        controller->copyImage();
+        RunLoop::main()->runUntil([&] { return !controller->isCopying(); }, 10);
+    }
     drawWindow(g, controller->window());
     controller->window().orderOut();
 }

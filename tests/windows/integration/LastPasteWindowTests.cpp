@@ -46,7 +46,15 @@ struct LastPasteWindowTest : ::testing::Test {
 
     void SetUp() override {
         DesktopControl::reset();
-        controller = Controller::create(
+        controller = scripted([this](const Bytes& bytes) {
+            images.push_back(bytes);
+            return writesSucceed;
+        });
+    }
+    // A controller on the scripted storage, path writer and timer; an empty `writeImage` writes
+    // images to the general pasteboard.
+    std::shared_ptr<Controller> scripted(Controller::WriteImage writeImage) {
+        return Controller::create(
             [this](Controller::LoadCompletion completion) {
                 ++loadsStarted;
                 loads.push_back(std::move(completion));
@@ -56,10 +64,7 @@ struct LastPasteWindowTest : ::testing::Test {
                 paths.push_back(path);
                 return writesSucceed;
             },
-            [this](const Bytes& bytes) {
-                images.push_back(bytes);
-                return writesSucceed;
-            },
+            std::move(writeImage),
             [this](std::function<void()> action) {
                 tick = std::move(action);
                 return Controller::Canceller([this] { ++timersCancelled; });
@@ -271,8 +276,8 @@ TEST_F(LastPasteWindowTest, EveryCopyMessageAndWhetherItReloads) {
         EXPECT_FALSE(controller->copyImageButton().isEnabled());
         answerLoad(c.fresh.value_or(attempt(first)));
         if (!reads.empty()) answerRead(c.read);
+        ASSERT_TRUE(testing::runMainUntil([&] { return !controller->isCopying(); }));
         EXPECT_EQ(feedback(), c.message);
-        EXPECT_FALSE(controller->isCopying());
         EXPECT_EQ(loads.size(), c.reloads ? 1u : 0u);
         const bool wrotePath = c.message == "Uploaded path copied." || c.message == "Could not copy the path. Try again.";
         const bool wroteImage = c.message == "Image copied." || c.message == "Could not copy the image. Try again.";
@@ -283,6 +288,44 @@ TEST_F(LastPasteWindowTest, EveryCopyMessageAndWhetherItReloads) {
         EXPECT_TRUE(controller->copyPathButton().isEnabled());
         EXPECT_TRUE(controller->copyImageButton().isEnabled());
     }
+}
+
+TEST_F(LastPasteWindowTest, CopyImageChecksAScreenshotWhileTheMainLoopRunsAndStillRefusesDamagedBytes) {
+    DesktopControl::setPasteboardAccessBehavior(2);
+    controller = scripted({});
+    const Bytes screenshot = testing::makePNG({.width = 5120,
+                                               .height = 2880,
+                                               .colorType = PNG_COLOR_TYPE_RGB,
+                                               .samples = testing::screenshotSamples(5120, 2880)});
+    showDecoded(attempt(first));
+
+    // Queued before the copy, whose load and read answer at once on the main thread: the block
+    // runs first on the main loop, so the copy is still under way only if its check is elsewhere.
+    std::optional<bool> copyingMeanwhile, enabledMeanwhile;
+    DispatchQueue::main()->async([&] {
+        copyingMeanwhile = controller->isCopying();
+        enabledMeanwhile = controller->copyImageButton().isEnabled();
+    });
+    controller->copyImage();
+    answerLoad(attempt(first));
+    answerRead(screenshot);
+    ASSERT_TRUE(testing::runMainUntil([&] { return copyingMeanwhile && !controller->isCopying(); }));
+    EXPECT_EQ(copyingMeanwhile, true);
+    EXPECT_EQ(enabledMeanwhile, false);
+    EXPECT_EQ(feedback(), "Image copied.");
+    EXPECT_EQ(Pasteboard::general().dataForType(PasteboardType::png), screenshot);
+    EXPECT_TRUE(controller->copyImageButton().isEnabled());
+
+    // The file was damaged after its preview: refused, and the preview goes with it.
+    controller->copyImage();
+    answerLoad(attempt(first));
+    answerRead(Bytes{0x89, 'P', 'N', 'G', 1, 2, 3});
+    ASSERT_TRUE(testing::runMainUntil([&] { return !controller->isCopying(); }));
+    EXPECT_EQ(feedback(), "This image is no longer available.");
+    EXPECT_FALSE(controller->previewView().image());
+    EXPECT_EQ(controller->previewLabel().stringValue(), "Preview unavailable");
+    EXPECT_FALSE(controller->copyImageButton().isEnabled());
+    EXPECT_EQ(Pasteboard::general().dataForType(PasteboardType::png), screenshot) << "the clipboard keeps the last copy";
 }
 
 TEST_F(LastPasteWindowTest, DetailsKeepTheSelectionWhenUnchangedAndFollowTheWidth) {
