@@ -75,15 +75,15 @@ TEST_F(TransferStorePayloadWriteTest, APendingRowThatWouldRewriteTooLongIsLeftAs
         EXPECT_EQ(recovered->uploadOutcome, TransferOutcome::interrupted);
         EXPECT_EQ(recovered->insertionOutcome, TransferOutcome::interrupted);
         EXPECT_EQ(store->health().recordCount, 2);
-    }
+        if (opening == 1) continue;
 
-    // An update that would not read back fails and leaves the row as it was.
-    auto store = open();
-    auto changed = foreign;
-    changed.uploadOutcome = TransferOutcome::failed;
-    EXPECT_EQ(errorOf<StorageError>([&] { store->update(changed); }), StorageError::invalidRecord);
-    EXPECT_EQ(storedLength(foreign), std::to_string(payload.size()));
-    EXPECT_EQ(store->record(foreign.id), foreign);
+        // An update that would not read back fails and leaves the row as it was.
+        auto changed = foreign;
+        changed.uploadOutcome = TransferOutcome::failed;
+        EXPECT_EQ(errorOf<StorageError>([&] { store->update(changed); }), StorageError::invalidRecord);
+        EXPECT_EQ(storedLength(foreign), std::to_string(payload.size()));
+        EXPECT_EQ(store->record(foreign.id), foreign);
+    }
 }
 
 TEST_F(TransferStorePayloadWriteTest, ACreateThatWouldNotReadBackIsRefusedAndLeavesNoRowOrImage) {
