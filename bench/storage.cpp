@@ -92,6 +92,11 @@ void fillHistory(const std::filesystem::path& root, int count) {
     sqlite3_close(db);
 }
 
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0.0 : values[values.size() / 2];
+}
+
 // The storage work of one paste, as the transfer does it: the record with its image, the
 // storage warning, the confirmed upload and the finished insertion.
 void paste(TransferStorage& storage, const platform::Bytes& png) {
@@ -127,10 +132,6 @@ void pasteByHistorySize(benchmark::State& state) {
         emptyTimes.push_back(std::chrono::duration<double, std::milli>(middle - start).count());
         historyTimes.push_back(std::chrono::duration<double, std::milli>(end - middle).count());
     }
-    auto median = [](std::vector<double> values) {
-        std::sort(values.begin(), values.end());
-        return values.empty() ? 0.0 : values[values.size() / 2];
-    };
     state.counters["empty_ms"] = median(emptyTimes);
     state.counters["history_ms"] = median(historyTimes);
     state.counters["ratio"] = median(historyTimes) / median(emptyTimes);
@@ -178,10 +179,6 @@ void createWithRecordsOwed(benchmark::State& state) {
         noneTimes.push_back(std::chrono::duration<double, std::milli>(middle - start).count());
         owedTimes.push_back(std::chrono::duration<double, std::milli>(end - middle).count());
     }
-    auto median = [](std::vector<double> values) {
-        std::sort(values.begin(), values.end());
-        return values.empty() ? 0.0 : values[values.size() / 2];
-    };
     state.counters["none_owed_ms"] = median(noneTimes);
     state.counters["50_owed_ms"] = median(owedTimes);
     state.counters["ratio"] = median(owedTimes) / median(noneTimes);
