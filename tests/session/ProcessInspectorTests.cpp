@@ -130,7 +130,11 @@ TEST(ProcessInspector, AProcessThatExecsBetweenTheReadsIsCaught) {
         if (read != Read::executablePath || execed) return;
         execed = true;
         ::kill(pid, SIGUSR1);
-        waitUntil([&] { return executableOf(pid) == "/usr/bin/sleep"; });
+        // The kernel names the new executable before it lays out the new program's arguments:
+        // wait for those, so that only the path read twice can tell the exec apart.
+        const std::string newArguments = std::string("/bin/sleep") + '\0' + "1000" + '\0';
+        EXPECT_TRUE(
+            waitUntil([&] { return readFile("/proc/" + std::to_string(pid) + "/cmdline") == newArguments; }));
     };
     EXPECT_EQ(failure(ProcessInspector(table), pty.tty()), "Foreground process changed while reading it");
     EXPECT_TRUE(execed);
