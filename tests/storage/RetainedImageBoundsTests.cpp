@@ -5,6 +5,7 @@
 
 #include "storage/StorageTestSupport.h"
 
+#include "support/DeathTestChild.h"
 #include "support/PeakMemory.h"
 
 #include <gtest/gtest.h>
@@ -111,21 +112,24 @@ TEST_F(RetainedImageBoundsTest, AnImageLargerThanAnyPasteIsNeverReadThoughItIsKe
 }
 
 // The read of a file grown to 1 GB, in a process of its own so that its peak memory is the
-// read's: a read of the file would take a gigabyte.
+// read's: a read of the file would take a gigabyte. The child closes its store and removes its
+// own scratch folder before it exits.
 TEST_F(RetainedImageBoundsTest, AFileGrownToAGigabyteIsNotRead) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     constexpr int refusedWithinBounds = 40, readSomething = 41, tooMuchMemory = 42;
     EXPECT_EXIT(
         {
-            auto store = open();
-            const auto record = createWithImage(*store, 800'000'100, pngBytes(64, 4));
-            if (::truncate(imageOf(record).c_str(), oneGB) != 0) std::_Exit(2);
-            const long before = resetPeakResidentKB();
-            const bool read = store->readRetainedImage(record.id).has_value();
-            const long growth = peakResidentKB() - before;
-            std::fprintf(stderr, "read: %s, peak grew by %ld kB\n", read ? "yes" : "no", growth);
-            std::fflush(nullptr);
-            std::_Exit(growth >= 64 * 1024 ? tooMuchMemory : read ? readSomething : refusedWithinBounds);
+            const int exitCode = [&] {
+                auto store = open();
+                const auto record = createWithImage(*store, 800'000'100, pngBytes(64, 4));
+                if (::truncate(imageOf(record).c_str(), oneGB) != 0) return 2;
+                const long before = resetPeakResidentKB();
+                const bool read = store->readRetainedImage(record.id).has_value();
+                const long growth = peakResidentKB() - before;
+                std::fprintf(stderr, "read: %s, peak grew by %ld kB\n", read ? "yes" : "no", growth);
+                return growth >= 64 * 1024 ? tooMuchMemory : read ? readSomething : refusedWithinBounds;
+            }();
+            exitRemoving(scratch.path(), exitCode);
         },
         ::testing::ExitedWithCode(refusedWithinBounds), "read: no");
 }

@@ -2,6 +2,7 @@
 
 #include "platform/foundation/MainThread.h"
 #include "storage/StorageTestSupport.h"
+#include "support/DeathTestChild.h"
 #include "support/MainLoop.h"
 
 #include <gtest/gtest.h>
@@ -252,31 +253,35 @@ TEST_F(TransferStorageTest, AFullDiskFallsBackToMemoryAndLosesNothing) {
 
 // The file-size limit as the process meets it: writing past it raises SIGXFSZ, which the
 // process ignores from its start, so the image write fails with EFBIG instead of ending the
-// process. Run in a child of its own, so the limit does not reach the test runner.
+// process. Run in a child of its own, so the limit does not reach the test runner; the child
+// closes its store and removes its own scratch folder before it exits.
 TEST_F(TransferStorageTest, AnImageWritePastTheFileSizeLimitIsAWarningNotADeadProcess) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
-            auto storage = make();
-            storage->create(makeRecord(1000, 4), pngBytes(4));
-            auto id = platform::Uuid::random();
-            storage->beginOperation(id);
-            struct rlimit previous {};
-            ::getrlimit(RLIMIT_FSIZE, &previous);
-            struct rlimit limit = previous;
-            limit.rlim_cur = 0;
-            if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) std::_Exit(2);
-            auto record = storage->create(makeRecord(2000, 6, id), pngBytes(6));
-            storage->update(succeeded(record));
-            auto status = storage->status();
-            ::setrlimit(RLIMIT_FSIZE, &previous); // the death test's own output is a file too
-            // The image could not be written: the warning says so (or the store has gone to memory).
-            if (!(status.memoryOnly || status.warning == StorageError::imageWriteFailed)) {
-                std::fprintf(stderr, "memory-only %d, warning %s\n", status.memoryOnly,
-                             status.warning ? status.warning->what() : "none");
-                std::_Exit(3);
-            }
-            std::_Exit(0);
+            const int exitCode = [&] {
+                auto storage = make();
+                storage->create(makeRecord(1000, 4), pngBytes(4));
+                auto id = platform::Uuid::random();
+                storage->beginOperation(id);
+                struct rlimit previous {};
+                ::getrlimit(RLIMIT_FSIZE, &previous);
+                struct rlimit limit = previous;
+                limit.rlim_cur = 0;
+                if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return 2;
+                auto record = storage->create(makeRecord(2000, 6, id), pngBytes(6));
+                storage->update(succeeded(record));
+                auto status = storage->status();
+                ::setrlimit(RLIMIT_FSIZE, &previous); // the death test's own output is a file too
+                // The image could not be written: the warning says so (or the store has gone to memory).
+                if (!(status.memoryOnly || status.warning == StorageError::imageWriteFailed)) {
+                    std::fprintf(stderr, "memory-only %d, warning %s\n", status.memoryOnly,
+                                 status.warning ? status.warning->what() : "none");
+                    return 3;
+                }
+                return 0;
+            }();
+            exitRemoving(scratch.path(), exitCode);
         },
         ::testing::ExitedWithCode(0), "");
 }

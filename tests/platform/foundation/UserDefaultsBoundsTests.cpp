@@ -8,6 +8,7 @@
 
 #include "PropertyListFiles.h"
 
+#include "support/DeathTestChild.h"
 #include "support/PeakMemory.h"
 
 #include <gtest/gtest.h>
@@ -47,9 +48,9 @@ enum Verdict {
 
 
 // Reads the defaults in `path` (which holds `before`, with `keysBefore`), sets one key and exits
-// with the verdict.
-[[noreturn]] void setOverAndExit(const std::string& path, const std::string& before,
-                                 const std::set<std::string>& keysBefore) {
+// with the verdict, removing the child's own `scratch` folder first.
+[[noreturn]] void setOverAndExit(const TemporaryDirectory& scratch, const std::string& path,
+                                 const std::string& before, const std::set<std::string>& keysBefore) {
     ::alarm(120);
     const long start = resetPeakResidentKB();
     const auto verdict = [&]() -> Verdict {
@@ -73,8 +74,7 @@ enum Verdict {
     }();
     const long growth = peakResidentKB() - start;
     std::fprintf(stderr, "verdict %d, peak grew by %ld kB\n", static_cast<int>(verdict), growth);
-    std::fflush(nullptr);
-    std::_Exit(growth >= memoryLimitKB ? tooMuchMemory : verdict);
+    tarpelix::testing::exitRemoving(scratch.path(), growth >= memoryLimitKB ? tooMuchMemory : verdict);
 }
 
 } // namespace
@@ -103,7 +103,8 @@ TEST(UserDefaultsBoundsDeathTest, ValuesThatWouldNotReadBackKeepTheFileThatDoes)
         const auto bytes = shape.bytes();
         const auto path = directory.write("UserDefaults.plist", bytes, 0600);
         ASSERT_LE(bytes.size(), PropertyList::maximumSize);
-        EXPECT_EXIT(setOverAndExit(path, bytes, shape.keys), ::testing::ExitedWithCode(shape.expected), "peak grew by");
+        EXPECT_EXIT(setOverAndExit(directory, path, bytes, shape.keys),
+                    ::testing::ExitedWithCode(shape.expected), "peak grew by");
     }
 }
 
