@@ -133,10 +133,23 @@ inline std::string querySingle(const std::filesystem::path& file, const std::str
     return values.empty() ? std::string() : values.front();
 }
 
+// An SQL string literal of `text`, copied a run between quotes at a time: tests quote payloads
+// of megabytes, and a character at a time takes seconds under the sanitizers.
 inline std::string sqlQuoted(const std::string& text) {
-    std::string out = "'";
-    for (char c : text) out += c == '\'' ? std::string("''") : std::string(1, c);
-    return out + "'";
+    std::string out;
+    out.reserve(text.size() + 2);
+    out += '\'';
+    for (std::size_t start = 0;;) {
+        const auto quote = text.find('\'', start);
+        if (quote == std::string::npos) {
+            out.append(text, start);
+            break;
+        }
+        out.append(text, start, quote + 1 - start) += '\''; // a quote is written twice
+        start = quote + 1;
+    }
+    out += '\'';
+    return out;
 }
 
 // A transfers row written behind the store's back.
