@@ -19,8 +19,10 @@ elseif(TARPELIX_SANITIZE STREQUAL "thread")
   add_link_options(-fsanitize=thread)
 elseif(TARPELIX_SANITIZE STREQUAL "fuzzer")
   # Coverage-guided fuzzing with libFuzzer (clang only): instrument everything, link the
-  # fuzzing engine only into the fuzz targets.
-  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  # fuzzing engine only into the fuzz targets. Undefined behaviour ends the run at its first
+  # report, as in the address build: libFuzzer then keeps the input that caused it.
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+                      -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=address,undefined)
 elseif(NOT TARPELIX_SANITIZE STREQUAL "")
   message(FATAL_ERROR "TARPELIX_SANITIZE must be empty, address or thread")
