@@ -170,8 +170,8 @@ TransferRecord TransferStorage::create(const TransferRecord& record, const std::
         copy.updatedAt = clock_();
         records_[copy.id] = copy;
         dirty_.insert(copy.id);
-        // The image this one replaces in memory is kept for this call when its record still
-        // waits for it, so the write-back below can store them together.
+        // The image this one replaces in memory is kept when its record still waits for it, so
+        // the write-back that follows this call can store them together.
         std::optional<CurrentImage> superseded;
         if (pngData) {
             if (currentImage_ && currentImage_->memoryOnly && currentImage_->id != copy.id &&

@@ -11,6 +11,7 @@
 #include "platform/appkit/Label.h"
 #include "platform/desktop/DesktopControl.h"
 #include "platform/desktop/PasteboardControl.h"
+#include "support/LastPasteOnStorage.h"
 #include "support/MainLoop.h"
 #include "support/TemporaryDirectory.h"
 #include "support/TestImages.h"
@@ -123,14 +124,7 @@ struct CopyLastImageBoundsTest : ::testing::Test {
     // The window's "Copy Image", pressed whatever the button's state, once its preview has
     // settled; answers the preview's label and the copy's message.
     std::pair<std::string, std::string> copyFromWindow() {
-        std::weak_ptr<TransferStorage> weak = storage;
-        auto controller = LastPasteWindowController::create(
-            [weak](LastPasteWindowController::LoadCompletion done) {
-                if (auto strong = weak.lock()) strong->loadLatestAttempt(std::move(done));
-            },
-            [weak](const Uuid& id, LastPasteWindowController::ReadCompletion done) {
-                if (auto strong = weak.lock()) strong->readImage(id, std::move(done));
-            });
+        auto controller = testing::lastPasteWindowOn(storage);
         controller->showWindow();
         EXPECT_TRUE(testing::runMainUntil([&] {
             return controller->previewView().image().has_value() ||

@@ -11,6 +11,7 @@
 #include "platform/desktop/DesktopControl.h"
 #include "platform/desktop/PasteboardControl.h"
 #include "platform/desktop/SystemSettingsControl.h"
+#include "support/LastPasteOnStorage.h"
 #include "support/MainLoop.h"
 #include "support/TemporaryDirectory.h"
 #include "support/TestImages.h"
@@ -68,14 +69,7 @@ TEST(LastPasteStorageTest, ShowsTheStoredAttemptAndCopiesItsPathAndImage) {
     ASSERT_TRUE(testing::runMainUntil([&] { return saved; }));
     storage->endOperation(record.id);
 
-    std::weak_ptr<TransferStorage> weak = storage;
-    auto controller = LastPasteWindowController::create(
-        [weak](LastPasteWindowController::LoadCompletion completion) {
-            if (auto strong = weak.lock()) strong->loadLatestAttempt(std::move(completion));
-        },
-        [weak](const Uuid& id, LastPasteWindowController::ReadCompletion completion) {
-            if (auto strong = weak.lock()) strong->readImage(id, std::move(completion));
-        });
+    auto controller = testing::lastPasteWindowOn(storage);
     controller->showWindow();
     ASSERT_TRUE(testing::runMainUntil([&] { return controller->previewView().image().has_value(); }));
 
