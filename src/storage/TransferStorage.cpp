@@ -170,8 +170,9 @@ TransferRecord TransferStorage::create(const TransferRecord& record, const std::
         copy.updatedAt = clock_();
         records_[copy.id] = copy;
         dirty_.insert(copy.id);
-        // The image this one replaces in memory is kept when its record still waits for it, so
-        // the write-back that follows this call can store them together.
+        // The image this one replaces in memory, when its record still waits for it: kept as
+        // owed below if this write succeeds, so whichever write-back reaches that record first
+        // stores them together.
         std::optional<CurrentImage> superseded;
         if (pngData) {
             if (currentImage_ && currentImage_->memoryOnly && currentImage_->id != copy.id &&
@@ -191,28 +192,34 @@ TransferRecord TransferStorage::create(const TransferRecord& record, const std::
                 rememberFailure(std::current_exception());
             }
         }
+        if (written && superseded) owedImages_.insert_or_assign(superseded->id, std::move(superseded->data));
         rememberWritten(result);
-        if (written) writeBackLater(std::move(superseded));
+        if (written) writeBackLater();
         return result;
     });
 }
 
 // Writes a record whose row may or may not exist; the caller handles failures. A new row gets
-// the image held in memory for the record, if any.
-TransferRecord TransferStorage::writeBack(TransferRecord record, const std::optional<CurrentImage>& superseded) {
+// the image held in memory for the record, if any: the current image or one owed to it. Once
+// written, the record owes nothing more.
+TransferRecord TransferStorage::writeBack(TransferRecord record) {
     auto stored = store_->record(record.id);
+    TransferRecord result;
     if (!stored) {
         record.localFilename.reset();
         std::optional<platform::Bytes> image;
         if (currentImage_ && currentImage_->id == record.id) {
             image = currentImage_->data;
-        } else if (superseded && superseded->id == record.id) {
-            image = superseded->data;
+        } else if (auto owed = owedImages_.find(record.id); owed != owedImages_.end()) {
+            image = owed->second;
         }
-        return store_->create(record, image);
+        result = store_->create(record, image);
+    } else {
+        record.localFilename = stored->localFilename;
+        result = store_->update(record);
     }
-    record.localFilename = stored->localFilename;
-    return store_->update(record);
+    owedImages_.erase(record.id);
+    return result;
 }
 
 TransferRecord TransferStorage::update(const TransferRecord& record) {
@@ -232,27 +239,28 @@ TransferRecord TransferStorage::update(const TransferRecord& record) {
             }
         }
         rememberWritten(result);
-        if (written) writeBackLater(std::nullopt);
+        if (written) writeBackLater();
         return result;
     });
 }
 
 // A create or update whose own write succeeded has whatever else is unwritten written back
 // after it has returned, on the service queue: records owed since a full disk never delay the
-// paste whose record was just written. The image its record replaced in memory goes with it.
-void TransferStorage::writeBackLater(std::optional<CurrentImage> superseded) {
-    queue_->async([weak = weak_from_this(), superseded = std::move(superseded)] {
-        if (auto self = weak.lock()) self->writeBackAfterSuccess(superseded);
+// paste whose record was just written. What they are written with stays in the service, so a
+// retry or update that reaches them first writes them just as fully.
+void TransferStorage::writeBackLater() {
+    queue_->async([weak = weak_from_this()] {
+        if (auto self = weak.lock()) self->writeBackAfterSuccess();
     });
 }
 
 // Writes back whatever else is unwritten. When the write that scheduled it was the last one
 // owed, a retry that had backed off is brought back to its first delay: its write-back then
 // finds nothing left and clears the warning.
-void TransferStorage::writeBackAfterSuccess(const std::optional<CurrentImage>& superseded) {
+void TransferStorage::writeBackAfterSuccess() {
     if (!store_) return;
     if (hasUnwritten()) {
-        writeBackDirty(superseded);
+        writeBackDirty();
         trimPersistedCache();
     } else if (retryTimer_ && retryDelay_ > firstRetryDelay_) {
         retryDelay_ = firstRetryDelay_;
@@ -315,6 +323,7 @@ void TransferStorage::clearNow() {
     records_.clear();
     dirty_.clear();
     currentImage_.reset();
+    owedImages_.clear();
     latestAttempt_.reset();
     attemptDirty_ = false;
     warning_.reset();
@@ -366,16 +375,17 @@ bool TransferStorage::writeBackEverything() {
         rememberFailure(std::current_exception());
         return false;
     }
-    return writeBackDirty(std::nullopt);
+    return writeBackDirty();
 }
 
 // Writes every unwritten record back, oldest first, then the unwritten attempt. A record that
 // fails while the store stays open (its image still cannot be written) stays unwritten and the
 // others go on; a failure that closes the store ends the write-back. True when nothing is left
 // unwritten: the warning then clears and the retry stops.
-bool TransferStorage::writeBackDirty(const std::optional<CurrentImage>& superseded) {
+bool TransferStorage::writeBackDirty() {
     trimPersistedCache();
     std::erase_if(dirty_, [&](const auto& id) { return !records_.count(id); }); // nothing left to write
+    std::erase_if(owedImages_, [&](const auto& owed) { return !dirty_.count(owed.first); });
     std::vector<TransferRecord> pending;
     for (const auto& id : dirty_) pending.push_back(records_.at(id));
     std::stable_sort(pending.begin(), pending.end(),
@@ -383,7 +393,7 @@ bool TransferStorage::writeBackDirty(const std::optional<CurrentImage>& supersed
     for (const auto& record : pending) {
         if (!store_) break;
         try {
-            auto result = writeBack(record, superseded);
+            auto result = writeBack(record);
             records_[result.id] = result;
             if (currentImage_ && currentImage_->id == result.id && result.localFilename) {
                 currentImage_->memoryOnly = false;

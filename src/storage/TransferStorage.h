@@ -118,9 +118,9 @@ private:
     std::shared_ptr<TransferStore> openStore();
     void rememberFailure(std::exception_ptr error);
     bool writeBackEverything();
-    bool writeBackDirty(const std::optional<CurrentImage>& superseded);
-    void writeBackLater(std::optional<CurrentImage> superseded);
-    void writeBackAfterSuccess(const std::optional<CurrentImage>& superseded);
+    bool writeBackDirty();
+    void writeBackLater();
+    void writeBackAfterSuccess();
     bool hasUnwritten() const { return !dirty_.empty() || (attemptDirty_ && latestAttempt_); }
     void scheduleRetry();
     void retryOnTimer();
@@ -131,7 +131,7 @@ private:
     void clearNow();
     void clearWithoutStore();
     void removeRegularFile(const std::filesystem::path& path);
-    TransferRecord writeBack(TransferRecord record, const std::optional<CurrentImage>& superseded = std::nullopt);
+    TransferRecord writeBack(TransferRecord record);
     void rememberWritten(const TransferRecord& result);
     std::optional<TransferRecord> memoryImageRecord() const;
     std::optional<LatestImageSnapshot> latestImageSnapshot();
@@ -157,6 +157,9 @@ private:
     std::unordered_map<platform::Uuid, TransferRecord> records_;
     Identifiers dirty_;
     std::optional<CurrentImage> currentImage_;
+    // Images of unwritten records that a newer paste replaced as the current image while the
+    // store could take it: each stays until its record is written, or the storage cleared.
+    std::unordered_map<platform::Uuid, platform::Bytes> owedImages_;
     Identifiers active_;
     Identifiers activeAttempts_;
     std::optional<StorageError> warning_;

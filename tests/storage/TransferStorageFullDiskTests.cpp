@@ -13,8 +13,17 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/mount.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
 
 using namespace tarpelix;
 using namespace tarpelix::testing;
@@ -260,16 +269,138 @@ TEST_F(TransferStorageFullDiskTest, RecordsOwedAreWrittenAfterTheNextPastesCreat
     const bool returned = pasting.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
     EXPECT_TRUE(returned) << "the paste's create waited for the records owed";
     EXPECT_TRUE(gate.awaitHeld()) << "the records owed are written back without another call";
+    std::optional<TransferRecord> next;
     if (returned) {
-        const auto next = pasting.get();
-        EXPECT_EQ(rowIds(), std::vector<std::string>{next.id.uuidString()}) << "none of the records owed before it";
+        next = pasting.get();
+        EXPECT_EQ(rowIds(), std::vector<std::string>{next->id.uuidString()}) << "none of the records owed before it";
     }
     gate.release();
-    if (!returned) pasting.wait();
+    if (!returned) next = pasting.get();
 
     // After it, every record owed, and the warning cleared.
     EXPECT_FALSE(storage->status().warning);
     const auto ids = rowIds();
     EXPECT_EQ(ids.size(), 51u);
     for (const auto& record : owed) EXPECT_EQ(std::count(ids.begin(), ids.end(), record.id.uuidString()), 1);
+    // The last one owed still had its image in memory: it is stored with it, as is the paste's.
+    storage.reset();
+    auto store = inspect();
+    EXPECT_EQ(store->readRetainedImage(owed.back().id), pngBytes(4, 49));
+    EXPECT_EQ(store->readRetainedImage(next->id), pngBytes(4, 99));
+}
+
+namespace {
+
+// Whether thread `tid` of this process sleeps in a futex wait, as the caller of a synchronous
+// operation does once its block is queued.
+bool waitsInFutex(pid_t tid) {
+    std::ifstream syscall("/proc/self/task/" + std::to_string(tid) + "/syscall");
+    long number = -1;
+    return syscall >> number && number == SYS_futex;
+}
+
+// Starts `operation` on a thread of its own and returns once that thread waits: its call has
+// then queued its block behind whatever the service queue runs now.
+std::thread startQueued(std::function<void()> operation) {
+    auto tid = std::make_shared<std::atomic<pid_t>>(0);
+    std::thread thread([tid, operation = std::move(operation)] {
+        *tid = ::gettid();
+        operation();
+    });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!(*tid && waitsInFutex(*tid)) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_TRUE(*tid && waitsInFutex(*tid)) << "the operation never waited for the service queue";
+    return thread;
+}
+
+// What interferes while the next paste's create writes its image: it returns a thread to join
+// once that create has returned, or none.
+using Interference = std::function<std::thread(const std::shared_ptr<TransferStorage>&, const TransferRecord& owed)>;
+
+} // namespace
+
+// A record left unwritten by a full disk, whose image a newer paste replaced in memory, is stored
+// with that image by whichever write-back reaches it first once space is back, also one queued
+// ahead of the write-back the newer paste's create schedules.
+class OwedImageTest : public TransferStorageFullDiskTest {
+protected:
+    void expectOwedImageKept(double retryDelay, const Interference& interfere,
+                             const std::function<void(const TransferRecord&, std::optional<StorageError>)>& expectStored) {
+        auto storage = make(retryDelay);
+        full = true;
+        const auto owedImage = pngBytes(40 * 1024, 5);
+        const auto owed = storage->create(makeRecord(1000, static_cast<std::int64_t>(owedImage.size())), owedImage);
+        ASSERT_EQ(storage->status().warning, StorageError::imageWriteFailed);
+
+        full = false;
+        const auto next = makeRecord(2000, 4);
+        const auto nextImage = pngBytes(4, 2);
+        // Whose image each write is, in order: the first once the create has begun is the paste's.
+        std::mutex mutex;
+        std::vector<std::string> imagesWritten;
+        std::atomic<bool> creating{false};
+        std::thread interfering;
+        hook.set([&](StorageFileOperation operation, const std::filesystem::path&) {
+            if (operation != StorageFileOperation::writeImage) return;
+            bool ofNext = false;
+            {
+                std::lock_guard lock(mutex);
+                ofNext = creating && std::count(imagesWritten.begin(), imagesWritten.end(), "next") == 0;
+                imagesWritten.push_back(ofNext ? "next" : "owed");
+            }
+            if (ofNext) interfering = interfere(storage, owed);
+        });
+        creating = true;
+        const auto created = storage->create(next, nextImage);
+        if (interfering.joinable()) interfering.join();
+        // Every write-back was queued by now: the status comes after them.
+        const auto warning = storage->status().warning;
+        storage.reset();
+        {
+            std::lock_guard lock(mutex);
+            EXPECT_EQ(imagesWritten, (std::vector<std::string>{"next", "owed"}));
+        }
+
+        auto store = inspect();
+        EXPECT_EQ(store->readRetainedImage(owed.id), owedImage);
+        EXPECT_EQ(store->readRetainedImage(created.id), nextImage);
+        if (expectStored) expectStored(*store->record(owed.id), warning);
+    }
+};
+
+// A retry that writes everything back clears the warning.
+void writtenByARetry(const TransferRecord&, std::optional<StorageError> warning) { EXPECT_FALSE(warning); }
+
+TEST_F(OwedImageTest, WhenTheRetryTimerComesDueDuringTheNextPastesCreate) {
+    // The first retry is due half a second after the failure; the paste's image write outlasts it.
+    expectOwedImageKept(
+        0.5,
+        [](const auto&, const auto&) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+            return std::thread();
+        },
+        writtenByARetry);
+}
+
+TEST_F(OwedImageTest, WhenRetryIsPressedDuringTheNextPastesCreate) {
+    expectOwedImageKept(
+        60,
+        [](const auto& storage, const auto&) {
+            return startQueued([storage] { EXPECT_TRUE(storage->retryStorage()); });
+        },
+        writtenByARetry);
+}
+
+TEST_F(OwedImageTest, WhenTheOwedRecordIsUpdatedDuringTheNextPastesCreate) {
+    expectOwedImageKept(
+        60,
+        [](const auto& storage, const auto& owed) {
+            return startQueued([storage, owed] { storage->update(succeeded(owed)); });
+        },
+        // The warning stays until the next retry finds nothing left, as after any update.
+        [](const TransferRecord& stored, std::optional<StorageError>) {
+            EXPECT_EQ(stored.insertionOutcome, TransferOutcome::succeeded);
+            EXPECT_EQ(stored.confirmedRemotePath, succeeded(stored).confirmedRemotePath);
+        });
 }
