@@ -65,15 +65,16 @@ TEST_F(InstallationWindowTest, ReadsAsOneMessageWithItsTwoChoices) {
     EXPECT_EQ(window.contentView()->frame().size, (Size{440, 180}));
 }
 
+// Each entry point stops on its own check, before any view of its window can stop on one of its own.
 TEST(InstallationWindowDeathTest, StopsOffTheMainThread) {
     EXPECT_DEATH(std::thread([] { InstallationWindowController::create([] {}, [] {}); }).join(),
-                 "must be called on the main thread");
+                 "fatal: InstallationWindowController must be called on the main thread");
     EXPECT_DEATH(
         {
             auto controller = InstallationWindowController::create([] {}, [] {});
             std::thread([&] { controller->show(); }).join();
         },
-        "must be called on the main thread");
+        "fatal: InstallationWindowController::show must be called on the main thread");
 }
 
 } // namespace

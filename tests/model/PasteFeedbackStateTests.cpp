@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 using namespace tarpelix;
@@ -102,11 +105,25 @@ TEST_F(FeedbackStateTest, OnlyAConfirmedUploadRevisesACancellation) {
     EXPECT_EQ(published.size(), 3u);
 }
 
-TEST(FeedbackStateDeathTest, StopsOffTheMainThread) {
-    EXPECT_DEATH(
-        {
-            PasteFeedbackState state;
-            std::thread([&] { state.begin(platform::Uuid::random()); }).join();
-        },
-        "");
+TEST(FeedbackStateDeathTest, EveryChangeStopsOffTheMainThread) {
+    using Change = std::function<void(PasteFeedbackState&, const platform::Uuid&)>;
+    const std::vector<std::pair<std::string, Change>> changes = {
+        {"begin", [](auto& state, const auto& id) { state.begin(id); }},
+        {"advance",
+         [](auto& state, const auto& id) { state.advance(id, PasteFeedback::Stage::uploading, std::nullopt); }},
+        {"complete",
+         [](auto& state, const auto& id) { state.complete(id, PasteFeedback::Outcome::success, std::nullopt, true); }},
+        {"dismiss", [](auto& state, const auto& id) { state.dismiss(id); }},
+    };
+    for (const auto& [name, change] : changes) {
+        SCOPED_TRACE(name);
+        EXPECT_DEATH(
+            {
+                PasteFeedbackState state;
+                const auto id = platform::Uuid::random();
+                state.begin(id); // so that a change that is not checked would be accepted, not dropped
+                std::thread([&] { change(state, id); }).join();
+            },
+            "fatal: PasteFeedbackState\\." + name + " must be called on the main thread");
+    }
 }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 using namespace tarpelix;
 using namespace tarpelix::testing;
 using Status = GhosttyCompatibility::Status;
@@ -306,10 +308,30 @@ TEST_F(PermissionModelTest, OpeningATerminalOrThePrereleasePageReportsFailures) 
     EXPECT_FALSE(snap().message.contains(ghostty));
 }
 
+// Every checked entry point stops on its own check, named in the message.
 TEST(PermissionModelDeathTest, EveryOperationRequiresTheMainThread) {
     FakePermissionSystem fake;
+    EXPECT_DEATH(std::thread([&] { PermissionSettingsController::create(fake.dependencies()); }).join(),
+                 "fatal: PermissionSettingsController::create must be called on the main thread");
+
     auto model = PermissionSettingsController::create(fake.dependencies());
-    EXPECT_DEATH(std::thread([&] { model->refresh(); }).join(), "must be called on the main thread");
-    EXPECT_DEATH(std::thread([&] { model->requestAutomation("com.apple.Terminal"); }).join(),
-                 "must be called on the main thread");
+    using Operation = std::function<void(PermissionSettingsController&)>;
+    const std::vector<std::pair<std::string, Operation>> operations = {
+        {"snapshot", [](auto& m) { (void)m.snapshot(); }},
+        {"setOnChange", [](auto& m) { m.setOnChange([] {}); }},
+        {"setPermissionsDidChange", [](auto& m) { m.setPermissionsDidChange([] {}); }},
+        {"refresh", [](auto& m) { m.refresh(); }},
+        {"performAccessibilityAction", [](auto& m) { m.performAccessibilityAction(); }},
+        {"performClipboardAction", [](auto& m) { m.performClipboardAction(); }},
+        {"requestInputMonitoring", [](auto& m) { m.requestInputMonitoring(); }},
+        {"requestAutomation", [](auto& m) { m.requestAutomation("com.apple.Terminal"); }},
+        {"openTerminal", [](auto& m) { m.openTerminal("com.apple.Terminal"); }},
+        {"openGhosttyPrerelease", [](auto& m) { m.openGhosttyPrerelease(); }},
+        {"openPrivacyPane", [](auto& m) { m.openPrivacyPane("Privacy_Accessibility"); }},
+    };
+    for (const auto& [name, operation] : operations) {
+        SCOPED_TRACE(name);
+        EXPECT_DEATH(std::thread([&] { operation(*model); }).join(),
+                     "fatal: PermissionSettingsController::" + name + " must be called on the main thread");
+    }
 }

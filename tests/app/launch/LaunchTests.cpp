@@ -22,6 +22,8 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -267,20 +269,49 @@ TEST(ApplicationLaunch, OversizedDataFilesAreNotReadWhole) {
 
 // Defaults files of up to the 16 MB a file is read at: one whose keys sit beside a long comment
 // keeps them when setup records its progress; one of 16 MB of attributes is refused in bounded
-// memory and replaced by fresh defaults.
+// memory and replaced by fresh defaults, as a launch without any file writes them.
 TEST(ApplicationLaunch, DefaultsWithALongCommentKeepTheirKeysAndAttributesStayBounded) {
+    const auto keysOf = [](const Dictionary& values) {
+        std::set<std::string> keys;
+        for (const auto& [key, value] : values) keys.insert(key);
+        return keys;
+    };
+    // What setup writes over no defaults file at all.
+    std::set<std::string> freshKeys;
+    {
+        TemporaryDirectory home;
+        const fs::path config = home.file("config"), data = home.file("data");
+        expectStartedAndQuit(launch(config, data, [&] { return setupRecorded(config); }));
+        const auto fresh = readDefaults(config);
+        ASSERT_TRUE(fresh);
+        freshKeys = keysOf(*fresh);
+        ASSERT_TRUE(freshKeys.contains("onboardingProgress"));
+    }
+
     const auto commented = [](std::size_t size) {
         return R"(<?xml version="1.0" encoding="UTF-8"?><plist version="1.0"><dict>)"
                "<key>lastSettingsSection</key><string>storage</string><!--" +
                std::string(size, 'c') + "--><key>showPasteOverlay</key><false/></dict></plist>";
     };
+    auto expectKept = [&](const Dictionary& values, const std::string&) {
+        EXPECT_EQ(values.at("lastSettingsSection"), PropertyListValue("storage"));
+        EXPECT_EQ(values.at("showPasteOverlay"), PropertyListValue(false));
+        auto expected = freshKeys;
+        expected.insert({"lastSettingsSection", "showPasteOverlay"});
+        EXPECT_EQ(keysOf(values), expected);
+    };
+    auto expectReplaced = [&](const Dictionary& values, const std::string& text) {
+        EXPECT_EQ(keysOf(values), freshKeys);
+        EXPECT_EQ(text.find("=''"), std::string::npos) << "an attribute of the refused document is still there";
+        EXPECT_LT(text.size(), 64'000u);
+    };
     const struct {
         const char* name;
         std::string bytes;
-        bool keepsKeys;
+        std::function<void(const Dictionary&, const std::string&)> expect;
     } cases[] = {
-        {"a 5 MB comment", commented(5'000'000), true},
-        {"16 MB of attributes", tarpelix::testing::plist::manyAttributes(PropertyList::maximumSize), false},
+        {"a 5 MB comment", commented(5'000'000), expectKept},
+        {"16 MB of attributes", tarpelix::testing::plist::manyAttributes(PropertyList::maximumSize), expectReplaced},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -292,10 +323,7 @@ TEST(ApplicationLaunch, DefaultsWithALongCommentKeepTheirKeysAndAttributesStayBo
         expectStartedAndQuit(run);
         const auto values = readDefaults(config);
         ASSERT_TRUE(values);
-        EXPECT_EQ(values->contains("lastSettingsSection") && values->contains("showPasteOverlay"), c.keepsKeys);
-        if (c.keepsKeys) {
-            EXPECT_EQ(values->at("lastSettingsSection"), PropertyListValue("storage"));
-            EXPECT_EQ(values->at("showPasteOverlay"), PropertyListValue(false));
-        }
+        std::ifstream in(defaultsFile(config), std::ios::binary);
+        c.expect(*values, std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
     }
 }
