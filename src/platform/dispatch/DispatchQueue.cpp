@@ -26,7 +26,6 @@ private:
 };
 
 constexpr auto idleWorkerLinger = std::chrono::milliseconds(200);
-constexpr std::size_t maxGlobalWorkers = 64;
 } // namespace
 
 // Pending blocks and workers of a serial or global queue. Workers hold the state, not the
@@ -88,7 +87,7 @@ struct DispatchQueue::State {
 DispatchQueue::DispatchQueue(std::string label, QualityOfService qos, Kind kind)
     : label_(std::move(label)), qos_(qos), kind_(kind), state_(std::make_shared<State>()) {
     state_->owner = this;
-    state_->maxWorkers = kind == Kind::global ? maxGlobalWorkers : 1;
+    state_->maxWorkers = kind == Kind::global ? globalWidth : 1;
 }
 
 DispatchQueue::~DispatchQueue() {

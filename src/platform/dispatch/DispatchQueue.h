@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -21,6 +22,10 @@ class RunLoop;
 class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
 public:
     using Block = std::function<void()>;
+
+    // A global queue runs at most this many blocks at once; more wait for a worker, as the
+    // threads of GCD's pool are bounded too.
+    static constexpr std::size_t globalWidth = 64;
 
     static std::shared_ptr<DispatchQueue> create(std::string label,
                                                  QualityOfService qos = QualityOfService::defaultQoS);

@@ -16,6 +16,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -290,30 +295,71 @@ TEST_F(LastPasteWindowTest, EveryCopyMessageAndWhetherItReloads) {
     }
 }
 
-TEST_F(LastPasteWindowTest, CopyImageChecksAScreenshotWhileTheMainLoopRunsAndStillRefusesDamagedBytes) {
+// Holds every worker of the default global queue while it lives: a block queued there
+// meanwhile waits until it ends.
+class GlobalQueueHold {
+public:
+    GlobalQueueHold() {
+        for (std::size_t i = 0; i < DispatchQueue::globalWidth; ++i) {
+            DispatchQueue::global()->async([state = state_] {
+                std::unique_lock lock(state->mutex);
+                ++state->holding;
+                state->changed.notify_all();
+                state->changed.wait(lock, [&] { return state->released; });
+            });
+        }
+        std::unique_lock lock(state_->mutex);
+        held_ = state_->changed.wait_for(lock, std::chrono::seconds(30),
+                                         [&] { return state_->holding == DispatchQueue::globalWidth; });
+    }
+    ~GlobalQueueHold() {
+        std::lock_guard lock(state_->mutex);
+        state_->released = true;
+        state_->changed.notify_all();
+    }
+    GlobalQueueHold(const GlobalQueueHold&) = delete;
+    GlobalQueueHold& operator=(const GlobalQueueHold&) = delete;
+    bool held() const { return held_; }
+
+private:
+    struct State {
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::size_t holding = 0;
+        bool released = false;
+    };
+    std::shared_ptr<State> state_ = std::make_shared<State>();
+    bool held_ = false;
+};
+
+TEST_F(LastPasteWindowTest, CopyImageChecksOffTheMainThreadAndStillRefusesDamagedBytes) {
     DesktopControl::setPasteboardAccessBehavior(2);
     controller = scripted({});
-    // A Retina laptop's full-screen screenshot (a 5K display's is 2.8 times as large, and as
-    // slow to make and check under the sanitizers).
-    const Bytes screenshot = testing::makePNG({.width = 2880,
-                                               .height = 1800,
+    const Bytes screenshot = testing::makePNG({.width = 640,
+                                               .height = 400,
                                                .colorType = PNG_COLOR_TYPE_RGB,
-                                               .samples = testing::screenshotSamples(2880, 1800)});
+                                               .samples = testing::screenshotSamples(640, 400)});
     showDecoded(attempt(first));
 
-    // Queued before the copy, whose load and read answer at once on the main thread: the block
-    // runs first on the main loop, so the copy is still under way only if its check is elsewhere.
     std::optional<bool> copyingMeanwhile, enabledMeanwhile;
-    DispatchQueue::main()->async([&] {
-        copyingMeanwhile = controller->isCopying();
-        enabledMeanwhile = controller->copyImageButton().isEnabled();
-    });
-    controller->copyImage();
-    answerLoad(attempt(first));
-    answerRead(screenshot);
-    ASSERT_TRUE(testing::runMainUntil([&] { return copyingMeanwhile && !controller->isCopying(); }));
+    {
+        // The check waits while the global queue is held. A block posted to the main queue after
+        // the copy has read its bytes runs while the copy is still under way: neither the main
+        // thread nor the main queue checks them.
+        GlobalQueueHold hold;
+        ASSERT_TRUE(hold.held());
+        controller->copyImage();
+        answerLoad(attempt(first));
+        answerRead(screenshot);
+        DispatchQueue::main()->async([&] {
+            copyingMeanwhile = controller->isCopying();
+            enabledMeanwhile = controller->copyImageButton().isEnabled();
+        });
+        ASSERT_TRUE(testing::runMainUntil([&] { return copyingMeanwhile.has_value(); }));
+    }
     EXPECT_EQ(copyingMeanwhile, true);
     EXPECT_EQ(enabledMeanwhile, false);
+    ASSERT_TRUE(testing::runMainUntil([&] { return !controller->isCopying(); }));
     EXPECT_EQ(feedback(), "Image copied.");
     EXPECT_EQ(Pasteboard::general().dataForType(PasteboardType::png), screenshot);
     EXPECT_TRUE(controller->copyImageButton().isEnabled());
