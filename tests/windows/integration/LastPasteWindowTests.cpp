@@ -299,18 +299,19 @@ TEST_F(LastPasteWindowTest, EveryCopyMessageAndWhetherItReloads) {
 // meanwhile waits until it ends.
 class GlobalQueueHold {
 public:
+    // One block at a time, each once the one before runs: a worker that is idle takes only one.
     GlobalQueueHold() {
-        for (std::size_t i = 0; i < DispatchQueue::globalWidth; ++i) {
+        held_ = true;
+        for (std::size_t i = 1; held_ && i <= DispatchQueue::globalWidth; ++i) {
             DispatchQueue::global()->async([state = state_] {
                 std::unique_lock lock(state->mutex);
                 ++state->holding;
                 state->changed.notify_all();
                 state->changed.wait(lock, [&] { return state->released; });
             });
+            std::unique_lock lock(state_->mutex);
+            held_ = state_->changed.wait_for(lock, std::chrono::seconds(30), [&] { return state_->holding == i; });
         }
-        std::unique_lock lock(state_->mutex);
-        held_ = state_->changed.wait_for(lock, std::chrono::seconds(30),
-                                         [&] { return state_->holding == DispatchQueue::globalWidth; });
     }
     ~GlobalQueueHold() {
         std::lock_guard lock(state_->mutex);
