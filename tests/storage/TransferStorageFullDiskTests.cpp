@@ -365,7 +365,9 @@ protected:
         auto store = inspect();
         EXPECT_EQ(store->readRetainedImage(owed.id), owedImage);
         EXPECT_EQ(store->readRetainedImage(created.id), nextImage);
-        if (expectStored) expectStored(*store->record(owed.id), warning);
+        const auto stored = store->record(owed.id);
+        ASSERT_TRUE(stored);
+        expectStored(*stored, warning);
     }
 };
 
