@@ -22,7 +22,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <set>
 #include <string>
 #include <thread>
@@ -323,7 +322,6 @@ TEST(ApplicationLaunch, DefaultsWithALongCommentKeepTheirKeysAndAttributesStayBo
         expectStartedAndQuit(run);
         const auto values = readDefaults(config);
         ASSERT_TRUE(values);
-        std::ifstream in(defaultsFile(config), std::ios::binary);
-        c.expect(*values, std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+        c.expect(*values, tarpelix::testing::readFile(defaultsFile(config)));
     }
 }
