@@ -200,26 +200,32 @@ TransferRecord TransferStorage::create(const TransferRecord& record, const std::
 }
 
 // Writes a record whose row may or may not exist; the caller handles failures. A new row gets
-// the image held in memory for the record, if any: the current image or one owed to it. Once
-// written, the record owes nothing more.
+// the image held in memory for the record, if any: the current image or one owed to it. An
+// owed image gets this one write: when the disk refuses the image itself, the row is stored
+// without it and the image let go, so no record waits in memory for what the disk may never
+// take. Once written, the record owes nothing more.
 TransferRecord TransferStorage::writeBack(TransferRecord record) {
     auto stored = store_->record(record.id);
-    TransferRecord result;
-    if (!stored) {
-        record.localFilename.reset();
-        std::optional<platform::Bytes> image;
-        if (currentImage_ && currentImage_->id == record.id) {
-            image = currentImage_->data;
-        } else if (auto owed = owedImages_.find(record.id); owed != owedImages_.end()) {
-            image = owed->second;
-        }
-        result = store_->create(record, image);
-    } else {
+    if (stored) {
         record.localFilename = stored->localFilename;
-        result = store_->update(record);
+        auto result = store_->update(record);
+        owedImages_.erase(record.id);
+        return result;
     }
-    owedImages_.erase(record.id);
-    return result;
+    record.localFilename.reset();
+    if (currentImage_ && currentImage_->id == record.id) return store_->create(record, currentImage_->data);
+    auto owed = owedImages_.find(record.id);
+    if (owed == owedImages_.end()) return store_->create(record, std::nullopt);
+    try {
+        auto result = store_->create(record, owed->second);
+        owedImages_.erase(owed);
+        return result;
+    } catch (const StorageError& error) {
+        if (!(error == StorageError::imageWriteFailed)) throw; // still owed: the next write tries it
+        owedImages_.erase(owed);
+        rememberFailure(std::current_exception());
+    }
+    return store_->create(record, std::nullopt);
 }
 
 TransferRecord TransferStorage::update(const TransferRecord& record) {

@@ -158,7 +158,9 @@ private:
     Identifiers dirty_;
     std::optional<CurrentImage> currentImage_;
     // Images of unwritten records that a newer paste replaced as the current image while the
-    // store could take it: each stays until its record is written, or the storage cleared.
+    // store could take it. Each goes with its record's next write: stored with it, or let go
+    // when the disk refuses the image itself, the row then stored without it. It stays only
+    // while a failure of another kind leaves its record unwritten, and goes with a clear.
     std::unordered_map<platform::Uuid, platform::Bytes> owedImages_;
     Identifiers active_;
     Identifiers activeAttempts_;

@@ -2,6 +2,7 @@
 
 #include "storage/StorageTestSupport.h"
 #include "support/MainLoop.h"
+#include "support/PeakMemory.h"
 
 #include <gtest/gtest.h>
 
@@ -10,9 +11,12 @@
 #include <future>
 #include <cerrno>
 #include <cstring>
+#include <csignal>
+#include <cstdio>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,6 +25,7 @@
 #include <fstream>
 #include <functional>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -126,25 +131,106 @@ TEST_F(TransferStorageFullDiskTest, TheRetryTimerAloneWritesItBackOnceSpaceIsBac
     EXPECT_EQ(store->readRetainedImage(record.id), png);
 }
 
-TEST_F(TransferStorageFullDiskTest, ARecordWhoseImageStillCannotBeWrittenStaysUnwrittenAndInMemory) {
+// The image a newer paste replaced in memory gets its record's next write; when the disk refuses
+// it again, the row is stored without it and nothing is owed any more.
+TEST_F(TransferStorageFullDiskTest, AnOwedImageTheDiskRefusesAgainLeavesItsRowWithoutAFileAndNothingOwed) {
     auto storage = make();
     full = true;
     auto kept = storage->create(succeeded(makeRecord(1000, static_cast<std::int64_t>(png.size()))), png);
     allowed = 1; // room for the next paste's small image, not for the older one's
     auto next = storage->create(makeRecord(2000, 4), pngBytes(4, 2));
 
-    EXPECT_EQ(storage->status().warning, StorageError::imageWriteFailed);
-    EXPECT_EQ(storage->status().pasteUsage->successfulPastes, 1); // counted from memory
-    EXPECT_EQ(storage->latestConfirmedUpload(), kept);
-    auto store = inspect({kept.id, next.id});
-    EXPECT_FALSE(store->record(kept.id));
-    EXPECT_TRUE(store->readRetainedImage(next.id));
-    store.reset();
+    const auto status = storage->status(); // queued after the write-back the paste's create scheduled
+    EXPECT_EQ(imageWrites, 3) << "the older paste's, the next one's, the older one's again";
+    EXPECT_FALSE(status.warning) << "nothing is left unwritten";
+    EXPECT_EQ(status.pasteUsage->successfulPastes, 1);
+    {
+        auto store = inspect();
+        const auto stored = store->record(kept.id);
+        ASSERT_TRUE(stored);
+        EXPECT_EQ(stored->confirmedRemotePath, kept.confirmedRemotePath);
+        EXPECT_FALSE(stored->localFilename);
+        EXPECT_FALSE(store->readRetainedImage(kept.id));
+        EXPECT_EQ(store->readRetainedImage(next.id), pngBytes(4, 2));
+        EXPECT_EQ(namesIn(scratch / "Tarpelix" / "images"), std::set<std::string>{next.id.uuidString() + ".png"});
+    }
 
     full = false;
-    storage->update(next);
-    EXPECT_FALSE(storage->status().warning);
-    EXPECT_EQ(inspect()->record(kept.id)->confirmedRemotePath, kept.confirmedRemotePath);
+    const int writesBefore = imageWrites;
+    EXPECT_TRUE(storage->retryStorage());
+    EXPECT_EQ(imageWrites, writesBefore) << "an image was still held for the older paste";
+    storage.reset();
+    EXPECT_FALSE(inspect()->record(kept.id)->localFilename);
+}
+
+namespace {
+
+// A disk with room for small images only: while it lives, a write of this process past `bytes`
+// into any file fails, as the kernel fails a write past the file size limit (EFBIG).
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        EXPECT_EQ(::getrlimit(RLIMIT_FSIZE, &saved_), 0);
+        previous_ = ::signal(SIGXFSZ, SIG_IGN); // the write fails instead of ending the process
+        const rlimit limit{bytes, saved_.rlim_max};
+        EXPECT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0) << std::strerror(errno);
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &saved_);
+        ::signal(SIGXFSZ, previous_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit saved_{};
+    sighandler_t previous_ = SIG_DFL;
+};
+
+} // namespace
+
+// Ten times a 4 MB paste the disk refuses, then a 4-byte one it takes: each big image gets one
+// more write, after the small paste, and is let go when that fails too. Nothing builds up in
+// memory, and once the service is released, as at a quit, every row is on disk.
+TEST_F(TransferStorageFullDiskTest, OnADiskWithRoomForSmallImagesOnlyNoImageBuildsUpAndEveryRowIsStored) {
+    auto storage = make();
+    const auto big = pngBytes(4 * 1024 * 1024, 9);
+    std::vector<TransferRecord> bigs, smalls;
+    std::vector<platform::Bytes> smallImages;
+    {
+        FileSizeLimit tight(1024 * 1024);
+        const auto heldBefore = static_cast<long long>(heapBytesInUse());
+        for (int round = 0; round < 10; ++round) {
+            SCOPED_TRACE(round);
+            bigs.push_back(storage->create(
+                succeeded(makeRecord(1000 + 2 * round, static_cast<std::int64_t>(big.size()))), big));
+            EXPECT_EQ(storage->status().warning, StorageError::imageWriteFailed);
+            smallImages.push_back(pngBytes(4, static_cast<std::uint8_t>(round)));
+            smalls.push_back(storage->create(makeRecord(1001 + 2 * round, 4), smallImages.back()));
+            EXPECT_FALSE(storage->status().warning) << "left unwritten after the write-back";
+        }
+        const auto grew = static_cast<long long>(heapBytesInUse()) - heldBefore;
+        std::printf("the heap grew by %lld kB over ten rounds\n", grew / 1024);
+        EXPECT_LT(grew, static_cast<long long>(big.size())) << "bytes still held after ten rounds";
+        storage.reset(); // a quit, the disk still tight
+    }
+
+    auto store = inspect();
+    std::size_t bigRows = 0;
+    for (const auto& record : bigs) {
+        const auto stored = store->record(record.id);
+        if (!stored) continue;
+        ++bigRows;
+        EXPECT_EQ(stored->confirmedRemotePath, record.confirmedRemotePath);
+        EXPECT_FALSE(stored->localFilename);
+    }
+    EXPECT_EQ(bigRows, bigs.size()) << "rows of the big pastes on disk";
+    std::set<std::string> smallFiles;
+    for (std::size_t i = 0; i < smalls.size(); ++i) {
+        EXPECT_EQ(store->readRetainedImage(smalls[i].id), smallImages[i]);
+        smallFiles.insert(smalls[i].id.uuidString() + ".png");
+    }
+    EXPECT_EQ(namesIn(scratch / "Tarpelix" / "images"), smallFiles) << "a file for one of the big images";
 }
 
 TEST_F(TransferStorageFullDiskTest, UnwrittenRecordsAreWrittenBackOldestFirstAfterTheNextPaste) {

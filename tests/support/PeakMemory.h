@@ -1,12 +1,19 @@
 #pragma once
 
-// The peak resident size of a process, for tests that bound what a reading costs.
+// The peak resident size of a process and the bytes its heap holds, for tests that bound what
+// a reading costs or what stays in memory.
 
 #include <malloc.h>
 #include <sys/types.h>
 
+#include <cstddef>
 #include <fstream>
 #include <string>
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+// The sanitizer runtime's own count (GCC ships no header that declares it).
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
+#endif
 
 namespace tarpelix::testing {
 
@@ -25,6 +32,17 @@ inline long resetPeakResidentKB() {
     ::malloc_trim(0);
     std::ofstream("/proc/self/clear_refs") << "5";
     return peakResidentKB();
+}
+
+// The bytes allocated on the heap and not yet freed, by every thread; under a sanitizer, as its
+// own allocator counts them (freed memory held back in its quarantine is not counted).
+inline std::size_t heapBytesInUse() {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    return __sanitizer_get_current_allocated_bytes();
+#else
+    const auto info = ::mallinfo2();
+    return info.uordblks + info.hblkhd; // in arenas, and in chunks mapped on their own
+#endif
 }
 
 } // namespace tarpelix::testing
