@@ -12,7 +12,11 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace tarpelix {
 namespace {
@@ -65,16 +69,27 @@ TEST_F(InstallationWindowTest, ReadsAsOneMessageWithItsTwoChoices) {
     EXPECT_EQ(window.contentView()->frame().size, (Size{440, 180}));
 }
 
-// Each entry point stops on its own check, before any view of its window can stop on one of its own.
+// Each entry point stops on its own check, before any view of its window can stop on one of its own;
+// the actions do nothing, so an entry point without its check would return.
 TEST(InstallationWindowDeathTest, StopsOffTheMainThread) {
     EXPECT_DEATH(std::thread([] { InstallationWindowController::create([] {}, [] {}); }).join(),
                  "fatal: InstallationWindowController must be called on the main thread");
-    EXPECT_DEATH(
-        {
-            auto controller = InstallationWindowController::create([] {}, [] {});
-            std::thread([&] { controller->show(); }).join();
-        },
-        "fatal: InstallationWindowController::show must be called on the main thread");
+    using EntryPoint = std::function<void(InstallationWindowController&)>;
+    const std::vector<std::pair<std::string, EntryPoint>> entryPoints = {
+        {"show", [](auto& controller) { controller.show(); }},
+        {"openApplicationsClicked", [](auto& controller) { controller.openApplicationsClicked(); }},
+        {"quitClicked", [](auto& controller) { controller.quitClicked(); }},
+        {"windowShouldClose", [](auto& controller) { controller.windowShouldClose(controller.window()); }},
+    };
+    for (const auto& [name, call] : entryPoints) {
+        SCOPED_TRACE(name);
+        EXPECT_DEATH(
+            {
+                auto controller = InstallationWindowController::create([] {}, [] {});
+                std::thread([&] { call(*controller); }).join();
+            },
+            "fatal: InstallationWindowController::" + name + " must be called on the main thread");
+    }
 }
 
 } // namespace

@@ -16,15 +16,16 @@ class RunLoop;
 
 // A dispatch queue. Serial queues run their blocks one at a time, in the order given,
 // on a worker thread of their own; the main queue is drained by the main run loop;
-// global queues are concurrent and share a pool of threads.
+// global queues are concurrent, one for each quality of service, and each starts worker
+// threads of its own, at most `globalWidth` of them.
 //
 // A queue released while blocks are pending still runs them, as blocks retain their queue.
 class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
 public:
     using Block = std::function<void()>;
 
-    // A global queue runs at most this many blocks at once; more wait for a worker, as the
-    // threads of GCD's pool are bounded too.
+    // A global queue runs at most this many blocks at once, on as many workers of its own; more
+    // wait for one of them, as the threads of GCD's pool are bounded too.
     static constexpr std::size_t globalWidth = 64;
 
     static std::shared_ptr<DispatchQueue> create(std::string label,
