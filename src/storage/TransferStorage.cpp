@@ -171,8 +171,8 @@ TransferRecord TransferStorage::create(const TransferRecord& record, const std::
         records_[copy.id] = copy;
         dirty_.insert(copy.id);
         // The image this one replaces in memory, when its record still waits for it: kept as
-        // owed below if this write succeeds, so whichever write-back reaches that record first
-        // stores them together.
+        // owed below if this write succeeds, so whichever write reaches that record next tries
+        // them together.
         std::optional<CurrentImage> superseded;
         if (pngData) {
             if (currentImage_ && currentImage_->memoryOnly && currentImage_->id != copy.id &&

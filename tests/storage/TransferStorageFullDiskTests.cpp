@@ -143,6 +143,7 @@ TEST_F(TransferStorageFullDiskTest, AnOwedImageTheDiskRefusesAgainLeavesItsRowWi
     const auto status = storage->status(); // queued after the write-back the paste's create scheduled
     EXPECT_EQ(imageWrites, 3) << "the older paste's, the next one's, the older one's again";
     EXPECT_FALSE(status.warning) << "nothing is left unwritten";
+    ASSERT_TRUE(status.pasteUsage);
     EXPECT_EQ(status.pasteUsage->successfulPastes, 1);
     {
         auto store = inspect();
